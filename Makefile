@@ -1,0 +1,37 @@
+# The two commands of the README: `make run` and `make test`. Each installs what is
+# missing, configures, builds, and then starts the GUI or runs the whole suite.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all setup configure build run test bench sanitize clean
+
+all: build
+
+setup:
+	@./scripts/setup
+
+configure: setup
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPEMRA_WERROR=ON $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@if [ -x $(BUILD)/src/app/pemra-eval ]; then $(BUILD)/src/app/pemra-eval --simulate; \
+	else echo "pemra-eval is not built yet: the main window arrives with a later change."; fi
+
+test: build
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+
+# The same suite under address and undefined-behaviour sanitizers.
+sanitize: setup
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPEMRA_WERROR=ON -DPEMRA_SANITIZE=ON -DPEMRA_BUILD_BENCH=OFF >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+clean:
+	@rm -rf $(BUILD) build-asan

@@ -1,0 +1,39 @@
+#pragma once
+// Everything the description calls program-wide, in one object that a front end creates
+// and passes by reference. It is handed its back ends (real or simulated) and wires the
+// two transports under register access.
+
+#include "core/Clock.h"
+#include "core/Message.h"
+#include "core/RegisterAccess.h"
+#include "core/RegisterTable.h"
+#include "core/Selection.h"
+#include "interfaces/ParallelPortSpi.h"
+#include "interfaces/PortIo.h"
+#include "interfaces/UsbAdapters.h"
+#include "interfaces/UsbDriver.h"
+#include "interfaces/UsbSpi.h"
+
+namespace pemra {
+
+struct Session {
+  Session(Clock& clock, MessageSink& messages, PortIo& portIo, UsbDriver& usbDriver,
+          TraceSink* trace = nullptr);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  Clock& clock;
+  MessageSink& messages;
+  TraceSink* trace;
+  PortIo& portIo;
+  UsbDriver& usbDriver;
+
+  Selection selection;
+  RegisterTable table;  // filled by InitRegisterTable in the constructor
+  ParallelPortSpi parallel;
+  UsbAdapters adapters;
+  UsbSpi usbSpi;
+  RegisterAccess access;
+};
+
+}  // namespace pemra
