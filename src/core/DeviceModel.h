@@ -33,6 +33,14 @@ struct DeviceView {
   std::string frameCaption;    // FrameDataPLot
 };
 
+// Rewrites entries 1..11 of the table (names, widths, scales, offsets except the gyro
+// scales) for a model, starting from the common setting; unrecognised codes keep the
+// common setting. This is the table side of SetDevice, also used by the simulator to
+// learn a model's output formats.
+void ApplyModelTable(int16_t model, RegisterTable& table);
+// True for the nine model codes.
+bool IsKnownModel(int16_t model);
+
 // Gyro base scale of a model (degrees per second per LSB at range code 4).
 float GyroBaseScale(int16_t model);
 
