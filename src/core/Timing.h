@@ -13,7 +13,8 @@ namespace pemra {
 // 0.01 ms (negative ones included) wait one unit; otherwise round-half-even(ms x 100)
 // computed in double precision. NaN waits one unit like any request below 0.01 ms;
 // +infinity and requests beyond kMaxDelayUnits are clamped to kMaxDelayUnits.
-inline constexpr int64_t kMaxDelayUnits = int64_t{1} << 50;  // ~357 years: never reached in practice
+// The limit keeps units x 10 000 ns inside a 64-bit nanosecond count.
+inline constexpr int64_t kMaxDelayUnits = int64_t{1} << 49;  // ~178 years: never reached in practice
 int64_t DelayUnits(float milliseconds);
 
 // Waits DelayUnits(ms) x 10 microseconds on the given clock.

@@ -1,0 +1,159 @@
+#include "core/Selection.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+namespace pemra {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// A decimal integer with an optional sign that fits 16 bits; anything else is not a value.
+std::optional<int16_t> ParseInt16(std::string_view text) {
+  text = Trim(text);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  int32_t magnitude = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    magnitude = magnitude * 10 + (c - '0');
+    if (magnitude > 32768) return std::nullopt;
+  }
+  const int32_t value = negative ? -magnitude : magnitude;
+  if (value > 32767) return std::nullopt;
+  return static_cast<int16_t>(value);
+}
+
+// One line: the field ends at a comma, leading blanks are dropped; the key is the text
+// before the blank that precedes the first "=", the value the text after "= ".
+void ParseConfigLine(std::string_view line, Selection& selection) {
+  line = line.substr(0, line.find(','));
+  while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+  const size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return;
+  const std::string_view key = line.substr(0, equals == 0 ? 0 : equals - 1);
+  const std::string_view valueText =
+      equals + 2 <= line.size() ? line.substr(equals + 2) : std::string_view{};
+  int16_t* target = nullptr;
+  if (key == "Interface")
+    target = &selection.InterfaceType;
+  else if (key == "Port Address")
+    target = &selection.PortAddress;
+  else if (key == "Factory")
+    target = &selection.FactoryMode;
+  else if (key == "Product")
+    target = &selection.DeviceType;
+  if (target == nullptr) return;
+  if (const auto value = ParseInt16(valueText)) *target = *value;
+}
+
+// A number as it follows a text item: a blank or a minus sign, the digits, a blank.
+std::string NumberField(int16_t value) {
+  const int32_t wide = value;
+  return (wide < 0 ? "-" : " ") + std::to_string(wide < 0 ? -wide : wide) + " ";
+}
+
+std::string SystemReason(int error) { return std::strerror(error); }
+
+}  // namespace
+
+void ParseConfigText(std::string_view text, Selection& selection) {
+  while (!text.empty()) {
+    const size_t end = text.find_first_of("\r\n");
+    ParseConfigLine(text.substr(0, end), selection);
+    if (end == std::string_view::npos) break;
+    // CR LF counts as one line end; a lone CR or LF as one too.
+    const size_t next = (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
+                            ? end + 2
+                            : end + 1;
+    text.remove_prefix(next);
+  }
+}
+
+std::string FormatConfigText(const Selection& selection) {
+  return "Interface = " + NumberField(selection.InterfaceType) + "\r\n" +
+         "Port Address = " + NumberField(selection.PortAddress) + "\r\n" +
+         "Factory = " + NumberField(selection.FactoryMode) + "\r\n" +
+         "Product = " + NumberField(selection.DeviceType) + "\r\n";
+}
+
+bool ReadConfigFile(Selection& selection, const std::filesystem::path& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return false;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) return false;
+  ParseConfigText(text, selection);
+  return true;
+}
+
+bool WriteConfigFile(const Selection& selection, const std::filesystem::path& path,
+                     std::string* error) {
+  const auto fail = [&](const std::string& what, int code) {
+    if (error != nullptr)
+      *error = "Cannot write " + path.string() + ": " + what + ": " + SystemReason(code);
+    return false;
+  };
+
+  // The temporary file lives beside the target so that the rename stays on one file system.
+  std::string temporary = path.string() + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return fail("cannot create a temporary file beside it", errno);
+
+  // Keep the permissions of the file being replaced; a new file gets rw-r--r--.
+  struct stat existing {};
+  const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+  ::fchmod(fd, mode);
+
+  const std::string text = FormatConfigText(selection);
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int code = errno;
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      return fail("writing " + temporary + " failed", code);
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) {
+    const int code = errno;
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return fail("flushing " + temporary + " failed", code);
+  }
+  if (::close(fd) != 0) {
+    const int code = errno;
+    ::unlink(temporary.c_str());
+    return fail("closing " + temporary + " failed", code);
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int code = errno;
+    ::unlink(temporary.c_str());
+    return fail("renaming " + temporary + " over it failed", code);
+  }
+  return true;
+}
+
+}  // namespace pemra

@@ -1,0 +1,81 @@
+#include "core/RegisterAccess.h"
+
+#include "core/Timing.h"
+
+namespace pemra {
+
+RegisterAccess::RegisterAccess(RegisterTable& table, const Selection& selection, Clock& clock)
+    : table_(table), selection_(selection), clock_(clock) {}
+
+RegisterTransport* RegisterAccess::Transport() const {
+  switch (selection_.InterfaceType) {
+    case 1:
+      return parallel_;
+    case 2:
+      return usb_;
+    default:
+      return nullptr;
+  }
+}
+
+int32_t RegisterAccess::ReadRawWord(int16_t& address) {
+  address = static_cast<int16_t>(address & 0x7F);
+  RegisterTransport* transport = Transport();
+  if (transport == nullptr) return 0;
+  return transport->ReadWord(address) & 0xFFFF;
+}
+
+void RegisterAccess::ReadRegister(int16_t index) {
+  if (index < 0 || index >= kRegisterTableSize) return;
+  const RegisterEntry& entry = table_[static_cast<size_t>(index)];
+  if (!entry.RegReadable) return;
+  auto address = static_cast<int16_t>(entry.RegAddress & 0x7F);
+  const int32_t word = ReadRawWord(address);
+  if (entry.RegHasNewData) NewDataFlag = word & 0x8000;
+  RawValue = ConvertRaw(entry, word);
+  ScaledValue = static_cast<float>(static_cast<double>(RawValue) * entry.RegScale +
+                                   static_cast<double>(entry.RegOffset));
+}
+
+void RegisterAccess::WriteRegister(int16_t index, int32_t value) {
+  if (index < 0 || index >= kRegisterTableSize) return;
+  const int32_t address = table_[static_cast<size_t>(index)].RegAddress;
+  auto addressHigh = static_cast<int16_t>((address + 1) & 0x7F);
+  auto byteHigh = static_cast<int16_t>((value >> 8) & 0xFF);
+  auto addressLow = static_cast<int16_t>(address & 0x7F);
+  auto byteLow = static_cast<int16_t>(value & 0xFF);
+  WriteBytePair(addressHigh, byteHigh, addressLow, byteLow);
+  Delay(clock_, 0.1f);
+}
+
+void RegisterAccess::WriteBytePair(int16_t& addressA, int16_t& byteA, int16_t& addressB,
+                                   int16_t& byteB) {
+  addressA = static_cast<int16_t>(addressA & 0x7F);
+  byteA = static_cast<int16_t>(byteA & 0xFF);
+  addressB = static_cast<int16_t>(addressB & 0x7F);
+  byteB = static_cast<int16_t>(byteB & 0xFF);
+  RegisterTransport* transport = Transport();
+  if (transport == nullptr) return;
+  transport->WriteFramePair(0x8000 + addressA * 256 + byteA, 0x8000 + addressB * 256 + byteB);
+}
+
+void RegisterAccess::RefreshControlShadows() {
+  ReadRegister(reg::GPIO_CTRL);
+  GpioCtrlShadow = RawValue;
+  ReadRegister(reg::ALM_CTRL);
+  AlmCtrlShadow = RawValue;
+  ReadRegister(reg::MSC_CTRL);
+  MscCtrlShadow = RawValue;
+}
+
+int32_t ConvertRaw(const RegisterEntry& entry, int32_t word) {
+  const int width = entry.RegWidth;
+  if (width <= 0) return 0;
+  const int64_t bits = static_cast<int64_t>(static_cast<uint32_t>(word));
+  if (width >= 32) return static_cast<int32_t>(bits);
+  const int64_t top = int64_t{1} << (width - 1);
+  if (entry.RegSigned) return static_cast<int32_t>((bits & (top - 1)) - (bits & top));
+  return static_cast<int32_t>(bits & ((top << 1) - 1));
+}
+
+}  // namespace pemra
