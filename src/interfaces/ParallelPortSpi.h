@@ -39,6 +39,10 @@ class ParallelPortSpi final : public RegisterTransport {
   void WriteFramePair(int32_t frameA, int32_t frameB) override;
 
  private:
+  uint16_t Base() const;
+  // The 67 data-register writes of one frame and the stall after it.
+  void SendFrame(int32_t frame);
+
   const Selection& selection_;
   PortIo& io_;
   Clock& clock_;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/Message.h"
 #include "interfaces/UsbDriver.h"
@@ -57,6 +58,7 @@ class UsbAdapters {
   UsbDriver& driver_;
   MessageSink& messages_;
   TraceSink* trace_;
+  std::vector<UsbPipeInfo> pipes_;  // reused by every transfer, so the hot path does not allocate
 };
 
 }  // namespace pemra

@@ -1,0 +1,189 @@
+#include "interfaces/PpdevPortIo.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include <fmt/format.h>
+
+#if (defined(__x86_64__) || defined(__i386__)) && __has_include(<sys/io.h>)
+#include <sys/io.h>
+#define PEMRA_HAVE_DIRECT_PORT_IO 1
+#else
+#define PEMRA_HAVE_DIRECT_PORT_IO 0
+#endif
+
+namespace pemra {
+
+namespace {
+
+constexpr uint8_t kFloatingBus = 0xFF;  // what a read of an unclaimed port gives
+constexpr int kPortRegisters = 3;       // data, status, control
+
+std::string Hex(uint16_t value) { return fmt::format("0x{:X}", value); }
+
+// True when the process belongs to the group, as primary or supplementary group.
+bool InGroup(gid_t group) {
+  if (getegid() == group) return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = getgroups(count, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
+}
+
+// The system's reason an open failed, with what usually lies behind it.
+std::string OpenFailureReason(const std::filesystem::path& device, int error) {
+  std::string reason = std::strerror(error);
+  if (error == EACCES || error == EPERM) {
+    struct stat info {};
+    if (stat(device.c_str(), &info) == 0 && !InGroup(info.st_gid)) {
+      const struct group* owner = getgrgid(info.st_gid);
+      reason += owner != nullptr ? fmt::format(": the user is not in group {}", owner->gr_name)
+                                 : fmt::format(": the user is not in group {}", info.st_gid);
+    }
+  } else if (error == ENOENT) {
+    reason += " (the ppdev kernel module is not loaded)";
+  }
+  return reason;
+}
+
+}  // namespace
+
+PpdevPortIo::PpdevPortIo(PpdevOptions options) : options_(std::move(options)) {}
+
+PpdevPortIo::~PpdevPortIo() { Release(); }
+
+std::optional<std::string> PpdevPortIo::FindPortByBase(const std::filesystem::path& procDir,
+                                                       uint16_t baseAddress) {
+  std::error_code error;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(procDir, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "default") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    // "base-addr" holds the base and the upper base ("888\t1912").
+    std::ifstream file(procDir / name / "base-addr");
+    long base = -1;
+    if (file >> base && base == baseAddress) return name;
+  }
+  return std::nullopt;
+}
+
+bool PpdevPortIo::EnableAccess(uint16_t baseAddress, std::string& device, std::string& reason) {
+  if (mode_ != Mode::None && base_ == baseAddress) return true;
+  Release();
+
+  const std::optional<std::string> name = FindPortByBase(options_.procDir, baseAddress);
+  std::string ppdevFailure;
+  if (name) {
+    const std::filesystem::path path = options_.devDir / *name;
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      const int error = errno;
+      device = path.string();
+      reason = OpenFailureReason(path, error);
+      ppdevFailure = reason;
+      if (error != ENOENT) return false;  // the device is there but not ours to use
+    } else if (ioctl(fd, PPCLAIM) != 0) {
+      const int error = errno;
+      close(fd);
+      device = path.string();
+      reason = fmt::format("the port could not be claimed: {}", std::strerror(error));
+      return false;
+    } else {
+      fd_ = fd;
+      base_ = baseAddress;
+      mode_ = Mode::Ppdev;
+      return true;
+    }
+  }
+
+  // No usable ppdev device: direct port instructions, which need root on x86.
+#if PEMRA_HAVE_DIRECT_PORT_IO
+  if (options_.allowDirectPortIo && geteuid() == 0) {
+    if (ioperm(baseAddress, kPortRegisters, 1) == 0) {
+      base_ = baseAddress;
+      mode_ = Mode::Direct;
+      return true;
+    }
+    const int error = errno;
+    device = fmt::format("no parallel port with base address {}", Hex(baseAddress));
+    reason = fmt::format("{}direct port access failed: {}",
+                         ppdevFailure.empty() ? "" : ppdevFailure + "; ", std::strerror(error));
+    return false;
+  }
+#endif
+  if (!ppdevFailure.empty()) return false;  // device and reason name the missing device file
+
+  device = fmt::format("no parallel port with base address {}", Hex(baseAddress));
+  std::error_code error;
+  if (!std::filesystem::is_directory(options_.procDir, error)) {
+    reason = fmt::format("the system lists no parallel ports ({} is missing)",
+                         options_.procDir.string());
+  } else {
+    reason = fmt::format("no port listed under {} has that base address",
+                         options_.procDir.string());
+  }
+  return false;
+}
+
+void PpdevPortIo::Out(uint16_t address, uint8_t value) {
+  if (mode_ == Mode::Ppdev) {
+    if (address == base_) {
+      ioctl(fd_, PPWDATA, &value);
+    }
+    // ppdev offers no write to the status register (base + 1): the initialisation's write
+    // there is skipped. Its lines are inputs on a standard port, so nothing is lost.
+  } else if (mode_ == Mode::Direct) {
+#if PEMRA_HAVE_DIRECT_PORT_IO
+    if (address >= base_ && address < base_ + kPortRegisters) outb(value, address);
+#endif
+  }
+}
+
+uint8_t PpdevPortIo::In(uint16_t address) {
+  if (mode_ == Mode::Ppdev) {
+    uint8_t value = kFloatingBus;
+    if (address == base_ + 1) {
+      ioctl(fd_, PPRSTATUS, &value);
+    } else if (address == base_) {
+      ioctl(fd_, PPRDATA, &value);
+    }
+    return value;
+  }
+  if (mode_ == Mode::Direct) {
+#if PEMRA_HAVE_DIRECT_PORT_IO
+    if (address >= base_ && address < base_ + kPortRegisters) return inb(address);
+#endif
+  }
+  return kFloatingBus;
+}
+
+void PpdevPortIo::Release() {
+  if (mode_ == Mode::Ppdev) {
+    ioctl(fd_, PPRELEASE);
+    close(fd_);
+    fd_ = -1;
+  } else if (mode_ == Mode::Direct) {
+#if PEMRA_HAVE_DIRECT_PORT_IO
+    ioperm(base_, kPortRegisters, 0);
+#endif
+  }
+  mode_ = Mode::None;
+}
+
+}  // namespace pemra
