@@ -121,5 +121,142 @@ TEST(DeviceModel, KnownModelsAndGyroBaseScales) {
   }
 }
 
+
+class SetDeviceTest : public ::testing::Test {
+ protected:
+  SetDeviceTest() {
+    InitRegisterTable(table);
+    selection.InterfaceType = 2;
+    access.SetUsbTransport(&usb);
+  }
+  void SetSensAvg(int32_t word) { usb.SetWord(table[reg::SENS_AVG].RegAddress, word); }
+  float GyroScale(int16_t index) const { return table[index].RegScale; }
+
+  RegisterTable table;
+  Selection selection;
+  TestClock clock;
+  test::RecordingTransport usb;
+  RegisterAccess access{table, selection, clock};
+  ChartRanges ranges;
+  RecordingMessageSink messages;
+};
+
+TEST_F(SetDeviceTest, GyroScalesFollowTheRangeCodeOfSensAvg) {
+  struct Case {
+    int16_t model;
+    int32_t sensAvg;
+    float scale;
+  };
+  const Case cases[] = {
+      {21420, 0x0402, 0.07326f}, {21420, 0x0200, 0.03663f}, {21420, 0x0100, 0.018315f},
+      {21420, 0x0300, 0.0f},     {21420, 0x0000, 0.0f},     {21420, 0x0500, 0.0f},
+      {21420, 0x0700, 0.0f},     {21420, 0xF8FF, 0.0f},     {21420, 0xFCFF, 0.07326f},
+      {21410, 0x0400, 0.05f},    {21410, 0x0200, 0.025f},   {21410, 0x0100, 0.0125f},
+      {21490, 0x0400, 0.2f},     {21490, 0x0200, 0.1f},     {21490, 0x0100, 0.05f},
+      {21430, 0x0100, 0.018315f}, {21480, 0x0200, 0.025f},  {0, 0x0400, 0.07326f},
+  };
+  for (const Case& c : cases) {
+    SetSensAvg(c.sensAvg);
+    ranges.GyroChartMax = 1;
+    ranges.GyroChartMin = -1;
+    SETGYROSCALES(c.model, access, ranges);
+    SCOPED_TRACE("model " + std::to_string(c.model) + " SENS_AVG " + std::to_string(c.sensAvg));
+    for (int16_t i : {reg::XGYRO_OUT, reg::YGYRO_OUT, reg::ZGYRO_OUT})
+      EXPECT_EQ(GyroScale(i), c.scale);
+    EXPECT_EQ(ranges.GyroChartMax, 350.0);
+    EXPECT_EQ(ranges.GyroChartMin, -350.0);
+  }
+}
+
+TEST_F(SetDeviceTest, NoInterfaceGivesZeroGyroScales) {
+  selection.InterfaceType = 0;
+  SetSensAvg(0x0400);
+  SETGYROSCALES(21420, access, ranges);
+  EXPECT_EQ(GyroScale(reg::XGYRO_OUT), 0.0f);
+}
+
+TEST_F(SetDeviceTest, ViewRangesAndSelectionPerModel) {
+  struct Case {
+    int16_t model;
+    int16_t checked;
+    bool yzVisible;
+    const char* caption9;
+    const char* caption10;
+    double accelMax;
+    const char *top, *middle, *bottom;
+  };
+  const Case cases[] = {
+      {21410, 21410, false, "Pitch_Out", "Roll_Out", 1.5, "1.5", "0", "-1.5"},
+      {21420, 21420, true, "Y_Temp (degC)", "Z_Temp (degC)", 10, "10", "0", "-10"},
+      {21430, 21430, true, "Y_Temp (degC)", "Z_Temp (degC)", 1.7, "1.7", "0", "-1.7"},
+      {21440, 21440, true, "Y_Temp (degC)", "Z_Temp (degC)", 10, "10", "0", "-10"},
+      {21450, 21450, true, "Y_Temp (degC)", "Z_Temp (degC)", 10, "10", "0", "-10"},
+      {21460, 21460, true, "Y_Temp (degC)", "Z_Temp (degC)", 10, "10", "0", "-10"},
+      {21470, 21470, true, "Y_Temp (degC)", "Z_Temp (degC)", 10, "10", "0", "-10"},
+      {21480, 21480, true, "Y_Temp (degC)", "Z_Temp (degC)", 10, "10", "0", "-10"},
+      {21490, 21490, true, "Y_Temp (degC)", "Z_Temp (degC)", 10, "10", "0", "-10"},
+      {0, 0, true, "Y_Temp (degC)", "Z_Temp (degC)", 10, "10", "0", "-10"},
+      {-12, 0, true, "Y_Temp (degC)", "Z_Temp (degC)", 10, "10", "0", "-10"},
+  };
+  SetSensAvg(0x0400);
+  for (const Case& c : cases) {
+    SCOPED_TRACE("model " + std::to_string(c.model));
+    messages.messages.clear();
+    const DeviceView view = SetDevice(c.model, selection, access, ranges, messages);
+    EXPECT_EQ(selection.DeviceType, c.model);
+    EXPECT_EQ(view.checkedModel, c.checked);
+    EXPECT_EQ(view.gyroYZVisible, c.yzVisible);
+    EXPECT_EQ(view.caption9, c.caption9);
+    EXPECT_EQ(view.caption10, c.caption10);
+    EXPECT_EQ(ranges.AccelChartMax, c.accelMax);
+    EXPECT_EQ(ranges.AccelChartMin, -c.accelMax);
+    EXPECT_EQ(view.lblpFS2, c.top);
+    EXPECT_EQ(view.lblmidS2, c.middle);
+    EXPECT_EQ(view.lblnFS2, c.bottom);
+    EXPECT_EQ(view.frameCaption, "Data Plot   Device = " + std::to_string(c.model));
+    EXPECT_EQ(messages.messages.size(), c.checked == 0 ? 1u : 0u);
+    EXPECT_EQ(GyroScale(reg::ZGYRO_OUT), GyroBaseScale(c.model));
+  }
+}
+
+TEST_F(SetDeviceTest, UnrecognisedModelIsReportedAndKeepsTheCommonSetting) {
+  SetSensAvg(0x0400);
+  SetDevice(0, selection, access, ranges, messages);
+  ASSERT_EQ(messages.messages.size(), 1u);
+  const Message expected{
+      "\r\nERROR\r\nModule Name = frmForm1\r\nRoutine Name = SetDevice\r\n"
+      "ProductNumber = 0\r\nThis product number is NOT recognized.\r\n",
+      "", MessageIcon::Error};
+  EXPECT_EQ(messages.messages[0], expected);
+  EXPECT_EQ(table[reg::SUPPLY_OUT].RegScale, 0.002418f);
+  EXPECT_EQ(GyroScale(reg::XGYRO_OUT), 0.07326f);
+
+  messages.messages.clear();
+  SetDevice(-32768, selection, access, ranges, messages);
+  ASSERT_EQ(messages.messages.size(), 1u);
+  EXPECT_NE(messages.messages[0].text.find("ProductNumber = -32768\r\n"), std::string::npos);
+  EXPECT_EQ(selection.DeviceType, -32768);
+}
+
+TEST_F(SetDeviceTest, SwitchingBackFromTheAngleModelRestoresTemperatures) {
+  SetSensAvg(0x0400);
+  SetDevice(21410, selection, access, ranges, messages);
+  EXPECT_EQ(table[reg::YTEMP_OUT].RegName, "Pitch_OUT");
+  const DeviceView view = SetDevice(21420, selection, access, ranges, messages);
+  EXPECT_EQ(table[reg::YTEMP_OUT].RegName, "YTEMP_OUT");
+  EXPECT_EQ(table[reg::ZTEMP_OUT].RegName, "ZTEMP_OUT");
+  EXPECT_EQ(table[reg::YTEMP_OUT].RegOffset, 25.0f);
+  EXPECT_EQ(table[reg::ZTEMP_OUT].RegWidth, 12);
+  EXPECT_TRUE(view.gyroYZVisible);
+  EXPECT_TRUE(messages.messages.empty());
+}
+
+TEST_F(SetDeviceTest, LabelsUseTheDecimalSeparator) {
+  const DeviceView view = SetDevice(21410, selection, access, ranges, messages, ',');
+  EXPECT_EQ(view.lblpFS2, "1,5");
+  EXPECT_EQ(view.lblnFS2, "-1,5");
+  EXPECT_EQ(view.lblmidS2, "0");
+}
+
 }  // namespace
 }  // namespace pemra
