@@ -148,6 +148,14 @@ TEST_F(ConfigFileTest, WriteFailureNamesTheFileAndTheReason) {
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
   EXPECT_FALSE(WriteConfigFile(Selection{}, missingDir));  // no error text wanted
 
+  // A directory in the file's place cannot be replaced; it stays, and no temporary is left.
+  const fs::path blocked = dir / "blocked";
+  fs::create_directory(blocked);
+  EXPECT_FALSE(WriteConfigFile(Selection{}, blocked, &error));
+  EXPECT_NE(error.find(blocked.string()), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_directory(blocked));
+  EXPECT_EQ(EntriesInDir(), 1u);
+
   if (::geteuid() != 0) {  // root may write anywhere
     ASSERT_TRUE(WriteConfigFile(Selection{1, 0, 0, 0}, path));
     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
