@@ -1,0 +1,201 @@
+// The adapter's byte messages, settings and failures, against a driver that records every
+// transfer and answers like the adapter's firmware.
+
+#include <gtest/gtest.h>
+
+#include "Fakes.h"
+#include "core/Message.h"
+#include "interfaces/UsbAdapters.h"
+#include "interfaces/UsbSpi.h"
+
+namespace pemra {
+namespace {
+
+using test::FakeAdapter;
+using test::FakeUsbDriver;
+using Bytes = std::vector<uint8_t>;
+
+class UsbSpiTest : public ::testing::Test {
+ protected:
+  UsbSpiTest() {
+    driver.slots[0] = FakeAdapter{};
+    adapters.FindAdapters();
+    driver.transfers.clear();
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : messages.messages) texts.push_back(m.text);
+    return texts;
+  }
+  FakeUsbDriver driver;
+  RecordingMessageSink messages;
+  RecordingTraceSink trace;
+  UsbAdapters adapters{driver, messages, &trace};
+  UsbSpi spi{adapters};
+};
+
+TEST_F(UsbSpiTest, ExchangeMessageAndReplyWords) {
+  ASSERT_TRUE(adapters.UsbSelected);
+  spi.OutWords[1] = 0x3E00;
+  spi.OutWords[2] = 0x3E00;
+  driver.answerWords = {0x0000, 0x1234};
+  trace.lines.clear();
+  spi.UsbSpiExchange(2);
+  ASSERT_EQ(driver.transfers.size(), 2u);
+  EXPECT_EQ(driver.transfers[0].pipe, 0);
+  EXPECT_EQ(driver.transfers[0].bytes, (Bytes{0x0D, 0x01, 0x02, 0x3E, 0x00, 0x3E, 0x00}));
+  EXPECT_TRUE(driver.transfers[1].in);
+  EXPECT_EQ(driver.transfers[1].pipe, 1);
+  EXPECT_EQ(driver.transfers[1].requested, 4u);
+  EXPECT_EQ(spi.InWords[1], 0x0000);
+  EXPECT_EQ(spi.InWords[2], 0x1234);
+  EXPECT_EQ(spi.WordCount, 2);
+  EXPECT_TRUE(driver.openSlots.empty());  // opened and closed around the exchange
+  EXPECT_EQ(trace.lines,
+            (std::vector<std::string>{"usb > pipe 0: 0D 01 02 3E 00 3E 00", "usb < pipe 1: 00 00 12 34",
+                                      "spi > 3E00 < 0000", "spi > 3E00 < 1234"}));
+}
+
+TEST_F(UsbSpiTest, ExchangeHeaderFromPolarityChannelAndCount) {
+  struct Case {
+    bool polarityPos;
+    uint8_t channel;
+    uint8_t sentChannel;
+    uint8_t n;
+    uint8_t sentCount;
+  };
+  const std::vector<Case> cases = {
+      {true, 1, 1, 1, 1},  {false, 1, 1, 1, 1}, {true, 0, 1, 1, 1},   {true, 9, 5, 1, 1},
+      {true, 5, 5, 16, 16}, {true, 3, 3, 0, 0}, {true, 2, 2, 40, 16},
+  };
+  for (const auto& c : cases) {
+    driver.transfers.clear();
+    spi.SpiPolarityPos = c.polarityPos;
+    spi.CselChannel = c.channel;
+    for (size_t i = 1; i <= 16; ++i) spi.OutWords[i] = static_cast<uint16_t>(0xFF00 + i);
+    spi.UsbSpiExchange(c.n);
+    ASSERT_EQ(driver.transfers.size(), 2u);
+    const Bytes& sent = driver.transfers[0].bytes;
+    ASSERT_EQ(sent.size(), 3u + 2u * c.sentCount);
+    EXPECT_EQ(sent[0], c.polarityPos ? 0x0D : 0x0E);
+    EXPECT_EQ(sent[1], c.sentChannel);
+    EXPECT_EQ(sent[2], c.sentCount);
+    EXPECT_EQ(spi.CselChannel, c.sentChannel);  // the clamped channel is kept
+    for (size_t i = 1; i <= c.sentCount; ++i) {  // high byte first
+      EXPECT_EQ(sent[2 * i + 1], 0xFF);
+      EXPECT_EQ(sent[2 * i + 2], i);
+    }
+    EXPECT_EQ(driver.transfers[1].requested, 2u * c.sentCount);
+  }
+}
+
+TEST_F(UsbSpiTest, SettingsMessages) {
+  uint8_t delay = 0;
+  spi.SetSpiDelay(delay);
+  EXPECT_EQ(delay, 1);
+  EXPECT_EQ(spi.UsbSpiDelay, 1);
+  EXPECT_EQ(adapters.UsbSpiDelay, 1);  // one value shared with the board information
+  uint8_t bits = 0x50;
+  spi.SetSpiBits(bits);
+  EXPECT_EQ(spi.StaticBits, 0x50);
+  spi.ReadSpiSetup();  // the adapter answers 0x19, 0xFF
+  EXPECT_EQ(spi.UsbSpiDelay, 25);
+  EXPECT_EQ(spi.StaticBits, 0x78);
+  const auto out = driver.OutTransfers();
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].bytes, (Bytes{0x0B, 0x01}));
+  EXPECT_EQ(out[1].bytes, (Bytes{0x0C, 0x50}));
+  EXPECT_EQ(out[2].bytes, (Bytes{0x01}));
+  EXPECT_EQ(driver.transfers.size(), 4u);  // the setup reply is the only read
+  EXPECT_TRUE(messages.messages.empty());
+  EXPECT_TRUE(adapters.UsbSelected);
+}
+
+TEST_F(UsbSpiTest, EveryFailureShowsItsMessageAndDeselects) {
+  struct Case {
+    const char* name;
+    std::function<void(UsbSpi&)> operation;
+    std::set<size_t> failTransfers;
+    bool failOpen;
+    std::vector<std::string> expected;
+  };
+  const auto setup = [](UsbSpi& s) { s.ReadSpiSetup(); };
+  const auto delay = [](UsbSpi& s) {
+    uint8_t d = 20;
+    s.SetSpiDelay(d);
+  };
+  const auto bits = [](UsbSpi& s) {
+    uint8_t b = 0x08;
+    s.SetSpiBits(b);
+  };
+  const auto exchange = [](UsbSpi& s) { s.UsbSpiExchange(2); };
+  const std::vector<Case> cases = {
+      // The reply is still asked for after a failed command; with no command there is
+      // no reply either.
+      {"setup command", setup, {0}, false, {"Error Setting up SPI", "Error Reading SPI"}},
+      {"setup reply", setup, {1}, false, {"Error Reading SPI"}},
+      {"setup open", setup, {}, true, {"Error Setting up SPI", "Error Reading SPI"}},
+      {"delay command", delay, {0}, false, {"Error Setting up SPI"}},
+      {"delay open", delay, {}, true, {"Error Setting up SPI"}},
+      {"bits command", bits, {0}, false, {"Error Setting SPI Bits"}},
+      {"bits open", bits, {}, true, {"Error Setting SPI Bits"}},
+      {"exchange command", exchange, {0}, false, {"Error Writing SPI"}},
+      {"exchange reply", exchange, {1}, false, {"Error Reading SPI"}},
+      {"exchange open", exchange, {}, true, {"Error Writing SPI"}},
+  };
+  for (const auto& c : cases) {
+    FakeUsbDriver d;
+    d.slots[0] = FakeAdapter{};
+    RecordingMessageSink m;
+    UsbAdapters a{d, m};
+    a.FindAdapters();
+    UsbSpi s{a};
+    s.InWords[1] = 0xAAAA;
+    s.InWords[2] = 0xBBBB;
+    d.transfers.clear();
+    d.failTransfers = c.failTransfers;
+    d.failOpen = c.failOpen;
+    c.operation(s);
+    std::vector<std::string> texts;
+    for (const auto& msg : m.messages) texts.push_back(msg.text);
+    EXPECT_EQ(texts, c.expected) << c.name;
+    EXPECT_FALSE(a.UsbSelected) << c.name;
+    EXPECT_TRUE(d.openSlots.empty()) << c.name;
+    // A failed exchange leaves the words it did not receive as they were.
+    EXPECT_EQ(s.InWords[1], 0xAAAA) << c.name;
+    EXPECT_EQ(s.InWords[2], 0xBBBB) << c.name;
+
+    // Deselected: every operation now does nothing at all.
+    const size_t transfers = d.transfers.size();
+    const int opens = d.opens;
+    d.failTransfers.clear();
+    d.failOpen = false;
+    setup(s);
+    delay(s);
+    bits(s);
+    exchange(s);
+    EXPECT_EQ(s.ReadWord(0x3C), 0) << c.name;
+    s.WriteFramePair(0xBF00, 0xBE08);
+    EXPECT_EQ(d.transfers.size(), transfers) << c.name;
+    EXPECT_EQ(d.opens, opens) << c.name;
+    EXPECT_EQ(m.messages.size(), c.expected.size()) << c.name;
+  }
+}
+
+TEST_F(UsbSpiTest, ReadWordIsTheSecondReplyWordAndZeroOnceTheAdapterFails) {
+  driver.answerWords = {0x0000, 0x8123};
+  EXPECT_EQ(spi.ReadWord(0x85 & 0x7F), 0x8123);
+  EXPECT_EQ(driver.transfers[0].bytes, (Bytes{0x0D, 0x01, 0x02, 0x05, 0x00, 0x05, 0x00}));
+
+  // The reply of the next read is lost: the read gives 0, not the previous word.
+  driver.transfers.clear();
+  driver.failTransfers = {1};
+  spi.CselChannel = 4;
+  EXPECT_EQ(spi.ReadWord(0x04), 0);
+  EXPECT_EQ(spi.CselChannel, 1);  // register traffic always goes to channel 1
+  EXPECT_EQ(spi.InWords[2], 0x8123);  // the exchange itself left the words alone
+  EXPECT_FALSE(adapters.UsbSelected);
+}
+
+}  // namespace
+}  // namespace pemra
