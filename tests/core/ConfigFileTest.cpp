@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "core/Selection.h"
 
@@ -80,6 +81,20 @@ TEST(ConfigText, ReadingKeepsEveryGoodLine) {
     Selection s = start;
     ParseConfigText(c.text, s);
     EXPECT_EQ(s, c.expected) << c.what;
+  }
+}
+
+TEST(ConfigText, RandomBytesNeverHideALaterGoodLine) {
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> length(0, 300);
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    for (int n = length(random); n > 0; --n) text += static_cast<char>(byte(random));
+    text += "\r\nProduct =  21420 \r\n";
+    Selection s{};
+    ParseConfigText(text, s);
+    ASSERT_EQ(s.DeviceType, 21420) << "round " << round;
   }
 }
 

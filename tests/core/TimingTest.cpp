@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -39,6 +40,21 @@ TEST(DelayUnits, FollowsTheArgumentRules) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DelayUnits(c.ms), c.units) << "ms = " << c.ms;
+  }
+}
+
+TEST(DelayUnits, GrowsWithTheRequestOverEveryFloatRange) {
+  // Walk the positive floats in ascending order (their bit patterns ascend with them).
+  int64_t previous = 0;
+  for (uint64_t bits = 1; bits <= 0x7F800000u; bits += 4099) {
+    const float ms = std::bit_cast<float>(static_cast<uint32_t>(bits));
+    const int64_t units = DelayUnits(ms);
+    ASSERT_GE(units, 1) << ms;
+    ASSERT_LE(units, kMaxDelayUnits) << ms;
+    ASSERT_GE(units, previous) << ms;
+    previous = units;
+    // Negative requests always wait one unit.
+    ASSERT_EQ(DelayUnits(-ms), 1) << -ms;
   }
 }
 
