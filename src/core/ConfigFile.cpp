@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <optional>
 
 namespace pemra {
@@ -96,12 +95,18 @@ std::string FormatConfigText(const Selection& selection) {
 }
 
 bool ReadConfigFile(Selection& selection, const std::filesystem::path& path) {
+  // Only a regular file is read: a directory, a FIFO or a device in its place would give
+  // nothing useful or never end. Its first kMaxConfigBytes are read; the program's own
+  // file is four short lines.
+  constexpr std::streamsize kMaxConfigBytes = 1 << 20;
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return false;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string text(static_cast<size_t>(kMaxConfigBytes), '\0');
+  file.read(text.data(), kMaxConfigBytes);
   if (file.bad()) return false;
+  text.resize(static_cast<size_t>(file.gcount()));
   ParseConfigText(text, selection);
   return true;
 }

@@ -26,8 +26,8 @@ void ParseConfigText(std::string_view text, Selection& selection);
 // The four lines exactly as written to the file (CR LF line ends).
 std::string FormatConfigText(const Selection& selection);
 
-// Reads the file into `selection`; a missing or unreadable file changes nothing and
-// returns false.
+// Reads the file into `selection`; a missing or unreadable file, or anything but a regular
+// file, changes nothing and returns false. Only the first MiB is read.
 bool ReadConfigFile(Selection& selection,
                     const std::filesystem::path& path = std::filesystem::path(kConfigFileName));
 // Replaces the file atomically (temporary file beside it, then rename). On failure returns

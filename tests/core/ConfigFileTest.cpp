@@ -152,6 +152,7 @@ TEST_F(ConfigFileTest, MissingOrUnreadableFileChangesNothing) {
   Selection s{1, 2, 3, 4};
   EXPECT_FALSE(ReadConfigFile(s, path));
   EXPECT_FALSE(ReadConfigFile(s, dir));  // a directory
+  EXPECT_FALSE(ReadConfigFile(s, "/dev/zero"));  // a device that never ends
   EXPECT_EQ(s, (Selection{1, 2, 3, 4}));
 }
 
