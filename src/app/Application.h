@@ -1,0 +1,63 @@
+#pragma once
+// The GUI's application object: the session every window talks through, plus the values
+// that belong to the windows rather than to the library (chart ranges, the manual register
+// window's selected entry, the USB debug loop's stop flag, the platform name).
+
+#include <QWidget>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "core/DeviceModel.h"
+#include "core/Selection.h"
+#include "interfaces/Session.h"
+
+namespace pemra {
+
+// Opens one of the windows that the main window and the USB selection dialog reach,
+// modally, with the given parent. Empty while that window does not exist in this build.
+using WindowOpener = std::function<void(QWidget* parent)>;
+
+struct WindowOpeners {
+  WindowOpener Calibration;       // fmCalibration
+  WindowOpener OperationControl;  // frmOperationalControl
+  WindowOpener Alarms;            // frmAlarms
+  WindowOpener Datalog;           // frmDatalog
+  WindowOpener Registers;         // frmManualReg
+  WindowOpener UsbDebug;          // frmUSBdebug
+};
+
+struct AppOptions {
+  bool simulate = false;                  // --simulate
+  std::filesystem::path dataDir;          // --data-dir, else the program's own directory
+  std::filesystem::path configPath{std::string(kConfigFileName)};  // in the working directory
+};
+
+class Application {
+ public:
+  Application(Session& session, AppOptions options);
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  Session& session;
+  AppOptions options;
+  WindowOpeners windows;
+
+  ChartRanges Ranges;
+  int16_t SelectedRegister = 0;
+  bool DebugLoopStop = true;
+  std::string OsName;
+
+  // The decimal separator numbers are shown with (the user's locale).
+  char DecimalSeparator() const { return decimalSeparator_; }
+
+ private:
+  char decimalSeparator_ = '.';
+};
+
+// The platform's own name ("Linux" on Linux), as the operating system reports it.
+std::string PlatformName();
+
+}  // namespace pemra

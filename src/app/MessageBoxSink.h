@@ -1,0 +1,14 @@
+#pragma once
+// Shows each library message in a modal message box: the message's icon, its title (an
+// empty title gives a box without one) and its text, with an OK button.
+
+#include "core/Message.h"
+
+namespace pemra {
+
+class MessageBoxSink final : public MessageSink {
+ public:
+  void Show(const Message& message) override;
+};
+
+}  // namespace pemra

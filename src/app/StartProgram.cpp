@@ -1,0 +1,58 @@
+#include "app/StartProgram.h"
+
+#include <QApplication>
+#include <QLabel>
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/frmMsg.h"
+#include "core/RegisterTable.h"
+#include "core/Timing.h"
+
+namespace pemra {
+
+void PrepareSession(Application& app) {
+  Session& session = app.session;
+  session.parallel.PortIoEnabled = false;
+  app.DebugLoopStop = true;
+  session.usbSpi.SpiPolarityPos = true;
+  session.usbSpi.CselChannel = 1;
+  session.usbSpi.StaticBits = 120;
+  session.usbSpi.UsbSpiDelay = 25;
+  session.selection.FactoryMode = 0;
+  session.selection.InterfaceType = 0;
+
+  std::error_code error;
+  const bool haveFile = std::filesystem::exists(app.options.configPath, error);
+  if (app.options.simulate && !haveFile) {
+    // A first run on the simulated sensor shows live data at once.
+    session.selection.InterfaceType = 2;
+    session.selection.DeviceType = kPrimaryModel;
+  } else {
+    ReadConfigFile(session.selection, app.options.configPath);
+  }
+  InitRegisterTable(session.table);
+}
+
+std::unique_ptr<frmForm1> StartProgram(Application& app) {
+  frmMsg message;
+  message.lblMsg->setText(QStringLiteral("\nLOADING...\n\nSetting up Delay function"));
+  message.show();
+  message.activateWindow();
+  message.setFocus();
+  QCoreApplication::processEvents();
+
+  CalibrateDelay(app.session.clock);
+  PrepareSession(app);
+
+  message.lblMsg->setText(QStringLiteral(" "));
+  message.hide();
+
+  auto form = std::make_unique<frmForm1>(app);
+  form->show();
+  form->Load();
+  return form;
+}
+
+}  // namespace pemra

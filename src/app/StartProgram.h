@@ -1,0 +1,19 @@
+#pragma once
+// Start-up: the "LOADING..." window, the delay check, the interface settings' start values,
+// the configuration file, the register table, then the main window and its load.
+
+#include <memory>
+
+#include "app/Application.h"
+#include "app/frmForm1.h"
+
+namespace pemra {
+
+// Sets the start values, reads the configuration (with --simulate and no configuration file:
+// the USB adapter and the primary model) and fills the register table.
+void PrepareSession(Application& app);
+
+// Runs the whole start-up and returns the main window, shown and loaded.
+std::unique_ptr<frmForm1> StartProgram(Application& app);
+
+}  // namespace pemra

@@ -1,0 +1,158 @@
+#include "interfaces/frmUSBselect.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include <string>
+
+#include "core/NumberText.h"
+#include "interfaces/UsbAdapters.h"
+#include "interfaces/UsbSpi.h"
+
+namespace pemra {
+
+namespace {
+
+QLineEdit* SlotBox(const QString& name, int index, int width, QWidget* parent) {
+  auto* box = new QLineEdit(parent);
+  box->setObjectName(QStringLiteral("%1_%2").arg(name).arg(index));
+  box->setReadOnly(true);
+  box->setFocusPolicy(Qt::ClickFocus);
+  box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * width + 12);
+  return box;
+}
+
+// The link speed text ("1.1" or "2") in the form "0.0".
+std::string SpeedText(const std::string& speed, char separator) {
+  try {
+    size_t used = 0;
+    const double value = std::stod(speed, &used);
+    if (used == speed.size()) return FormatNumber(value, "0.0", separator);
+  } catch (const std::exception&) {
+  }
+  return speed;
+}
+
+}  // namespace
+
+frmUSBselect::frmUSBselect(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoopStop,
+                           std::function<void(QWidget*)> openDebug, char decimalSeparator,
+                           QWidget* parent)
+    : QDialog(parent),
+      adapters_(adapters),
+      usbSpi_(usbSpi),
+      debugLoopStop_(debugLoopStop),
+      openDebug_(std::move(openDebug)),
+      decimalSeparator_(decimalSeparator) {
+  setObjectName(QStringLiteral("frmUSBselect"));
+  setWindowTitle(QStringLiteral("USB SPI Card Selection"));
+
+  frameBufferSetup = new QGroupBox(QStringLiteral("Buffer Select"), this);
+  frameBufferSetup->setObjectName(QStringLiteral("frameBufferSetup"));
+  auto* grid = new QGridLayout(frameBufferSetup);
+  grid->addWidget(new QLabel(QStringLiteral("Descriptor0"), frameBufferSetup), 0, 1);
+  grid->addWidget(new QLabel(QStringLiteral("Rev"), frameBufferSetup), 0, 2);
+  grid->addWidget(new QLabel(QStringLiteral("Speed"), frameBufferSetup), 0, 3);
+  group_ = new QButtonGroup(this);
+  for (int i = 0; i < 5; ++i) {
+    const QString caption = i < 4 ? QStringLiteral("EzUsb%1").arg(i) : QStringLiteral("None");
+    optUsbPort[i] = new QRadioButton(caption, frameBufferSetup);
+    optUsbPort[i]->setObjectName(QStringLiteral("optUsbPort_%1").arg(i));
+    group_->addButton(optUsbPort[i], i);
+    grid->addWidget(optUsbPort[i], i + 1, 0);
+    connect(optUsbPort[i], &QRadioButton::clicked, this, [this, i] { optUsbPort_Click(i); });
+    if (i == 4) break;
+    txtDescript0[i] = SlotBox(QStringLiteral("txtDescript0"), i, 16, frameBufferSetup);
+    txtDriverRev[i] = SlotBox(QStringLiteral("txtDriverRev"), i, 4, frameBufferSetup);
+    txtSpeed[i] = SlotBox(QStringLiteral("txtSpeed"), i, 4, frameBufferSetup);
+    grid->addWidget(txtDescript0[i], i + 1, 1);
+    grid->addWidget(txtDriverRev[i], i + 1, 2);
+    grid->addWidget(txtSpeed[i], i + 1, 3);
+  }
+  grid->setColumnStretch(1, 1);
+
+  cmdFindEzUsb = new QPushButton(QStringLiteral("Search"), this);
+  cmdFindEzUsb->setObjectName(QStringLiteral("cmdFindEzUsb"));
+  cmdDebugUsb = new QPushButton(QStringLiteral("Debug"), this);
+  cmdDebugUsb->setObjectName(QStringLiteral("cmdDebugUsb"));
+  cmdDebugUsb->setEnabled(static_cast<bool>(openDebug_));
+  cmdExit = new QPushButton(QStringLiteral("OK"), this);
+  cmdExit->setObjectName(QStringLiteral("cmdExit"));
+  cmdExit->setDefault(true);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(cmdFindEzUsb);
+  buttons->addWidget(cmdDebugUsb);
+  buttons->addStretch(1);
+  buttons->addWidget(cmdExit);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(frameBufferSetup);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  connect(cmdFindEzUsb, &QPushButton::clicked, this, &frmUSBselect::cmdFindEzUsb_Click);
+  connect(cmdDebugUsb, &QPushButton::clicked, this, &frmUSBselect::cmdDebugUsb_Click);
+  connect(cmdExit, &QPushButton::clicked, this, &frmUSBselect::cmdExit_Click);
+  if (parent) move(parent->window()->frameGeometry().topLeft());
+}
+
+void frmUSBselect::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) cmdFindEzUsb_Click();
+}
+
+void frmUSBselect::Mark(int index) {
+  optUsbPort[index]->setChecked(true);
+  optUsbPort_Click(index);
+}
+
+void frmUSBselect::cmdFindEzUsb_Click() {
+  for (int i = 0; i < kAdapterSlots; ++i) {
+    optUsbPort[i]->setEnabled(false);
+    txtDescript0[i]->clear();
+    txtDriverRev[i]->clear();
+    txtSpeed[i]->clear();
+  }
+  adapters_.FindAdapters();
+  for (int i = 0; i < kAdapterSlots; ++i) {
+    const AdapterSlot& slot = adapters_.AdapterSlots[i];
+    if (!slot.Present) continue;
+    optUsbPort[i]->setEnabled(true);
+    if (adapters_.SelectedAdapterIndex == i) Mark(i);
+    txtDescript0[i]->setText(QString::fromStdString(slot.Descriptor1Text));
+    txtDriverRev[i]->setText(
+        QString::fromStdString(FormatNumber(slot.FirmwareRevision, "0.0", decimalSeparator_)));
+    txtSpeed[i]->setText(QString::fromStdString(SpeedText(slot.UsbSpeed, decimalSeparator_)));
+  }
+  if (adapters_.SelectedAdapterIndex == -1) Mark(4);
+}
+
+void frmUSBselect::optUsbPort_Click(int index) {
+  if (index < 0 || index > 4) return;
+  if (index == 4) {
+    adapters_.UsbSelected = false;
+    debugLoopStop_ = true;
+    return;
+  }
+  // A slot only becomes the one in use: selecting happens in the search, so a slot chosen
+  // after "None" is used again only after a new search.
+  adapters_.SelectedAdapter = adapters_.AdapterSlots[index];
+  usbSpi_.SetSpiDelay(usbSpi_.UsbSpiDelay);
+  usbSpi_.SetSpiBits(usbSpi_.StaticBits);
+}
+
+void frmUSBselect::cmdDebugUsb_Click() {
+  if (openDebug_) openDebug_(this);
+}
+
+void frmUSBselect::cmdExit_Click() { accept(); }
+
+}  // namespace pemra
