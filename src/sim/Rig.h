@@ -1,0 +1,60 @@
+#pragma once
+// The simulated bench: one sensor, its SPI pins, a parallel port wired to them through the
+// interface cable and USB adapters wired to chip-select channel 1. `--simulate` uses the
+// defaults: the port at 0x378 and one high-speed FIFO4 adapter in slot 0.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "core/Clock.h"
+#include "interfaces/PortIo.h"
+#include "interfaces/UsbDriver.h"
+#include "sim/MotionProfile.h"
+#include "sim/SimulatedPortIo.h"
+#include "sim/SimulatedSensor.h"
+#include "sim/SimulatedUsbDriver.h"
+#include "sim/SpiSlave.h"
+
+namespace pemra::sim {
+
+struct RigOptions {
+  int16_t model = 21420;
+  double supplyVolts = 5.0;
+  uint64_t seed = 1;
+  bool noise = true;
+  bool testPattern = false;
+  uint16_t portBase = 0x378;
+  // Port accesses and bulk transfers wait their hardware cost on the clock (benchmarks).
+  bool timingModel = false;
+  std::optional<std::filesystem::path> flashFile;
+  MotionProfile motion = MotionProfile::Default();
+  std::array<AdapterOptions, kAdapterSlots> adapters = {
+      AdapterOptions{true, kProductFifo4, true}, AdapterOptions{}, AdapterOptions{},
+      AdapterOptions{}};
+};
+
+class Rig {
+ public:
+  explicit Rig(Clock& clock, RigOptions options = {});
+  Rig(const Rig&) = delete;
+  Rig& operator=(const Rig&) = delete;
+
+  PortIo& Port() { return port_; }
+  UsbDriver& Usb() { return usb_; }
+  SimulatedSensor& Sensor() { return sensor_; }
+  SpiSlave& Slave() { return slave_; }
+  SimulatedPortIo& SimPort() { return port_; }
+  SimulatedUsbDriver& SimUsb() { return usb_; }
+  const RigOptions& Options() const { return options_; }
+
+ private:
+  RigOptions options_;
+  SimulatedSensor sensor_;
+  SpiSlave slave_;
+  SimulatedPortIo port_;
+  SimulatedUsbDriver usb_;
+};
+
+}  // namespace pemra::sim
