@@ -1,0 +1,54 @@
+#include "interfaces/RegisterListing.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "core/NumberText.h"
+#include "core/Timing.h"
+
+namespace pemra {
+
+std::string RegisterListing(RegisterAccess& access, char decimalSeparator,
+                            std::string_view lineEnd) {
+  std::string text;
+  text += "Name\t\tAddr\thexValue\t   decValue";
+  text += lineEnd;
+  text += "--------------------\t---------\t---------\t   ---------";
+  text += lineEnd;
+  for (int16_t index = 0; index < kFilledRegisters; ++index) {
+    const RegisterEntry& entry = access.Table()[static_cast<size_t>(index)];
+    std::string name = entry.RegName;
+    name.erase(name.find_last_not_of(' ') + 1);
+    text += name;
+    text += "     \t";
+    text += NumberToHex(entry.RegAddress);
+    text += '\t';
+    if (entry.RegReadable) {
+      access.ReadRegister(index);
+      text += NumberToHex(access.RawValue);
+      text += "\t   ";
+      text += FormatNumber(access.ScaledValue, "0.0####", decimalSeparator);
+    } else {
+      text += "----\t   ----";
+    }
+    text += lineEnd;
+  }
+  return text;
+}
+
+bool SaveRegisterListing(const std::filesystem::path& path, std::string_view listing,
+                         std::string* error) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (file) {
+    file << listing << "\r\n";
+    file.close();
+  }
+  if (!file) {
+    if (error != nullptr) *error = path.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace pemra
