@@ -112,7 +112,18 @@ bool PpdevPortIo::EnableAccess(uint16_t baseAddress, std::string& device, std::s
     }
   }
 
-  // No usable ppdev device: direct port instructions, which need root on x86.
+  // Why no ppdev device serves this address.
+  std::string missing = ppdevFailure;
+  if (missing.empty()) {
+    std::error_code error;
+    missing = std::filesystem::is_directory(options_.procDir, error)
+                  ? fmt::format("no port listed under {} has that base address",
+                                options_.procDir.string())
+                  : fmt::format("the system lists no parallel ports ({} is missing)",
+                                options_.procDir.string());
+  }
+
+  // Direct port instructions, which need root on x86.
 #if PEMRA_HAVE_DIRECT_PORT_IO
   if (options_.allowDirectPortIo && geteuid() == 0) {
     if (ioperm(baseAddress, kPortRegisters, 1) == 0) {
@@ -121,23 +132,17 @@ bool PpdevPortIo::EnableAccess(uint16_t baseAddress, std::string& device, std::s
       return true;
     }
     const int error = errno;
-    device = fmt::format("no parallel port with base address {}", Hex(baseAddress));
-    reason = fmt::format("{}direct port access failed: {}",
-                         ppdevFailure.empty() ? "" : ppdevFailure + "; ", std::strerror(error));
+    if (ppdevFailure.empty()) {
+      device = fmt::format("no parallel port with base address {}", Hex(baseAddress));
+    }
+    reason = fmt::format("{}, and direct port access failed: {}", missing, std::strerror(error));
     return false;
   }
 #endif
-  if (!ppdevFailure.empty()) return false;  // device and reason name the missing device file
-
-  device = fmt::format("no parallel port with base address {}", Hex(baseAddress));
-  std::error_code error;
-  if (!std::filesystem::is_directory(options_.procDir, error)) {
-    reason = fmt::format("the system lists no parallel ports ({} is missing)",
-                         options_.procDir.string());
-  } else {
-    reason = fmt::format("no port listed under {} has that base address",
-                         options_.procDir.string());
+  if (ppdevFailure.empty()) {
+    device = fmt::format("no parallel port with base address {}", Hex(baseAddress));
   }
+  reason = missing;
   return false;
 }
 

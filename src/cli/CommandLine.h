@@ -1,0 +1,62 @@
+#pragma once
+// What pemra-cli understands: the options that choose the connection, the commands, and
+// the checks of their arguments. Parsing only; nothing here touches a device.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pemra::cli {
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;  // the device, the transport or a file failed
+inline constexpr int kExitUsage = 2;
+
+enum class CommandKind { None, Scan, Read, Write, Dump, Wait, Script };
+
+struct Command {
+  CommandKind kind = CommandKind::None;
+  std::vector<std::string> registers;  // read: REG...; write: REG
+  std::string target;                  // write: REG as given
+  std::string value;                   // write: HEX; wait: MS
+  std::string path;                    // dump --file; script FILE or "-"
+};
+
+struct ConnectionOptions {
+  bool simulate = false;
+  std::string interface;  // "usb", "parallel" or empty
+  std::string port;       // HEX or empty
+  std::string model;      // CODE or empty
+  bool trace = false;
+};
+
+struct ParseResult {
+  int exitCode = kExitDone;  // kExitUsage for a usage error
+  bool helpShown = false;    // help was printed: nothing more to do
+  std::string output;        // help text, or the usage error
+  ConnectionOptions options;
+  Command command;
+};
+
+// The whole command line (without the program name).
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+// One line of a script: a command with its arguments, no connection options, no script.
+ParseResult ParseScriptCommand(const std::vector<std::string>& words);
+
+// Splits a script line into words at blanks; double quotes keep blanks inside a word
+// ("XGYRO_ OFF"). Empty when the line is blank or a comment (first word starts with #).
+// Returns nullopt for an unterminated quote.
+std::optional<std::vector<std::string>> SplitScriptLine(std::string_view line);
+
+// One to four hex digits, nothing else.
+std::optional<int32_t> ParseRegisterValue(std::string_view text);
+// A port address: one to four hex digits, optionally after 0x.
+std::optional<int16_t> ParsePortAddress(std::string_view text);
+// A model code in decimal (any 16-bit value; whether it is a known model is checked later).
+std::optional<int16_t> ParseModelCode(std::string_view text);
+// Milliseconds, 0 to a day, with "." or the given separator as the decimal point.
+std::optional<double> ParseMilliseconds(std::string_view text, char decimalSeparator);
+
+}  // namespace pemra::cli

@@ -1,0 +1,133 @@
+#include "cli/Connection.h"
+
+#include <clocale>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "interfaces/LibusbDriver.h"
+#include "interfaces/PpdevPortIo.h"
+#include "sim/Rig.h"
+
+namespace pemra::cli {
+
+namespace {
+
+char LocaleDecimalSeparator() {
+  const std::lconv* conventions = std::localeconv();
+  if (conventions == nullptr || conventions->decimal_point == nullptr ||
+      conventions->decimal_point[0] == '\0') {
+    return '.';
+  }
+  return conventions->decimal_point[0];
+}
+
+}  // namespace
+
+void StreamMessageSink::Show(const Message& message) {
+  // Texts made for message boxes may break lines with CR LF.
+  std::string text = message.text;
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+    text.erase(at, 1);
+  }
+  stream_ << text << '\n';
+}
+
+Connection::Connection(const Selection& selection, bool simulate, bool trace,
+                       const Environment& env, std::ostream& err)
+    : selection_(selection),
+      simulate_(simulate),
+      env_(env),
+      err_(err),
+      separator_(env.decimalSeparator.value_or(LocaleDecimalSeparator())),
+      messages_(err) {
+  if (trace) trace_.emplace(err);
+}
+
+Connection::~Connection() = default;
+
+Session& Connection::Raw() {
+  if (session_) return *session_;
+  PortIo* port = nullptr;
+  UsbDriver* usb = nullptr;
+  if (simulate_) {
+    clock_ = env_.clock;
+    if (clock_ == nullptr) {
+      ownClock_ = std::make_unique<RealClock>();
+      clock_ = ownClock_.get();
+    }
+    sim::Rig* rig = env_.rig;
+    if (rig == nullptr) {
+      ownRig_ = std::make_unique<sim::Rig>(*clock_);
+      rig = ownRig_.get();
+    }
+    port = &rig->Port();
+    usb = &rig->Usb();
+  } else {
+    ownClock_ = std::make_unique<RealClock>();
+    clock_ = ownClock_.get();
+    port = env_.portIo;
+    if (port == nullptr) {
+      ownPort_ = std::make_unique<PpdevPortIo>();
+      port = ownPort_.get();
+    }
+    usb = env_.usbDriver;
+    if (usb == nullptr) {
+      ownUsb_ = std::make_unique<LibusbDriver>();
+      usb = ownUsb_.get();
+    }
+  }
+  session_ = std::make_unique<Session>(*clock_, messages_, *port, *usb,
+                                       trace_ ? &*trace_ : nullptr);
+  session_->selection = selection_;
+  return *session_;
+}
+
+int Connection::Open(Session*& session) {
+  Session& s = Raw();
+  session = &s;
+  if (opened_) return *opened_;
+  // Settings that cannot work are usage errors, found before anything is sent.
+  if (!IsKnownModel(s.selection.DeviceType)) {
+    err_ << fmt::format(
+        "pemra-cli: the sensor model {} is not known: give --model with one of {}\n",
+        s.selection.DeviceType, fmt::join(kModelCodes, ", "));
+    opened_ = kExitUsage;
+    return kExitUsage;
+  }
+  const int16_t type = s.selection.InterfaceType;
+  if (type != 1 && type != 2) {
+    err_ << "pemra-cli: no interface selected: give --interface usb or --interface parallel\n";
+    opened_ = kExitUsage;
+    return kExitUsage;
+  }
+  opened_ = kExitFailed;
+  switch (s.selection.InterfaceType) {
+    case 1:
+      // Port access, then the lines to idle.
+      if (!s.parallel.EnablePortAccess()) return kExitFailed;
+      s.parallel.ParallelPortInit();
+      break;
+    case 2:
+      // The search selects the first adapter; it is then given its settings.
+      s.adapters.FindAdapters();
+      if (!s.adapters.UsbSelected) return kExitFailed;
+      s.usbSpi.SetSpiBits(s.usbSpi.StaticBits);
+      s.usbSpi.SetSpiDelay(s.usbSpi.UsbSpiDelay);
+      if (!s.adapters.UsbSelected) return kExitFailed;
+      break;
+    default:
+      break;
+  }
+  // The model's register table and gyro scales, before any read of ours.
+  SetDevice(s.selection.DeviceType, s.selection, s.access, ranges_, messages_, separator_);
+  if (!Healthy()) return kExitFailed;
+  opened_ = kExitDone;
+  return kExitDone;
+}
+
+bool Connection::Healthy() {
+  return !session_ || session_->selection.InterfaceType != 2 || session_->adapters.UsbSelected;
+}
+
+}  // namespace pemra::cli
