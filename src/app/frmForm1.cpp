@@ -51,6 +51,7 @@ frmForm1::frmForm1(Application& app, QWidget* parent)
   setObjectName(QStringLiteral("frmForm1"));
   BuildControls();
   ConnectHandlers();
+  resize(sizeHint().expandedTo(QSize(1180, 720)));
 }
 
 frmForm1::~frmForm1() = default;

@@ -1,0 +1,115 @@
+// pemra-eval: the evaluation program's windows over the pemra library.
+//   pemra-eval [--simulate] [--data-dir DIR]   (Qt's own options such as -platform work too)
+
+#include <QApplication>
+#include <QDir>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/Application.h"
+#include "app/MessageBoxSink.h"
+#include "app/SignalClose.h"
+#include "app/StartProgram.h"
+#include "core/Clock.h"
+#include "interfaces/LibusbDriver.h"
+#include "interfaces/PpdevPortIo.h"
+#include "interfaces/Session.h"
+#include "sim/Rig.h"
+
+namespace {
+
+constexpr const char* kUsage = "usage: pemra-eval [--simulate] [--data-dir DIR]\n";
+
+struct Arguments {
+  bool simulate = false;
+  QString dataDir;
+  bool ok = true;
+  bool help = false;
+};
+
+Arguments Parse(const QStringList& args) {
+  Arguments a;
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (arg == QStringLiteral("--simulate")) {
+      a.simulate = true;
+    } else if (arg == QStringLiteral("--data-dir") && i + 1 < args.size()) {
+      a.dataDir = args[++i];
+    } else if (arg.startsWith(QStringLiteral("--data-dir="))) {
+      a.dataDir = arg.mid(11);
+    } else if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
+      a.help = true;
+    } else {
+      std::fprintf(stderr, "pemra-eval: unknown argument '%s'\n", qPrintable(arg));
+      a.ok = false;
+    }
+  }
+  return a;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("pemra-eval"));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  const Arguments args = Parse(QApplication::arguments());
+  if (args.help || !args.ok) {
+    std::fputs(kUsage, args.ok ? stdout : stderr);
+    return args.ok ? 0 : 2;
+  }
+
+  pemra::RealClock clock;
+  pemra::MessageBoxSink messages;
+  std::unique_ptr<pemra::sim::Rig> rig;
+  std::unique_ptr<pemra::PpdevPortIo> port;
+  std::unique_ptr<pemra::LibusbDriver> usb;
+  pemra::PortIo* portIo = nullptr;
+  pemra::UsbDriver* usbDriver = nullptr;
+  if (args.simulate) {
+    rig = std::make_unique<pemra::sim::Rig>(clock);
+    portIo = &rig->Port();
+    usbDriver = &rig->Usb();
+  } else {
+    port = std::make_unique<pemra::PpdevPortIo>();
+    usb = std::make_unique<pemra::LibusbDriver>();
+    portIo = port.get();
+    usbDriver = usb.get();
+  }
+  pemra::Session session(clock, messages, *portIo, *usbDriver);
+
+  pemra::AppOptions options;
+  options.simulate = args.simulate;
+  options.dataDir = (args.dataDir.isEmpty() ? QApplication::applicationDirPath()
+                                            : QDir(args.dataDir).absolutePath())
+                        .toStdString();
+  pemra::Application app(session, options);
+
+  // A signal during start-up closes the main window as soon as it exists.
+  bool closeRequested = false;
+  pemra::frmForm1* mainWindow = nullptr;
+  pemra::SignalClose signalClose;
+  QObject::connect(&signalClose, &pemra::SignalClose::CloseRequested, [&] {
+    closeRequested = true;
+    if (mainWindow) mainWindow->close();
+  });
+
+  std::unique_ptr<pemra::frmForm1> form = pemra::StartProgram(app);
+  mainWindow = form.get();
+  QObject::connect(form.get(), &pemra::frmForm1::ShutdownFinished, &application,
+                   [] { QCoreApplication::exit(0); });
+  if (closeRequested && !form->ShutdownDone()) form->close();
+  if (form->ShutdownDone()) return 0;
+  // On the simulated sensor the live readout starts by itself, as a click on "Read" would
+  // start it, so the program shows moving charts at once.
+  if (args.simulate && form->ckLoop->isChecked()) {
+    QTimer::singleShot(0, form.get(), [&form] { form->cmdReadData->click(); });
+  }
+  return QApplication::exec();
+}
