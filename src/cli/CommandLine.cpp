@@ -68,6 +68,11 @@ void Parse(CLI::App& app, std::vector<std::string> args, ParseResult& result) {
   } catch (const CLI::ParseError& error) {
     result.exitCode = kExitUsage;
     result.output = error.what();
+    // A word that is no command is reported as such, not as a missing command.
+    const std::vector<std::string> rest = app.remaining();
+    if (app.get_subcommands().empty() && !rest.empty()) {
+      result.output = "unknown command '" + rest.front() + "'";
+    }
   }
 }
 

@@ -1,0 +1,315 @@
+// pemra-cli run in-process on the simulated rig with a test clock: output, errors, exit
+// codes, scripts and the configuration file.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/Cli.h"
+#include "core/Clock.h"
+#include "sim/Rig.h"
+
+namespace pemra::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  CliTest() {
+    dir = fs::temp_directory_path() /
+          (std::string("pemra-cli-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    env.clock = &clock;
+    env.rig = &rig;
+    env.configPath = dir / "CommPort.cfg";
+    env.decimalSeparator = '.';
+  }
+  ~CliTest() override { fs::remove_all(dir); }
+
+  int Run(const std::vector<std::string>& args, const std::string& input = "") {
+    std::istringstream in(input);
+    std::ostringstream outStream;
+    std::ostringstream errStream;
+    const int status = cli::Run(args, in, outStream, errStream, env);
+    out = outStream.str();
+    err = errStream.str();
+    return status;
+  }
+  void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+  fs::path dir;
+  TestClock clock;
+  sim::Rig rig{clock};
+  Environment env;
+  std::string out;
+  std::string err;
+};
+
+TEST_F(CliTest, ReadPrintsNameHexAndValue) {
+  rig.Sensor().PokeRegister(0x1A, 0x1FFF);  // XGYRO_ OFF = -1
+  rig.Sensor().PokeRegister(0x26, 0xBEEF);  // ALM_MAG1
+  ASSERT_EQ(Run({"--simulate", "read", "xgyro_off", "19", "SENS_AVG"}), 0) << err;
+  EXPECT_EQ(Lines(out), (std::vector<std::string>{"XGYRO_ OFF\tFFFF\t-0.018315",
+                                                  "ALM_MAG1\tBEEF\t48879",
+                                                  "SENS_AVG\t0402\t1026"}));
+  EXPECT_EQ(err, "");
+
+  env.decimalSeparator = ',';
+  ASSERT_EQ(Run({"--simulate", "--interface", "parallel", "read", "XGYRO_ OFF"}), 0) << err;
+  EXPECT_EQ(out, "XGYRO_ OFF\tFFFF\t-0,018315\n");
+}
+
+TEST_F(CliTest, RefusedCommandsSendNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"read", "NOPE"}, "unknown register 'NOPE'"},
+      {{"read", "32"}, "unknown register '32'"},
+      {{"read", "XGYRO_OUT", "COMMAND"}, "register COMMAND cannot be read"},
+      {{"read", "Reserved"}, "register Reserved cannot be read"},
+      {{"write", "STATUS", "1"}, "register STATUS cannot be written"},
+      {{"write", "ALM_MAG1", "12345"}, "'12345' is not a register value"},
+      {{"write", "ALM_MAG1", "12G4"}, "'12G4' is not a register value"},
+      {{"write", "ALM_MAG1", "0x12"}, "'0x12' is not a register value"},
+      {{"write", "ALM_MAG1", ""}, "'' is not a register value"},
+      {{"write", "ALM_MAG1", "1 2"}, "'1 2' is not a register value"},
+      {{"wait", "abc"}, "'abc' is not a time"},
+      {{"wait", "1e9"}, "'1e9' is not a time"},
+      {{"--model", "12", "read", "1"}, "the sensor model 12 is not known"},
+      {{"--model", "x", "read", "1"}, "'x' is not a model code"},
+      {{"--port", "12345", "read", "1"}, "'12345' is not a port address"},
+      {{"--interface", "serial", "read", "1"}, "serial"},
+      {{"read"}, "REG"},
+      {{"frobnicate"}, "frobnicate"},
+      {{}, "A subcommand is required"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--simulate"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const uint64_t transfers = rig.SimUsb().TransferCount();
+    EXPECT_EQ(Run(args), 2) << c.message;
+    EXPECT_TRUE(Contains(err, c.message)) << c.message << ": " << err;
+    EXPECT_EQ(out, "") << c.message;
+    EXPECT_EQ(rig.SimUsb().TransferCount(), transfers) << c.message;
+  }
+  EXPECT_EQ(rig.Sensor().PeekRegister(0x26), 0);  // ALM_MAG1 untouched
+}
+
+TEST_F(CliTest, WriteTakesOneToFourHexDigits) {
+  for (const auto& [text, word] : std::vector<std::pair<std::string, uint16_t>>{
+           {"1", 0x0001}, {"aB", 0x00AB}, {"BeEf", 0xBEEF}, {"0000", 0x0000}}) {
+    ASSERT_EQ(Run({"--simulate", "write", "ALM_MAG2", text}), 0) << err;
+    EXPECT_EQ(rig.Sensor().PeekRegister(0x28), word) << text;
+    EXPECT_EQ(out, "");
+  }
+}
+
+TEST_F(CliTest, SamplePeriodOverTheAdapterIsHeldOutOfLowPower) {
+  ASSERT_EQ(Run({"--simulate", "write", "SMPL_PRD", "0A"}), 0);
+  EXPECT_EQ(rig.Sensor().PeekRegister(0x36), 9);
+  EXPECT_TRUE(Contains(err, "will place the 21420 into low power mode.\n")) << err;
+  ASSERT_EQ(Run({"--simulate", "--interface", "parallel", "write", "SMPL_PRD", "0A"}), 0);
+  EXPECT_EQ(rig.Sensor().PeekRegister(0x36), 10);
+  EXPECT_EQ(err, "");
+}
+
+TEST_F(CliTest, ScanListsPresentAdapters) {
+  ASSERT_EQ(Run({"--simulate", "scan"}), 0) << err;
+  EXPECT_EQ(out, "EzUsb0\tFIFO4\tTolvane\tUSB SPI Buffer\t2.1\t2.0\n");
+
+  sim::RigOptions options;
+  options.adapters[1] = sim::AdapterOptions{true, kProductMcp, false};
+  options.adapters[3] = sim::AdapterOptions{true, 0x1234, true};  // not a known board
+  sim::Rig other{clock, options};
+  env.rig = &other;
+  env.decimalSeparator = ',';
+  ASSERT_EQ(Run({"--simulate", "scan"}), 0) << err;
+  EXPECT_EQ(out,
+            "EzUsb0\tFIFO4\tTolvane\tUSB SPI Buffer\t2,1\t2,0\n"
+            "EzUsb1\tMCP\tTolvane\tUSB SPI Buffer\t2,1\t1,1\n");
+
+  sim::RigOptions none;
+  none.adapters = {};
+  sim::Rig empty{clock, none};
+  env.rig = &empty;
+  EXPECT_EQ(Run({"--simulate", "scan"}), 1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "No USB Buffers Found, Please Verify Setup and Restart\n");
+}
+
+TEST_F(CliTest, DumpToTheTerminalAndToAFile) {
+  rig.Sensor().SetNoise(false);
+  rig.Sensor().PokeRegister(0x26, 0x1234);
+  ASSERT_EQ(Run({"--simulate", "dump"}), 0) << err;
+  const auto lines = Lines(out);
+  ASSERT_EQ(lines.size(), 34u);
+  EXPECT_EQ(lines[0], "Name\t\tAddr\thexValue\t   decValue");
+  EXPECT_EQ(lines[21], "ALM_MAG1     \t0026\t1234\t   4660.0");
+  EXPECT_FALSE(Contains(out, "\r"));
+
+  const fs::path file = dir / "Registers_LOG.txt";
+  ASSERT_EQ(Run({"--simulate", "dump", "--file", file.string()}), 0) << err;
+  EXPECT_EQ(out, "");
+  const std::string saved = ReadFile(file);
+  EXPECT_TRUE(saved.ends_with("\t   ----\r\n\r\n"));
+  EXPECT_TRUE(saved.starts_with("Name\t\tAddr\thexValue\t   decValue\r\n"));
+  EXPECT_TRUE(Contains(saved, "\r\nALM_MAG1     \t0026\t1234\t   4660.0\r\n"));
+
+  EXPECT_EQ(Run({"--simulate", "dump", "--file", (dir / "missing" / "x.txt").string()}), 1);
+  EXPECT_TRUE(Contains(err, (dir / "missing" / "x.txt").string())) << err;
+}
+
+TEST_F(CliTest, WaitPassesTimeOnTheSessionClock) {
+  ASSERT_EQ(Run({"--simulate", "wait", "250"}), 0) << err;
+  ASSERT_EQ(Run({"--simulate", "wait", "0.5"}), 0) << err;
+  env.decimalSeparator = ',';
+  ASSERT_EQ(Run({"--simulate", "wait", "1,25"}), 0) << err;
+  EXPECT_EQ(clock.Waits(),
+            (std::vector<Nanoseconds>{std::chrono::milliseconds(250),
+                                      std::chrono::microseconds(500),
+                                      std::chrono::microseconds(1250)}));
+}
+
+TEST_F(CliTest, TraceShowsFramesAndTransfers) {
+  rig.Sensor().PokeRegister(0x26, 0xBEEF);
+  ASSERT_EQ(Run({"--simulate", "--trace", "read", "ALM_MAG1"}), 0);
+  const auto lines = Lines(err);
+  // The model's gyro scales are read before the command's register.
+  const auto sensAvg = std::find(lines.begin(), lines.end(), "spi > 3800 < 0402");
+  const auto request = std::find(lines.begin(), lines.end(), "usb > pipe 0: 0D 01 02 26 00 26 00");
+  ASSERT_NE(sensAvg, lines.end()) << err;
+  ASSERT_NE(request, lines.end()) << err;
+  EXPECT_LT(sensAvg, request);
+  ASSERT_GE(lines.end() - request, 4);
+  EXPECT_EQ(request[1].substr(0, 20), "usb < pipe 1: 04 02 ");  // first word: the previous answer
+  EXPECT_EQ(request[1].substr(19), " BE EF");
+  EXPECT_EQ(request[3], "spi > 2600 < BEEF");
+  EXPECT_EQ(lines.front(), "usb > pipe 0: 00");  // the firmware revision of the search
+
+  ASSERT_EQ(Run({"--simulate", "--interface", "parallel", "--trace", "read", "ALM_MAG1"}), 0);
+  EXPECT_EQ(Lines(err).back(), "spi > 0000 < BEEF");
+  EXPECT_EQ(Lines(err).end()[-2], "spi > 2600 < ----");
+}
+
+TEST_F(CliTest, TransportFailuresExitWithOne) {
+  // The search (2 transfers), the settings (2) and the gyro-scale read (2) come first.
+  rig.SimUsb().FailNthTransfer(8);
+  EXPECT_EQ(Run({"--simulate", "read", "ALM_MAG1", "ALM_MAG2"}), 1);
+  EXPECT_EQ(err, "Error Reading SPI\n");
+  EXPECT_EQ(out, "");
+
+  rig.SimUsb().FailOpen(0);
+  EXPECT_EQ(Run({"--simulate", "write", "ALM_MAG1", "1"}), 1);
+  EXPECT_EQ(err, "No USB Buffers Found, Please Verify Setup and Restart\n");
+  rig.SimUsb().FailOpen(0, false);
+
+  EXPECT_EQ(Run({"--simulate", "--interface", "parallel", "--port", "278", "read", "1"}), 1);
+  EXPECT_TRUE(err.starts_with("The required I/O drivers could not be installed.\n")) << err;
+}
+
+TEST_F(CliTest, ScriptRunsOnOneConnection) {
+  const std::string script =
+      "# offsets\n"
+      "\n"
+      "write \"XGYRO_ OFF\" 0123\r\n"
+      "   read XGYRO_OFF\n"
+      "wait 100\n"
+      "write ALM_MAG1 BEEF\n"
+      "read 19\n";
+  WriteFile(dir / "script.txt", script);
+  ASSERT_EQ(Run({"--simulate", "script", (dir / "script.txt").string()}), 0) << err;
+  EXPECT_EQ(Lines(out), (std::vector<std::string>{"XGYRO_ OFF\t0123\t5.329665",
+                                                  "ALM_MAG1\tBEEF\t48879"}));
+  // One search for the whole script.
+  ASSERT_EQ(Run({"--simulate", "--trace", "script", "-"}, script), 0) << err;
+  EXPECT_EQ(std::count(Lines(err).begin(), Lines(err).end(), "usb > pipe 0: 00"), 1);
+}
+
+TEST_F(CliTest, ScriptStopsAtTheFirstFailingLine) {
+  struct Case {
+    std::string script;
+    int status;
+    std::string stop;
+    size_t linesOut;
+  };
+  const std::vector<Case> cases = {
+      {"read 19\nread NOPE\nread 19\n", 2, "line 2 of standard input: read NOPE", 1},
+      {"read 19\n# note\n\nwrite 19 XYZ\nread 19\n", 2, "line 4 of standard input: write 19 XYZ",
+       1},
+      {"read \"XGYRO_ OFF\nread 19\n", 2, "line 1 of standard input: read \"XGYRO_ OFF", 0},
+      {"script other.txt\n", 2, "line 1 of standard input: script other.txt", 0},
+      {"--trace read 19\n", 2, "line 1 of standard input: --trace read 19", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run({"--simulate", "script", "-"}, c.script), c.status) << c.script;
+    EXPECT_TRUE(Contains(err, "pemra-cli: the script stopped at " + c.stop + "\n"))
+        << c.script << err;
+    EXPECT_EQ(Lines(out).size(), c.linesOut) << c.script;
+  }
+  // A device failure stops the script with 1.
+  rig.SimUsb().FailNthTransfer(8);
+  EXPECT_EQ(Run({"--simulate", "script", "-"}, "read 19\nread 20\n"), 1);
+  EXPECT_TRUE(Contains(err, "Error Reading SPI\n")) << err;
+  EXPECT_TRUE(Contains(err, "line 1 of standard input: read 19")) << err;
+
+  EXPECT_EQ(Run({"--simulate", "script", (dir / "none.txt").string()}), 2);
+  EXPECT_TRUE(Contains(err, (dir / "none.txt").string() + ": No such file or directory")) << err;
+}
+
+TEST_F(CliTest, DefaultsComeFromTheConfigurationFileWhichIsNeverWritten) {
+  const std::string config =
+      "Interface =  1 \r\nPort Address =  888 \r\nFactory =  0 \r\nProduct =  21410 \r\n";
+  WriteFile(env.configPath, config);
+  ASSERT_EQ(Run({"--simulate", "--trace", "read", "1"}), 0) << err;
+  EXPECT_TRUE(Contains(err, "spi > 0200 < ----")) << err;  // the parallel port
+  EXPECT_FALSE(Contains(err, "usb"));
+  // Model 21410 names its outputs 9 and 10 differently from the common table.
+  ASSERT_EQ(Run({"--simulate", "read", "9"}), 0) << err;
+  EXPECT_FALSE(out.starts_with("YTEMP_OUT")) << out;
+
+  // The options win over the file.
+  ASSERT_EQ(Run({"--simulate", "--interface", "usb", "--model", "21420", "--trace", "read", "9"}),
+            0);
+  EXPECT_TRUE(out.starts_with("YTEMP_OUT\t")) << out;
+  EXPECT_TRUE(Contains(err, "usb > pipe 0: 0D 01 02 12 00 12 00")) << err;
+  EXPECT_EQ(ReadFile(env.configPath), config);
+
+  // A file that names no interface: the user must choose one.
+  WriteFile(env.configPath, "Interface =  0 \r\nProduct =  21420 \r\n");
+  EXPECT_EQ(Run({"--simulate", "read", "1"}), 2);
+  EXPECT_TRUE(Contains(err, "no interface selected")) << err;
+}
+
+TEST_F(CliTest, HelpIsNotAnError) {
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_TRUE(Contains(out, "script")) << out;
+  EXPECT_EQ(err, "");
+}
+
+}  // namespace
+}  // namespace pemra::cli
