@@ -28,7 +28,19 @@ SimulatedSensor::SimulatedSensor(Clock& clock, SensorOptions options)
   LoadRegisters(Now(), true);
 }
 
+SimulatedSensor::~SimulatedSensor() { Update(Now()); }
+
 // ---- power, flash, settings ----
+
+const Flash& SimulatedSensor::FlashMemory() {
+  Update(Now());
+  return flash_;
+}
+
+const std::string& SimulatedSensor::FlashError() {
+  Update(Now());
+  return flashError_;
+}
 
 void SimulatedSensor::PowerCycle() { LoadRegisters(Now(), true); }
 

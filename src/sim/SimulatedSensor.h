@@ -45,6 +45,11 @@ inline constexpr uint16_t kFastClockMaxSmplPrd = 0x09;
 class SimulatedSensor {
  public:
   explicit SimulatedSensor(Clock& clock, SensorOptions options = {});
+  // Completes whatever has come due (a flash update whose busy time is over reaches its
+  // file even if nothing talks to the sensor after it).
+  ~SimulatedSensor();
+  SimulatedSensor(const SimulatedSensor&) = delete;
+  SimulatedSensor& operator=(const SimulatedSensor&) = delete;
 
   // ---- the SPI side (used by SpiSlave) ----
   // A frame starts: the word to shift out during it (the answer to the previous read frame;
@@ -98,8 +103,8 @@ class SimulatedSensor {
   // The data code of an output for the newest sample (what its register's data bits hold).
   int32_t OutputCode(Channel c);
   // The flash and the last failure of a flash update or of loading the flash file.
-  const Flash& FlashMemory() const { return flash_; }
-  const std::string& FlashError() const { return flashError_; }
+  const Flash& FlashMemory();
+  const std::string& FlashError();
 
  private:
   Nanoseconds Now() const { return clock_.Now(); }

@@ -173,8 +173,8 @@ void SimulatedUsbDriver::Record(int slot, int pipe, bool in, bool ok, const uint
 bool SimulatedUsbDriver::BulkWrite(Handle handle, int pipe, const uint8_t* data, size_t length,
                                    size_t& transferred) {
   transferred = 0;
-  const bool fault = InjectedFault();
   Slot* s = SlotOf(handle);
+  const bool fault = InjectedFault();
   const int slot = s ? handles_[handle].slot : -1;
   auto fail = [&](const std::string& reason) {
     Record(slot, pipe, false, false, data, length);
@@ -203,8 +203,8 @@ bool SimulatedUsbDriver::BulkWrite(Handle handle, int pipe, const uint8_t* data,
 bool SimulatedUsbDriver::BulkRead(Handle handle, int pipe, uint8_t* data, size_t length,
                                   size_t& transferred) {
   transferred = 0;
-  const bool fault = InjectedFault();
   Slot* s = SlotOf(handle);
+  const bool fault = InjectedFault();
   const int slot = s ? handles_[handle].slot : -1;
   auto fail = [&](const std::string& reason) {
     Record(slot, pipe, true, false, nullptr, 0);
