@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <system_error>
@@ -83,11 +84,65 @@ std::optional<std::string> PpdevPortIo::FindPortByBase(const std::filesystem::pa
   return std::nullopt;
 }
 
+namespace {
+
+// Base address of the device directory `dir` from its name or its resources, if it says.
+std::optional<long> SysfsBase(const std::filesystem::path& dir) {
+  constexpr std::string_view kPlatformPrefix = "parport_pc.";
+  const std::string name = dir.filename().string();
+  if (name.starts_with(kPlatformPrefix)) {
+    long base = -1;
+    const char* first = name.data() + kPlatformPrefix.size();
+    const auto [end, error] = std::from_chars(first, name.data() + name.size(), base);
+    if (error == std::errc{} && end == name.data() + name.size()) return base;
+  }
+  std::ifstream resources(dir / "resources");
+  for (std::string line; std::getline(resources, line);) {
+    // "io 0x378-0x37f": the first I/O range is the port's base.
+    if (!line.starts_with("io 0x")) continue;
+    long base = -1;
+    const char* first = line.data() + 5;
+    const auto [end, error] = std::from_chars(first, line.data() + line.size(), base, 16);
+    if (error == std::errc{} && end != first) return base;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> PpdevPortIo::FindPortInSysfs(const std::filesystem::path& sysfsDir,
+                                                        uint16_t baseAddress) {
+  std::error_code error;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(sysfsDir, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("parport") && name.size() > 7 &&
+        std::all_of(name.begin() + 7, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      names.push_back(name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    const std::filesystem::path device = std::filesystem::canonical(sysfsDir / name, error);
+    if (error) continue;
+    // The nearest ancestor that tells a base address decides.
+    for (std::filesystem::path dir = device.parent_path();
+         !dir.empty() && dir != dir.root_path(); dir = dir.parent_path()) {
+      if (const std::optional<long> base = SysfsBase(dir)) {
+        if (*base == baseAddress) return name;
+        break;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 bool PpdevPortIo::EnableAccess(uint16_t baseAddress, std::string& device, std::string& reason) {
   if (mode_ != Mode::None && base_ == baseAddress) return true;
   Release();
 
-  const std::optional<std::string> name = FindPortByBase(options_.procDir, baseAddress);
+  std::optional<std::string> name = FindPortByBase(options_.procDir, baseAddress);
+  if (!name) name = FindPortInSysfs(options_.sysfsDir, baseAddress);
   std::string ppdevFailure;
   if (name) {
     const std::filesystem::path path = options_.devDir / *name;
@@ -116,9 +171,10 @@ bool PpdevPortIo::EnableAccess(uint16_t baseAddress, std::string& device, std::s
   std::string missing = ppdevFailure;
   if (missing.empty()) {
     std::error_code error;
-    missing = std::filesystem::is_directory(options_.procDir, error)
-                  ? fmt::format("no port listed under {} has that base address",
-                                options_.procDir.string())
+    missing = std::filesystem::is_directory(options_.procDir, error) ||
+                      std::filesystem::is_directory(options_.sysfsDir, error)
+                  ? fmt::format("no port listed under {} or {} has that base address",
+                                options_.procDir.string(), options_.sysfsDir.string())
                   : fmt::format("the system lists no parallel ports ({} is missing)",
                                 options_.procDir.string());
   }

@@ -15,6 +15,10 @@ namespace pemra {
 struct PpdevOptions {
   // Where the kernel lists the ports (one folder per port, holding "base-addr").
   std::filesystem::path procDir = "/proc/sys/dev/parport";
+  // The ports in sysfs, asked when the listing above has none with the address: a port's
+  // device lies under its platform device "parport_pc.<base>" or under a PnP device whose
+  // "resources" give its I/O range.
+  std::filesystem::path sysfsDir = "/sys/bus/parport/devices";
   // Where the ppdev device files are.
   std::filesystem::path devDir = "/dev";
   // Fall back to ioperm and direct port instructions (root on x86 only).
@@ -36,6 +40,9 @@ class PpdevPortIo final : public PortIo {
   // under `procDir`; empty when none has it.
   static std::optional<std::string> FindPortByBase(const std::filesystem::path& procDir,
                                                    uint16_t baseAddress);
+  // The same from sysfs (`sysfsDir` holds "parportN" links into the device tree).
+  static std::optional<std::string> FindPortInSysfs(const std::filesystem::path& sysfsDir,
+                                                    uint16_t baseAddress);
 
  private:
   enum class Mode { None, Ppdev, Direct };

@@ -28,9 +28,20 @@ class PpdevTest : public ::testing::Test {
     fs::create_directories(root / "dev");
     options.procDir = root / "parport";
     options.devDir = root / "dev";
+    options.sysfsDir = root / "sys" / "bus" / "parport" / "devices";
     options.allowDirectPortIo = false;  // never touch real I/O ports from a test
   }
   ~PpdevTest() override { fs::remove_all(root); }
+
+  // A port in sysfs: `deviceDir` (under root/sys/devices) holds it, and the bus lists it.
+  void SysfsPort(const std::string& name, const fs::path& deviceDir,
+                 const std::string& resources = "") {
+    const fs::path dir = root / "sys" / "devices" / deviceDir;
+    fs::create_directories(dir / name);
+    if (!resources.empty()) std::ofstream(dir / "resources") << resources;
+    fs::create_directories(options.sysfsDir);
+    fs::create_directory_symlink(dir / name, options.sysfsDir / name);
+  }
 
   void ListPort(const std::string& name, const std::string& baseAddr) {
     fs::create_directories(options.procDir / name);
@@ -59,6 +70,9 @@ TEST_F(PpdevTest, NoPortPresentNamesTheDeviceAndTheReason) {
        "no parallel port with base address 0x378", "no port listed under"},
       {"ppdev device file missing", [](PpdevTest& t) { t.ListPort("parport1", "888\t1912\n"); },
        "parport1", "No such file or directory"},
+      {"known to sysfs only, device file missing",
+       [](PpdevTest& t) { t.SysfsPort("parport3", "platform/parport_pc.888"); }, "parport3",
+       "No such file or directory"},
       {"not a ppdev device",
        [](PpdevTest& t) {
          t.ListPort("parport1", "888\t1912\n");
@@ -68,6 +82,7 @@ TEST_F(PpdevTest, NoPortPresentNamesTheDeviceAndTheReason) {
   };
   for (const auto& c : cases) {
     fs::remove_all(options.procDir);
+    fs::remove_all(root / "sys");
     fs::remove_all(options.devDir);
     fs::create_directories(options.devDir);
     c.arrange(*this);
@@ -91,6 +106,17 @@ TEST_F(PpdevTest, FindsThePortByItsBaseAddress) {
   EXPECT_EQ(PpdevPortIo::FindPortByBase(options.procDir, 0x278), "parport0");
   EXPECT_EQ(PpdevPortIo::FindPortByBase(options.procDir, 0x3BC), std::nullopt);
   EXPECT_EQ(PpdevPortIo::FindPortByBase(root / "nowhere", 0x378), std::nullopt);
+}
+
+TEST_F(PpdevTest, FindsThePortInSysfs) {
+  SysfsPort("parport0", "platform/parport_pc.956");
+  SysfsPort("parport1", "pnp0/00:05", "state = active\nio 0x278-0x27f\nio 0x678-0x67f\nirq 5\n");
+  SysfsPort("parport3", "platform/unknown");
+  EXPECT_EQ(PpdevPortIo::FindPortInSysfs(options.sysfsDir, 0x3BC), "parport0");
+  EXPECT_EQ(PpdevPortIo::FindPortInSysfs(options.sysfsDir, 0x278), "parport1");
+  EXPECT_EQ(PpdevPortIo::FindPortInSysfs(options.sysfsDir, 0x678), std::nullopt);
+  EXPECT_EQ(PpdevPortIo::FindPortInSysfs(options.sysfsDir, 0x378), std::nullopt);
+  EXPECT_EQ(PpdevPortIo::FindPortInSysfs(root / "nowhere", 0x3BC), std::nullopt);
 }
 
 TEST_F(PpdevTest, TheUserSeesTheDriverMessageWithTheDevice) {
