@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/Clock.h"
 #include "core/Message.h"
 #include "interfaces/Session.h"
@@ -167,6 +169,7 @@ TEST_F(EndToEndTest, AdapterFailuresShowTheirMessageAndDeselect) {
     ASSERT_TRUE(s.adapters.UsbSelected) << c.name;
     s.access.ReadRegister(reg::SENS_AVG);  // a good read first: 0x0402
     ASSERT_EQ(s.access.RawValue, 0x0402) << c.name;
+    s.usbSpi.CselChannel = 4;
 
     c.fault(rig.SimUsb());
     c.operation(s);
@@ -175,6 +178,8 @@ TEST_F(EndToEndTest, AdapterFailuresShowTheirMessageAndDeselect) {
     EXPECT_EQ(texts, c.expected) << c.name;
     EXPECT_FALSE(s.adapters.UsbSelected) << c.name;
     EXPECT_EQ(rig.SimUsb().OpenHandles(), 0u) << c.name;
+    // A failed exchange leaves the words it did not receive as they were.
+    EXPECT_EQ(s.usbSpi.InWords[2], 0x0402) << c.name;
 
     // Deselected, with the adapter working again: a register read is like a read with no
     // interface (0, nothing sent), never the previous read's word.
@@ -199,9 +204,11 @@ TEST_F(EndToEndTest, ReadWhoseExchangeFailsGivesZeroNotThePreviousWord) {
   session.access.ReadRegister(reg::SENS_AVG);
   ASSERT_EQ(session.access.RawValue, 0x0402);
   rig.SimUsb().FailNthTransfer(2);  // the reply of the next read
+  session.usbSpi.CselChannel = 3;
   session.access.ReadRegister(reg::SENS_AVG);
   EXPECT_EQ(session.access.RawValue, 0);
   EXPECT_EQ(session.usbSpi.InWords[2], 0x0402);  // the exchange itself left the words alone
+  EXPECT_EQ(session.usbSpi.CselChannel, 1);      // register traffic always uses channel 1
   EXPECT_EQ(Texts(), std::vector<std::string>{"Error Reading SPI"});
 }
 
