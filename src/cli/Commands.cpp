@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 
+#include <charconv>
+
 #include <fmt/format.h>
 
 #include "core/NumberText.h"
@@ -41,11 +43,9 @@ int Scan(Connection& connection, Streams streams) {
   for (int i = 0; i < kAdapterSlots; ++i) {
     const AdapterSlot& slot = adapters.AdapterSlots[static_cast<size_t>(i)];
     if (!slot.Present) continue;
+    // The speed is held as text ("1.1", "2"); read it without the locale.
     float speed = 0.0f;
-    try {
-      speed = std::stof(slot.UsbSpeed);
-    } catch (const std::exception&) {
-    }
+    std::from_chars(slot.UsbSpeed.data(), slot.UsbSpeed.data() + slot.UsbSpeed.size(), speed);
     streams.out << "EzUsb" << i << '\t' << slot.BoardType << '\t' << slot.Descriptor1Text
                 << '\t' << slot.Descriptor2Text << '\t'
                 << FormatNumber(slot.FirmwareRevision, "0.0", sep) << '\t'

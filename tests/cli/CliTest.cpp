@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -306,6 +307,27 @@ TEST_F(CliTest, DefaultsComeFromTheConfigurationFileWhichIsNeverWritten) {
   WriteFile(env.configPath, "Interface =  0 \r\nProduct =  21420 \r\n");
   EXPECT_EQ(Run({"--simulate", "read", "1"}), 2);
   EXPECT_TRUE(Contains(err, "no interface selected")) << err;
+}
+
+TEST_F(CliTest, NumbersFollowTheNumericLocale) {
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+    GTEST_SKIP() << "no de_DE.UTF-8 locale on this machine";
+  }
+  env.decimalSeparator.reset();
+  rig.Sensor().PokeRegister(0x1A, 0x1FFF);
+  const int readStatus = Run({"--simulate", "read", "XGYRO_OFF"});
+  const std::string readOut = out;
+  sim::RigOptions options;
+  options.adapters[0] = sim::AdapterOptions{true, kProductFifo4, false};
+  sim::Rig fullSpeed{clock, options};
+  env.rig = &fullSpeed;
+  const int scanStatus = Run({"--simulate", "scan"});
+  std::setlocale(LC_NUMERIC, previous.c_str());
+  EXPECT_EQ(readStatus, 0);
+  EXPECT_EQ(readOut, "XGYRO_ OFF\tFFFF\t-0,018315\n");
+  EXPECT_EQ(scanStatus, 0);
+  EXPECT_EQ(out, "EzUsb0\tFIFO4\tTolvane\tUSB SPI Buffer\t2,1\t1,1\n");
 }
 
 TEST_F(CliTest, HelpIsNotAnError) {
