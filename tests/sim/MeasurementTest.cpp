@@ -19,33 +19,6 @@ using test::QuietOptions;
 using test::SpiRead;
 using test::SpiWrite;
 
-TEST(SamplePeriod, FollowsTimeBaseAndMultiplier) {
-  struct Case {
-    uint16_t smplPrd;
-    int64_t nanoseconds;
-  };
-  for (const Case& c : {Case{0x01, 1220700}, Case{0x00, 610350}, Case{0x09, 6103500},
-                        Case{0x80, 18921000}, Case{0xFF, 18921000LL * 128}}) {
-    EXPECT_EQ(SamplePeriod(c.smplPrd).count(), c.nanoseconds) << std::hex << c.smplPrd;
-  }
-}
-
-TEST(SampleClock, CountContinuesAcrossPeriodChangeAndPause) {
-  SampleClock s;
-  const Nanoseconds ts = SamplePeriod(0x01);
-  s.Start(Nanoseconds{0}, ts);
-  EXPECT_EQ(s.Latest(Nanoseconds{0}), 0);
-  EXPECT_EQ(s.Latest(ts * 10 - Nanoseconds{1}), 9);
-  s.SetPeriod(ts * 10, ts * 4);  // next sample one new period later
-  EXPECT_EQ(s.Latest(ts * 14 - Nanoseconds{1}), 10);
-  EXPECT_EQ(s.Latest(ts * 14), 11);
-  s.Pause(ts * 20);
-  EXPECT_EQ(s.Latest(ts * 1000), 12);
-  s.Resume(ts * 1000);
-  EXPECT_EQ(s.Latest(ts * 1000), 13);
-  EXPECT_EQ(s.TimeOf(13), ts * 1000);
-}
-
 TEST(NewDataFlag, SetOncePerSampleAndPerRegister) {
   struct Case {
     uint16_t smplPrd;
