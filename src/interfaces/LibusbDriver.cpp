@@ -58,6 +58,7 @@ LibusbDriver::OpenAdapter* LibusbDriver::Find(Handle handle) {
 }
 
 UsbDriver::Handle LibusbDriver::Open(std::string_view deviceName) {
+  openFailure_.clear();
   if (context_ == nullptr) return kNoHandle;  // lastError_ tells why libusb did not start
   const int slot = SlotOf(deviceName);
   if (slot < 0) {
@@ -136,6 +137,14 @@ UsbDriver::Handle LibusbDriver::Open(std::string_view deviceName) {
   libusb_free_device_list(list, 1);
   if (adapter.handle == nullptr) {
     lastError_ = libusb_error_name(result);
+    if (static_cast<size_t>(slot) < adapters.size()) {
+      openFailure_ = lastError_;
+      if (result == LIBUSB_ERROR_ACCESS) {
+        openFailure_ += ": no permission to open it (is the user in group plugdev?)";
+      } else if (result == LIBUSB_ERROR_BUSY) {
+        openFailure_ += ": another program has claimed it";
+      }
+    }
     return kNoHandle;
   }
 

@@ -37,6 +37,7 @@ class LibusbDriver final : public UsbDriver {
   bool BulkRead(Handle handle, int pipe, uint8_t* data, size_t length,
                 size_t& transferred) override;
   std::string LastError() const override { return lastError_; }
+  std::string OpenFailureReason() const override { return openFailure_; }
 
   bool Started() const { return context_ != nullptr; }
 
@@ -54,6 +55,7 @@ class LibusbDriver final : public UsbDriver {
   libusb_context* context_ = nullptr;
   std::vector<OpenAdapter> open_;  // indexed by handle; a null handle is a free entry
   std::string lastError_;
+  std::string openFailure_;  // the last Open found an adapter but could not open it
 };
 
 }  // namespace pemra

@@ -101,10 +101,19 @@ void UsbAdapters::ScanAdapters() {
     slot.DeviceName.clear();
     slot.Present = false;
   }
+  openFailure_.clear();
   for (int i = 0; i < kAdapterSlots; ++i) {
     const std::string name = SlotDeviceName(i);
     const UsbDriver::Handle handle = OpenAdapter(name);
-    if (handle == UsbDriver::kNoHandle) continue;  // an empty slot
+    if (handle == UsbDriver::kNoHandle) {
+      // Treated as an empty slot; an adapter that is there but cannot be opened is named
+      // when the search finds nothing.
+      if (const std::string reason = driver_.OpenFailureReason();
+          !reason.empty() && openFailure_.empty()) {
+        openFailure_ = name + ": " + reason;
+      }
+      continue;
+    }
 
     std::array<uint8_t, 18> device{};
     if (driver_.GetDeviceDescriptor(handle, device)) {
@@ -169,8 +178,9 @@ void UsbAdapters::FindAdapters() {
   SelectedAdapterIndex = -1;
   ScanAdapters();
   if (AdapterCount == 0) {
-    messages_.Show(
-        Message{"No USB Buffers Found, Please Verify Setup and Restart", "", MessageIcon::None});
+    std::string text = "No USB Buffers Found, Please Verify Setup and Restart";
+    if (!openFailure_.empty()) text += "\n" + openFailure_;
+    messages_.Show(Message{std::move(text), "", MessageIcon::None});
     return;
   }
   for (int i = 0; i < kAdapterSlots; ++i) {

@@ -59,6 +59,7 @@ class UsbAdapters {
   MessageSink& messages_;
   TraceSink* trace_;
   std::vector<UsbPipeInfo> pipes_;  // reused by every transfer, so the hot path does not allocate
+  std::string openFailure_;         // the first adapter of the last scan that could not be opened
 };
 
 }  // namespace pemra

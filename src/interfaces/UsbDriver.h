@@ -49,6 +49,9 @@ class UsbDriver {
 
   // The reason of the last failure (for example a libusb error name), for the trace.
   virtual std::string LastError() const = 0;
+  // Why the last Open failed when an adapter is in that slot but could not be opened (for
+  // example no permission); empty when the slot simply holds none.
+  virtual std::string OpenFailureReason() const { return {}; }
 };
 
 }  // namespace pemra

@@ -84,9 +84,13 @@ class FakeUsbDriver final : public UsbDriver {
  public:
   Handle Open(std::string_view deviceName) override {
     ++opens;
-    if (failOpen) return kNoHandle;
+    openFailure.clear();
     for (int i = 0; i < kAdapterSlots; ++i) {
       if (slots[static_cast<size_t>(i)] && deviceName == "Ezusb-" + std::to_string(i)) {
+        if (failOpen) {
+          openFailure = failOpenReason;
+          return kNoHandle;
+        }
         openSlots.insert(i);
         return i;
       }
@@ -169,6 +173,7 @@ class FakeUsbDriver final : public UsbDriver {
     return true;
   }
   std::string LastError() const override { return "LIBUSB_ERROR_TIMEOUT"; }
+  std::string OpenFailureReason() const override { return openFailure; }
 
   std::vector<Transfer> OutTransfers() const {
     std::vector<Transfer> out;
@@ -180,6 +185,8 @@ class FakeUsbDriver final : public UsbDriver {
 
   std::array<std::optional<FakeAdapter>, kAdapterSlots> slots;
   bool failOpen = false;
+  std::string failOpenReason;  // what OpenFailureReason tells when an open fails
+  std::string openFailure;
   std::set<size_t> failTransfers;  // 0-based numbers of the transfers that fail
   bool shortReplies = false;
   std::deque<uint16_t> answerWords;  // words the sensor clocks out, in order

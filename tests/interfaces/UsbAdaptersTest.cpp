@@ -164,6 +164,22 @@ TEST_F(UsbAdaptersTest, FindSelectsTheLowestPresentSlot) {
   EXPECT_EQ(Texts(messages), std::vector<std::string>{kNoBuffers});
 }
 
+TEST_F(UsbAdaptersTest, AnAdapterThatCannotBeOpenedIsNamedWhenNoneIsFound) {
+  driver.slots[2] = FakeAdapter{};
+  driver.slots[3] = FakeAdapter{};
+  driver.failOpen = true;
+  driver.failOpenReason = "LIBUSB_ERROR_ACCESS: no permission";
+  adapters.FindAdapters();
+  EXPECT_FALSE(adapters.UsbSelected);
+  EXPECT_EQ(Texts(messages), std::vector<std::string>{kNoBuffers +
+                                                      "\nEzusb-2: LIBUSB_ERROR_ACCESS: no permission"});
+  // An empty slot has no reason: the message stays as it is.
+  driver.failOpenReason.clear();
+  messages.messages.clear();
+  adapters.FindAdapters();
+  EXPECT_EQ(Texts(messages), std::vector<std::string>{kNoBuffers});
+}
+
 TEST_F(UsbAdaptersTest, StringDescriptorText) {
   FakeAdapter adapter;
   adapter.descriptor1 = "";
