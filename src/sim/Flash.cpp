@@ -39,6 +39,10 @@ Flash::Flash(std::optional<std::filesystem::path> file) : file_(std::move(file))
   if (!file_) return;
   std::error_code ec;
   if (!std::filesystem::exists(*file_, ec)) return;  // first run: factory contents
+  if (std::filesystem::is_directory(*file_, ec)) {
+    loadError_ = file_->string() + ": is a directory";
+    return;
+  }
   std::ifstream in(*file_, std::ios::binary);
   if (!in) {
     loadError_ = file_->string() + ": " + std::strerror(errno);

@@ -213,6 +213,18 @@ TEST_F(FlashFile, UpdateThatCannotWriteSetsStatusAndNamesTheFile) {
   EXPECT_EQ(SpiRead(rig.Slave(), addr::YGYRO_OFF), 0) << "flash unchanged";
 }
 
+TEST_F(FlashFile, ADirectoryInsteadOfAFileIsReportedAndNeverWritten) {
+  TestClock clock;
+  RigOptions o = QuietOptions();
+  o.flashFile = dir_;
+  Rig rig(clock, o);
+  EXPECT_NE(rig.Sensor().FlashError().find("is a directory"), std::string::npos);
+  Command(rig.Slave(), cmd::FlashUpdate);
+  clock.Advance(Ms(50));
+  EXPECT_EQ(SpiRead(rig.Slave(), addr::STATUS), status::FlashUpdateFailed);
+  EXPECT_TRUE(std::filesystem::is_directory(dir_));
+}
+
 TEST_F(FlashFile, MalformedLinesKeepFactoryValuesAndAreReported) {
   {
     std::ofstream f(dir_ / "flash.txt");
