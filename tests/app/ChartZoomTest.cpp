@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace pemra {
@@ -28,7 +29,10 @@ TEST_P(ChartZoomCycle, DividesByTwoEightSixtyFourThenRestores) {
 INSTANTIATE_TEST_SUITE_P(Ranges, ChartZoomCycle,
                          testing::Values(Cycle{350, {175, 43.75, 5.47, 350, 175, 43.75}},
                                          Cycle{10, {5, 1.25, 0.16, 10, 5}},
-                                         Cycle{1.5, {0.75, 0.19, 0.02, 1.5}}));
+                                         Cycle{1.5, {0.75, 0.19, 0.02, 1.5}}),
+                         [](const testing::TestParamInfo<Cycle>& info) {
+                           return "Top" + std::to_string(static_cast<int>(info.param.top * 10));
+                         });
 
 TEST(ChartZoom, RangeChangedBetweenClicksIsDividedFurther) {
   ChartZoom zoom;

@@ -93,7 +93,10 @@ struct GuiRig {
   }
 
   frmForm1& Form() {
-    if (!form) form = std::make_unique<frmForm1>(app);
+    if (!form) {
+      form = std::make_unique<frmForm1>(app);
+      form->show();  // laid out, so clicks land where a user's would
+    }
     return *form;
   }
 
