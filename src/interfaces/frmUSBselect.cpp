@@ -26,7 +26,13 @@ QLineEdit* SlotBox(const QString& name, int index, int width, QWidget* parent) {
   box->setObjectName(QStringLiteral("%1_%2").arg(name).arg(index));
   box->setReadOnly(true);
   box->setFocusPolicy(Qt::ClickFocus);
-  box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * width + 12);
+  const int pixels = box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * width + 12;
+  // Revision and speed are a few characters: fixed narrow boxes; the descriptor may grow.
+  if (width <= 4) {
+    box->setFixedWidth(pixels);
+  } else {
+    box->setMinimumWidth(pixels);
+  }
   return box;
 }
 
