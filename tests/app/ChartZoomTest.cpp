@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@ struct Cycle {
   double top;
   std::vector<double> tops;  // after each click
 };
+
+void PrintTo(const Cycle& cycle, std::ostream* os) { *os << "top " << cycle.top; }
 
 class ChartZoomCycle : public testing::TestWithParam<Cycle> {};
 
