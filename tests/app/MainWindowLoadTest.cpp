@@ -317,3 +317,23 @@ TEST(Shutdown, ExitWritesTheConfigurationAfterItsWait) {
 
 }  // namespace
 }  // namespace pemra
+
+namespace pemra {
+namespace {
+
+TEST(Shutdown, AFailedConfigurationWriteIsReportedWithTheFile) {
+  GuiRig env;
+  const std::filesystem::path unwritable =
+      std::filesystem::path(env.dir.path().toStdString()) / "missing" / "CommPort.cfg";
+  env.app.options.configPath = unwritable;
+  frmForm1& form = env.Load(2);
+  env.messages.messages.clear();
+  form.close();
+  EXPECT_TRUE(form.ShutdownDone());
+  ASSERT_EQ(env.messages.messages.size(), 1u);
+  EXPECT_NE(env.messages.messages[0].text.find("CommPort.cfg"), std::string::npos);
+  EXPECT_EQ(env.messages.messages[0].icon, MessageIcon::Error);
+}
+
+}  // namespace
+}  // namespace pemra
