@@ -4,31 +4,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "core/RegisterAccess.h"
 
-namespace {
-
-std::atomic<long long> gAllocations{0};
-
-}  // namespace
-
-// The replaced operators pair malloc with free; GCC cannot see that they replace each
-// other once both are inlined into the same function.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "AllocationCounter.h"
 
 namespace {
 
@@ -63,14 +41,14 @@ struct Rig {
 void BM_ReadRegister(benchmark::State& state) {
   Rig rig;
   const auto index = static_cast<int16_t>(state.range(0));
-  const long long allocationsBefore = gAllocations.load();
+  const long long allocationsBefore = bench::Allocations();
   for (auto _ : state) {
     rig.access.ReadRegister(index);
     benchmark::DoNotOptimize(rig.access.ScaledValue);
     benchmark::DoNotOptimize(rig.access.RawValue);
   }
   state.counters["allocs/read"] = benchmark::Counter(
-      static_cast<double>(gAllocations.load() - allocationsBefore) /
+      static_cast<double>(bench::Allocations() - allocationsBefore) /
       static_cast<double>(state.iterations()));
   state.SetLabel(rig.table[static_cast<size_t>(index)].RegName);
 }

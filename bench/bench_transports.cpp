@@ -10,35 +10,14 @@
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "core/Clock.h"
 #include "core/Message.h"
 #include "interfaces/Session.h"
 #include "sim/Rig.h"
 
-namespace {
-
-std::atomic<long long> gAllocations{0};
-
-}  // namespace
-
-// The replaced operators pair malloc with free; GCC cannot see that they replace each
-// other once both are inlined into the same function.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "AllocationCounter.h"
 
 namespace {
 
@@ -80,7 +59,7 @@ void BM_RegisterRead(benchmark::State& state) {
 
   auto* testClock = dynamic_cast<TestClock*>(clock.get());
   const Nanoseconds startVirtual = testClock ? testClock->Now() : Nanoseconds{};
-  const long long startAllocations = gAllocations.load();
+  const long long startAllocations = bench::Allocations();
   for (auto _ : state) {
     session.access.ReadRegister(reg::XGYRO_OUT);
     benchmark::DoNotOptimize(session.access.ScaledValue);
@@ -89,7 +68,7 @@ void BM_RegisterRead(benchmark::State& state) {
   const auto reads = static_cast<double>(state.iterations());
   state.counters["reads/s"] = benchmark::Counter(reads, benchmark::Counter::kIsRate);
   state.counters["allocs/read"] =
-      static_cast<double>(gAllocations.load() - startAllocations) / reads;
+      static_cast<double>(bench::Allocations() - startAllocations) / reads;
   if (testClock != nullptr) {
     state.counters["virtual_us/read"] =
         std::chrono::duration<double, std::micro>(testClock->Now() - startVirtual).count() /
