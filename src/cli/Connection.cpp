@@ -15,14 +15,17 @@ namespace {
 
 char LocaleDecimalSeparator() {
   const std::lconv* conventions = std::localeconv();
-  if (conventions == nullptr || conventions->decimal_point == nullptr ||
-      conventions->decimal_point[0] == '\0') {
-    return '.';
-  }
-  return conventions->decimal_point[0];
+  return DecimalSeparatorOf(conventions != nullptr ? conventions->decimal_point : nullptr);
 }
 
 }  // namespace
+
+char DecimalSeparatorOf(const char* decimalPoint) {
+  // A separator of several bytes (U+066B in UTF-8, for example) cannot be put out as one
+  // character; its first byte alone would print broken text.
+  if (decimalPoint == nullptr || decimalPoint[0] == '\0' || decimalPoint[1] != '\0') return '.';
+  return decimalPoint[0];
+}
 
 void StreamMessageSink::Show(const Message& message) {
   // Texts made for message boxes may break lines with CR LF.

@@ -30,6 +30,10 @@ struct Environment {
   std::optional<char> decimalSeparator;  // default: the LC_NUMERIC locale's
 };
 
+// The decimal separator for a locale's decimal-point text: that character when it is one
+// byte, else '.'.
+char DecimalSeparatorOf(const char* decimalPoint);
+
 // Messages go to standard error, one text per message.
 class StreamMessageSink final : public MessageSink {
  public:

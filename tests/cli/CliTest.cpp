@@ -330,6 +330,21 @@ TEST_F(CliTest, NumbersFollowTheNumericLocale) {
   EXPECT_EQ(out, "EzUsb0\tFIFO4\tTolvane\tUSB SPI Buffer\t2,1\t1,1\n");
 }
 
+TEST(DecimalSeparatorTest, OneByteSeparatorsOnlyElseAPoint) {
+  struct Case {
+    const char* decimalPoint;
+    char separator;
+  };
+  const std::vector<Case> cases = {
+      {".", '.'}, {",", ','}, {"", '.'}, {nullptr, '.'},
+      {"\xD9\xAB", '.'},  // U+066B ARABIC DECIMAL SEPARATOR, two bytes in UTF-8
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DecimalSeparatorOf(c.decimalPoint), c.separator)
+        << (c.decimalPoint != nullptr ? c.decimalPoint : "(null)");
+  }
+}
+
 TEST_F(CliTest, HelpIsNotAnError) {
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_TRUE(Contains(out, "script")) << out;
