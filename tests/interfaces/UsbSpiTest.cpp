@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "Fakes.h"
 #include "core/Message.h"
 #include "interfaces/UsbAdapters.h"
@@ -104,6 +106,48 @@ TEST_F(UsbSpiTest, SettingsMessages) {
   EXPECT_EQ(driver.transfers.size(), 4u);  // the setup reply is the only read
   EXPECT_TRUE(messages.messages.empty());
   EXPECT_TRUE(adapters.UsbSelected);
+}
+
+TEST_F(UsbSpiTest, NothingIsSentOrChangedWhileNoAdapterIsSelected) {
+  struct Case {
+    const char* name;
+    std::function<void(UsbSpi&)> operation;
+  };
+  const std::vector<Case> cases = {
+      {"setup", [](UsbSpi& s) { s.ReadSpiSetup(); }},
+      {"delay", [](UsbSpi& s) {
+         uint8_t delay = 0;
+         s.SetSpiDelay(delay);
+         EXPECT_EQ(delay, 0);  // not raised: the operation does nothing at all
+       }},
+      {"bits", [](UsbSpi& s) {
+         uint8_t bits = 0x08;
+         s.SetSpiBits(bits);
+       }},
+      {"exchange", [](UsbSpi& s) { s.UsbSpiExchange(2); }},
+  };
+  for (const auto& c : cases) {
+    adapters.UsbSelected = false;  // as after a failure or the "None" choice
+    driver.transfers.clear();
+    messages.messages.clear();
+    spi.UsbSpiDelay = 10;
+    spi.StaticBits = 0x78;
+    spi.CselChannel = 9;
+    spi.WordCount = 7;
+    spi.InWords[1] = 0x1111;
+    spi.InWords[2] = 0x2222;
+    const int opens = driver.opens;
+    c.operation(spi);
+    EXPECT_EQ(driver.opens, opens) << c.name;
+    EXPECT_TRUE(driver.transfers.empty()) << c.name;
+    EXPECT_TRUE(messages.messages.empty()) << c.name;
+    EXPECT_EQ(spi.UsbSpiDelay, 10) << c.name;
+    EXPECT_EQ(spi.StaticBits, 0x78) << c.name;
+    EXPECT_EQ(spi.CselChannel, 9) << c.name;
+    EXPECT_EQ(spi.WordCount, 7) << c.name;
+    EXPECT_EQ(spi.InWords[1], 0x1111) << c.name;
+    EXPECT_EQ(spi.InWords[2], 0x2222) << c.name;
+  }
 }
 
 }  // namespace
