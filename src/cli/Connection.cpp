@@ -61,7 +61,11 @@ Session& Connection::Raw() {
     }
     sim::Rig* rig = env_.rig;
     if (rig == nullptr) {
-      ownRig_ = std::make_unique<sim::Rig>(*clock_);
+      // The simulated sensor is the model the run talks to, so its output formats and
+      // scales are the ones the register table converts with.
+      sim::RigOptions options;
+      if (IsKnownModel(selection_.DeviceType)) options.model = selection_.DeviceType;
+      ownRig_ = std::make_unique<sim::Rig>(*clock_, options);
       rig = ownRig_.get();
     }
     port = &rig->Port();

@@ -309,6 +309,21 @@ TEST_F(CliTest, DefaultsComeFromTheConfigurationFileWhichIsNeverWritten) {
   EXPECT_TRUE(Contains(err, "no interface selected")) << err;
 }
 
+TEST_F(CliTest, SimulatedSensorIsTheChosenModel) {
+  // The simulated supply is 5.0 V; each model has its own supply format (12 bits at
+  // 1.8315 mV or 14 bits at 2.418 mV), which only reads back as 5 V from a sensor of
+  // that model.
+  env.rig = nullptr;  // the program makes its own rig, on the test clock
+  for (const int16_t model : kModelCodes) {
+    ASSERT_EQ(Run({"--simulate", "--model", std::to_string(model), "read", "SUPPLY_OUT"}), 0)
+        << model << ": " << err;
+    const auto fields = Lines(out);
+    ASSERT_EQ(fields.size(), 1u) << model;
+    const std::string value = fields[0].substr(fields[0].rfind('\t') + 1);
+    EXPECT_NEAR(std::stod(value), 5.0, 0.05) << model << ": " << out;
+  }
+}
+
 TEST_F(CliTest, NumbersFollowTheNumericLocale) {
   const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
   if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
