@@ -41,6 +41,9 @@ TEST_F(RegisterAccessTest, ReadRegisterConvertsWords) {
       {reg::XGYRO_OUT, 0x4001, 1, 0.07326f, 0},          // bit 14 is not data
       {reg::XTEMP_OUT, 0x8000, 0, 25.0f, 32768},
       {reg::XTEMP_OUT, 0x8FFF, -1, static_cast<float>(25.0 - double{0.1453f}), 32768},
+      // Raw x scale + offset rounded once: rounding the product to a float first would
+      // give -253.976013 instead.
+      {reg::XTEMP_OUT, 0x0880, -1920, -253.975998f, 0},
       {reg::AUX_ADC, 0x0FFF, 4095, static_cast<float>(4095 * double{0.0006105f}), 0},
       {reg::XGYRO_OFF, 0x1000, -4096, static_cast<float>(-4096 * double{0.018315f}), 0},
       {reg::XACCL_OFF, 0x0800, -2048, static_cast<float>(-2048 * double{0.002543235f}), 0},
