@@ -148,6 +148,22 @@ TEST_F(ConfigFileTest, ReplacesAnExistingFileAndKeepsItsPermissions) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
+TEST_F(ConfigFileTest, ReplacesTheFileInsteadOfRewritingItInPlace) {
+  // A second name for the old file sees its old contents after the write: the new text went
+  // into a new file that was renamed over the old name, so no reader (and no crash) can meet
+  // a truncated or half-written file. Unlike a permission check, this holds for root too.
+  const Selection before{1, 888, 0, 21420};
+  ASSERT_TRUE(WriteConfigFile(before, path));
+  const fs::path oldName = dir / "old-name";
+  fs::create_hard_link(path, oldName);
+  ASSERT_TRUE(WriteConfigFile(Selection{2, 0, 0, 21490}, path));
+  EXPECT_EQ(FileText(), FormatConfigText(Selection{2, 0, 0, 21490}));
+  std::ifstream old(oldName, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), std::istreambuf_iterator<char>()),
+            FormatConfigText(before));
+  EXPECT_FALSE(fs::equivalent(path, oldName));
+}
+
 TEST_F(ConfigFileTest, MissingOrUnreadableFileChangesNothing) {
   Selection s{1, 2, 3, 4};
   EXPECT_FALSE(ReadConfigFile(s, path));
