@@ -20,8 +20,10 @@ TEST(Supply, LimitsSetStatusBitsAndOutputFollows) {
     double volts;
     uint16_t status;
   };
-  for (const Case& c : {Case{4.70, status::SupplyLow}, Case{4.76, 0}, Case{5.0, 0},
-                        Case{5.24, 0}, Case{5.30, status::SupplyHigh}}) {
+  // Flagged only below 4.75 V and above 5.25 V: the limits themselves are in range.
+  for (const Case& c : {Case{4.70, status::SupplyLow}, Case{4.7499, status::SupplyLow},
+                        Case{4.75, 0}, Case{5.0, 0}, Case{5.25, 0},
+                        Case{5.2501, status::SupplyHigh}, Case{5.30, status::SupplyHigh}}) {
     TestClock clock;
     RigOptions o = QuietOptions();
     o.supplyVolts = c.volts;
