@@ -11,6 +11,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <charconv>
 #include <string>
 
 #include "core/NumberText.h"
@@ -36,14 +37,14 @@ QLineEdit* SlotBox(const QString& name, int index, int width, QWidget* parent) {
   return box;
 }
 
-// The link speed text ("1.1" or "2") in the form "0.0".
+// The link speed text ("1.1" or "2") in the form "0.0". Read without the C library's
+// locale, which Qt sets from the environment: under a decimal-comma locale "1.1" would
+// otherwise stop at the point.
 std::string SpeedText(const std::string& speed, char separator) {
-  try {
-    size_t used = 0;
-    const double value = std::stod(speed, &used);
-    if (used == speed.size()) return FormatNumber(value, "0.0", separator);
-  } catch (const std::exception&) {
-  }
+  double value = 0.0;
+  const char* end = speed.data() + speed.size();
+  const auto [used, error] = std::from_chars(speed.data(), end, value);
+  if (error == std::errc() && used == end) return FormatNumber(value, "0.0", separator);
   return speed;
 }
 

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 #include "GuiTestSupport.h"
 #include "app/StartProgram.h"
 #include "app/StripChart.h"
@@ -211,6 +214,25 @@ TEST(InterfaceMenus, UsbDialogListsTheAdaptersAndSelects) {
   EXPECT_TRUE(form.mnuUsb->isChecked());
   EXPECT_FALSE(form.mnuPort->isChecked());
   EXPECT_TRUE(env.messages.messages.empty());
+}
+
+TEST(InterfaceMenus, UsbDialogNumbersUnderADecimalCommaLocale) {
+  // Qt takes the C library's locale from the environment; a decimal-comma locale must not
+  // change how the link speed is read.
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE.utf8")) {
+    GTEST_SKIP() << "no de_DE locale installed";
+  }
+  sim::RigOptions options;
+  options.adapters[2] = sim::AdapterOptions{true, kProductMcp, false};
+  GuiRig env(options);
+  frmUSBselect dialog(env.session.adapters, env.session.usbSpi, env.app.DebugLoopStop, {}, ',');
+  dialog.cmdFindEzUsb_Click();
+  const QStringList shown = {dialog.txtDriverRev[0]->text(), dialog.txtSpeed[0]->text(),
+                             dialog.txtDriverRev[2]->text(), dialog.txtSpeed[2]->text()};
+  std::setlocale(LC_NUMERIC, previous.c_str());
+  EXPECT_EQ(shown, (QStringList{QStringLiteral("2,1"), QStringLiteral("2,0"),
+                                QStringLiteral("2,1"), QStringLiteral("1,1")}));
 }
 
 TEST(InterfaceMenus, UsbDialogNoneDeselects) {
