@@ -216,6 +216,63 @@ TEST(InterfaceMenus, UsbDialogListsTheAdaptersAndSelects) {
   EXPECT_TRUE(env.messages.messages.empty());
 }
 
+TEST(InterfaceMenus, UsbDialogChoosingASlotSendsItsSettingsAndSearchRefreshesTheRows) {
+  sim::RigOptions options;
+  options.adapters[2] = sim::AdapterOptions{true, kProductMcp, false};
+  GuiRig env(options);
+  frmForm1& form = env.Load(0);
+  env.messages.messages.clear();
+  env.session.usbSpi.StaticBits = 0x55;
+  sim::SimulatedUsbDriver& usb = env.rig.SimUsb();
+  bool row2ClearedAndDisabled = false;
+  OnModal<frmUSBselect>([&](frmUSBselect& d) {
+    QTest::mouseClick(d.optUsbPort[2], Qt::LeftButton);
+    usb.SetAdapter(2, sim::AdapterOptions{});  // unplugged while the dialog is open
+    d.cmdFindEzUsb->click();
+    row2ClearedAndDisabled = d.txtDescript0[2]->text().isEmpty() &&
+                             d.txtDriverRev[2]->text().isEmpty() &&
+                             d.txtSpeed[2]->text().isEmpty() && !d.optUsbPort[2]->isEnabled();
+    d.cmdExit->click();
+  });
+  form.mnuUsb->trigger();
+  // Marked by the search, slot 0 was sent the delay the search set for the adapters found
+  // (not the firmware's own 25) and the static bits.
+  ASSERT_NE(env.session.usbSpi.UsbSpiDelay, 25);
+  EXPECT_EQ(usb.Firmware(0).Delay(), env.session.usbSpi.UsbSpiDelay);
+  EXPECT_EQ(usb.Firmware(0).StaticBits(), 0x55);
+  EXPECT_TRUE(row2ClearedAndDisabled);
+  // The new search selected slot 0 again and marked it, which made it the adapter in use.
+  EXPECT_EQ(env.session.adapters.SelectedAdapterIndex, 0);
+  EXPECT_EQ(env.session.adapters.SelectedAdapter.DeviceName, "Ezusb-0");
+  EXPECT_TRUE(env.messages.messages.empty());
+}
+
+TEST(InterfaceMenus, UsbDialogChosenSlotBecomesTheAdapterInUse) {
+  sim::RigOptions options;
+  options.adapters[2] = sim::AdapterOptions{true, kProductMcp, false};
+  GuiRig env(options);
+  frmForm1& form = env.Load(0);
+  env.session.usbSpi.StaticBits = 0x55;
+  sim::SimulatedUsbDriver& usb = env.rig.SimUsb();
+  OnModal<frmUSBselect>([&](frmUSBselect& d) {
+    QTest::mouseClick(d.optUsbPort[2], Qt::LeftButton);
+    d.cmdExit->click();
+  });
+  form.mnuUsb->trigger();
+  EXPECT_EQ(env.session.adapters.SelectedAdapter.DeviceName, "Ezusb-2");
+  ASSERT_NE(env.session.usbSpi.UsbSpiDelay, 25);
+  EXPECT_EQ(usb.Firmware(2).Delay(), env.session.usbSpi.UsbSpiDelay);
+  EXPECT_EQ(usb.Firmware(2).StaticBits(), 0x55);
+  EXPECT_EQ(env.session.selection.InterfaceType, 2);
+  // The readout now goes through slot 2.
+  usb.ClearTransfers();
+  form.ckLoop->setChecked(false);
+  form.cmdReadData->click();
+  ASSERT_FALSE(usb.Transfers().empty());
+  for (const auto& t : usb.Transfers()) EXPECT_EQ(t.slot, 2);
+  EXPECT_EQ(form.txtReadReg[1]->text(), QStringLiteral("5.00"));
+}
+
 TEST(InterfaceMenus, UsbDialogNumbersUnderADecimalCommaLocale) {
   // Qt takes the C library's locale from the environment; a decimal-comma locale must not
   // change how the link speed is read.
