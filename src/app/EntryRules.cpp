@@ -26,10 +26,14 @@ std::optional<double> NumericValue(const QString& text, QChar decimalSeparator) 
     }
   }
   if (digits == 0) return std::nullopt;
+  bool negativeExponent = false;
   if (i < n && (t[i] == u'e' || t[i] == u'E')) {
     canonical.append(u'e');
     ++i;
-    if (i < n && (t[i] == u'+' || t[i] == u'-')) canonical.append(t[i++]);
+    if (i < n && (t[i] == u'+' || t[i] == u'-')) {
+      negativeExponent = t[i] == u'-';
+      canonical.append(t[i++]);
+    }
     int exponentDigits = 0;
     for (; i < n && t[i].isDigit() && t[i].unicode() < 0x80; ++i) {
       canonical.append(t[i]);
@@ -40,10 +44,12 @@ std::optional<double> NumericValue(const QString& text, QChar decimalSeparator) 
   if (i != n) return std::nullopt;
   bool ok = false;
   const double value = QLocale::c().toDouble(canonical, &ok);
-  // An exponent beyond the double range is a number too large for any box: keep it
-  // signed infinity so the limits apply.
+  // An exponent beyond the double range: a large one is a number too large for any box,
+  // kept as signed infinity so the limits apply; a large negative one is a number too
+  // small to tell from zero.
   if (!ok) {
     if (canonical.contains(u'e')) {
+      if (negativeExponent) return canonical.startsWith(u'-') ? -0.0 : 0.0;
       return canonical.startsWith(u'-') ? -qInf() : qInf();
     }
     return std::nullopt;

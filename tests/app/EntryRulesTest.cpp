@@ -25,7 +25,8 @@ TEST(EntryRules, LoopDelay) {
                          Entry{"", "0"}, Entry{"-", "0"}, Entry{"5", nullptr},
                          Entry{" 12.5 ", nullptr}, Entry{"1000", nullptr}, Entry{"0", nullptr},
                          Entry{"1e3", nullptr}, Entry{"1e4", "1000"}, Entry{"1e999", "1000"},
-                         Entry{"1.2.3", "0"}, Entry{"5ms", "0"}, Entry{".5", nullptr}}) {
+                         Entry{"1.2.3", "0"}, Entry{"5ms", "0"}, Entry{".5", nullptr},
+                         Entry{"1e-999", nullptr}, Entry{"-1e-999", nullptr}}) {
     Check(LoopDelayCorrection, e, u'.');
   }
 }
@@ -33,7 +34,8 @@ TEST(EntryRules, LoopDelay) {
 TEST(EntryRules, PowerDown) {
   for (const Entry& e : {Entry{"abc", "0.0"}, Entry{"200", "127.5"}, Entry{"-3", "0.0"},
                          Entry{"127.5", nullptr}, Entry{"127.51", "127.5"}, Entry{"2.7", nullptr},
-                         Entry{"0", nullptr}, Entry{"", "0.0"}, Entry{"-1e999", "0.0"}}) {
+                         Entry{"0", nullptr}, Entry{"", "0.0"}, Entry{"-1e999", "0.0"},
+                         Entry{"1e-999", nullptr}}) {
     Check(PowerDownCorrection, e, u'.');
   }
 }
