@@ -83,8 +83,11 @@ TEST_F(ReadoutTest, ReadDoesNothingWithoutAnInterface) {
   const int reads = env.fake.reads;
   env.messages.messages.clear();
   QTest::mouseClick(form.cmdReadData, Qt::LeftButton);
+  env.SetWord(reg::STATUS, 0x0301);
+  QTest::mouseClick(form.CmdUpdateStatus, Qt::LeftButton);  // the status read does nothing
   EXPECT_EQ(env.fake.reads, reads);
   EXPECT_EQ(form.cmdReadData->text(), QStringLiteral("Read"));
+  EXPECT_EQ(form.statusFlags[0]->text(), QStringLiteral("OK"));
   EXPECT_TRUE(env.messages.messages.empty());
 }
 
@@ -353,12 +356,32 @@ TEST_F(ReadoutTest, PointerReadoutRoundsGyroToIntegersAndAccelToOneDecimal) {
                       Qt::NoModifier);
     QCoreApplication::sendEvent(chart, &event);
   };
-  move(form.pic1, 0.5, 0.25);  // 175, 350 - 0.25 x 700
-  EXPECT_EQ(form.lblCurSam1->text(), QStringLiteral("175"));
-  EXPECT_EQ(form.lblCurVal1->text(), QStringLiteral("175"));
-  move(form.pic2, 0.1, 0.26);  // 35, 10 - 0.26 x 20
-  EXPECT_EQ(form.lblCurSam2->text(), QStringLiteral("35"));
-  EXPECT_EQ(form.lblCurVal2->text(), QStringLiteral("4.8"));
+  // Positions given by the chart coordinates they stand for: x over 0..350, y over the
+  // range (gyro 350..-350, accelerometer 10..-10).
+  const auto at = [&](StripChart* chart, double x, double y, double top, double bottom) {
+    move(chart, x / 350.0, (top - y) / (top - bottom));
+  };
+  struct Case {
+    StripChart* chart;
+    double x;
+    double y;
+    QLabel* sampleLabel;
+    QLabel* valueLabel;
+    const char* sample;
+    const char* value;
+  };
+  for (const Case& c :
+       {Case{form.pic1, 175.0, 175.0, form.lblCurSam1, form.lblCurVal1, "175", "175"},
+        Case{form.pic1, 123.4, 101.6, form.lblCurSam1, form.lblCurVal1, "123", "102"},
+        Case{form.pic1, 10.7, -48.3, form.lblCurSam1, form.lblCurVal1, "11", "-48"},
+        Case{form.pic2, 35.6, 4.87, form.lblCurSam2, form.lblCurVal2, "36", "4.9"},
+        Case{form.pic2, 200.2, -2.93, form.lblCurSam2, form.lblCurVal2, "200", "-2.9"},
+        Case{form.pic2, 80.0, -0.04, form.lblCurSam2, form.lblCurVal2, "80", "0"}}) {
+    const bool gyro = c.chart == form.pic1;
+    at(c.chart, c.x, c.y, gyro ? 350.0 : 10.0, gyro ? -350.0 : -10.0);
+    EXPECT_EQ(c.sampleLabel->text(), QString::fromLatin1(c.sample)) << c.x << " " << c.y;
+    EXPECT_EQ(c.valueLabel->text(), QString::fromLatin1(c.value)) << c.x << " " << c.y;
+  }
 }
 
 TEST_F(ReadoutTest, StartupPlausibilityCheckLooksAtTheXTemperature) {
