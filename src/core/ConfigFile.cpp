@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -96,18 +97,41 @@ std::string FormatConfigText(const Selection& selection) {
 
 bool ReadConfigFile(Selection& selection, const std::filesystem::path& path) {
   // Only a regular file is read: a directory, a FIFO or a device in its place would give
-  // nothing useful or never end. Its first kMaxConfigBytes are read; the program's own
-  // file is four short lines.
-  constexpr std::streamsize kMaxConfigBytes = 1 << 20;
+  // nothing useful or never end. The file is read in chunks to its end, so a good line
+  // after any amount of junk still counts; a line longer than kMaxLine cannot be one of
+  // the four settings and is skipped without being held in memory.
+  constexpr size_t kMaxLine = 64 * 1024;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
-  std::string text(static_cast<size_t>(kMaxConfigBytes), '\0');
-  file.read(text.data(), kMaxConfigBytes);
+  std::string line;
+  bool tooLong = false;
+  const auto endLine = [&] {
+    if (!tooLong) ParseConfigLine(line, selection);
+    line.clear();
+    tooLong = false;
+  };
+  std::array<char, 64 * 1024> chunk;
+  while (file.read(chunk.data(), chunk.size()) || file.gcount() > 0) {
+    const auto count = static_cast<size_t>(file.gcount());
+    for (size_t i = 0; i < count; ++i) {
+      const char c = chunk[i];
+      // CR, LF and CR LF all end a line; the empty line between CR and LF has no "=".
+      if (c == '\r' || c == '\n') {
+        endLine();
+      } else if (!tooLong) {
+        if (line.size() == kMaxLine) {
+          tooLong = true;
+          line.clear();
+        } else {
+          line.push_back(c);
+        }
+      }
+    }
+  }
   if (file.bad()) return false;
-  text.resize(static_cast<size_t>(file.gcount()));
-  ParseConfigText(text, selection);
+  endLine();
   return true;
 }
 

@@ -27,7 +27,8 @@ void ParseConfigText(std::string_view text, Selection& selection);
 std::string FormatConfigText(const Selection& selection);
 
 // Reads the file into `selection`; a missing or unreadable file, or anything but a regular
-// file, changes nothing and returns false. Only the first MiB is read.
+// file, changes nothing and returns false. The whole file is read; lines longer than
+// 64 KiB are skipped.
 bool ReadConfigFile(Selection& selection,
                     const std::filesystem::path& path = std::filesystem::path(kConfigFileName));
 // Replaces the file atomically (temporary file beside it, then rename). On failure returns

@@ -164,6 +164,26 @@ TEST_F(ConfigFileTest, ReplacesTheFileInsteadOfRewritingItInPlace) {
   EXPECT_FALSE(fs::equivalent(path, oldName));
 }
 
+TEST_F(ConfigFileTest, GoodLinesAfterAnyAmountOfJunkStillCount) {
+  // Three MiB of junk lines, a line far longer than any setting (skipped, and the line after
+  // it still counts), and a CR LF split across the reader's 64 KiB chunks.
+  std::string text;
+  const std::string junk = std::string(1000, '#') + "\r\n";
+  while (text.size() < 3u << 20) text += junk;
+  text += "Interface =  1 \r\n";
+  text += std::string(200000, 'x') + "Product = 21410\r\n";
+  text += "Factory =  3 \r";
+  text.append((64u << 10) - text.size() % (64u << 10) - 1, ' ');
+  text += "\r\nPort Address =  888 ";  // no line end at the very end
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+  }
+  Selection s{7, 7, 7, 7};
+  EXPECT_TRUE(ReadConfigFile(s, path));
+  EXPECT_EQ(s, (Selection{1, 888, 3, 7}));
+}
+
 TEST_F(ConfigFileTest, MissingOrUnreadableFileChangesNothing) {
   Selection s{1, 2, 3, 4};
   EXPECT_FALSE(ReadConfigFile(s, path));
