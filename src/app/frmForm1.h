@@ -107,7 +107,7 @@ class frmForm1 : public QMainWindow {
   // Reads outputs 1..11 into the boxes and the sample set. False when the USB adapter was
   // deselected by a failure during the reads, so the values no longer come from the sensor.
   bool OneSample();
-  bool AdapterLost() const;
+  bool InterfaceLost() const;
   void ShowSupplyState(const std::string& shown);
   void ShowRangeLabels(QLabel* topLabel, QLabel* midLabel, QLabel* bottomLabel, double top,
                        double bottom, std::array<double, 2>& shownRange);

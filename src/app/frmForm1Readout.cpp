@@ -59,8 +59,10 @@ double frmForm1::LoopDelayValue() const {
       .value_or(0.0);
 }
 
-bool frmForm1::AdapterLost() const {
-  return session_.selection.InterfaceType == 2 && !session_.adapters.UsbSelected;
+bool frmForm1::InterfaceLost() const {
+  const Selection& selection = session_.selection;
+  if (selection.InterfaceType == 2) return !session_.adapters.UsbSelected;
+  return selection.InterfaceType != 1;
 }
 
 bool frmForm1::OneSample() {
@@ -77,7 +79,7 @@ bool frmForm1::OneSample() {
     sampleSet_[i] = value;
     if (i == reg::SUPPLY_OUT) ShowSupplyState(shown);
   }
-  return !AdapterLost();
+  return !InterfaceLost();
 }
 
 void frmForm1::ShowSupplyState(const std::string& shown) {
@@ -101,9 +103,10 @@ void frmForm1::ReadData() {
     return;
   }
   while (cmdReadData->text() == kStop && !closing_) {
-    // A transport failure that deselected the adapter ends the readout: the boxes would
-    // otherwise go on showing values that no longer come from the sensor.
-    if (AdapterLost() || !OneSample()) {
+    // A transport failure that deselected the adapter, or an interface choice of "None"
+    // made while the loop runs, ends the readout: the boxes would otherwise go on showing
+    // values that no longer come from the sensor.
+    if (InterfaceLost() || !OneSample()) {
       cmdReadData->setText(kRead);
       break;
     }

@@ -345,6 +345,28 @@ TEST(LiveReadout, AdapterFailureStopsTheLoop) {
   EXPECT_EQ(form.cmdReadData->text(), QStringLiteral("Read"));
 }
 
+TEST(LiveReadout, ChoosingNoInterfaceDuringTheLoopStopsIt) {
+  GuiRig env;
+  frmForm1& form = env.Load(2);
+  int taken = 0;
+  bool dialogShown = false;
+  OnModal<frmUSBselect>([&](frmUSBselect& d) {
+    dialogShown = true;
+    QTest::mouseClick(d.optUsbPort[4], Qt::LeftButton);  // "None"
+    d.close();
+  });
+  QObject::connect(&form, &frmForm1::SampleTaken, [&] {
+    ++taken;
+    if (taken == 3) form.mnuUsb->trigger();  // the menu, used while the loop runs
+    if (taken > 1000) form.cmdReadData->setText(QStringLiteral("Read"));  // runaway guard
+  });
+  QTest::mouseClick(form.cmdReadData, Qt::LeftButton);
+  EXPECT_TRUE(dialogShown);
+  EXPECT_EQ(env.session.selection.InterfaceType, 0);
+  EXPECT_EQ(taken, 3);  // the sample in hand finishes, no further one is taken
+  EXPECT_EQ(form.cmdReadData->text(), QStringLiteral("Read"));
+}
+
 TEST(StartUp, SimulatedFirstRunUsesTheAdapterAndThePrimaryModel) {
   GuiRig env;
   env.session.selection = Selection{};
