@@ -7,10 +7,19 @@
 #include <system_error>
 
 #include "app/frmMsg.h"
+#include "core/DeviceModel.h"
 #include "core/RegisterTable.h"
 #include "core/Timing.h"
 
 namespace pemra {
+
+sim::RigOptions SimulatedRigOptions(const std::filesystem::path& configPath) {
+  sim::RigOptions options;
+  Selection saved;
+  if (ReadConfigFile(saved, configPath) && IsKnownModel(saved.DeviceType))
+    options.model = saved.DeviceType;
+  return options;
+}
 
 void PrepareSession(Application& app) {
   Session& session = app.session;

@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
   pemra::PortIo* portIo = nullptr;
   pemra::UsbDriver* usbDriver = nullptr;
   if (args.simulate) {
-    rig = std::make_unique<pemra::sim::Rig>(clock);
+    rig = std::make_unique<pemra::sim::Rig>(
+        clock, pemra::SimulatedRigOptions(std::filesystem::path(std::string(pemra::kConfigFileName))));
     portIo = &rig->Port();
     usbDriver = &rig->Usb();
   } else {

@@ -437,4 +437,24 @@ TEST(Shutdown, AFailedConfigurationWriteIsReportedWithTheFile) {
 }
 
 }  // namespace
+TEST(StartUp, SimulatedSensorIsTheSavedModel) {
+  // The simulated rig is built for the model the configuration file names, so a saved
+  // 21410 shows its angles and a 21450 its 14-bit supply at about 5 V.
+  QTemporaryDir dir;
+  const std::filesystem::path config = (dir.path() + QStringLiteral("/CommPort.cfg")).toStdString();
+  EXPECT_EQ(SimulatedRigOptions(config).model, 21420);  // no file: the primary model
+  for (const int16_t model : kModelCodes) {
+    ASSERT_TRUE(WriteConfigFile(Selection{2, 0, 0, model}, config));
+    const sim::RigOptions options = SimulatedRigOptions(config);
+    EXPECT_EQ(options.model, model);
+    GuiRig env(options);
+    frmForm1& form = env.Load(2, model);
+    form.ckLoop->setChecked(false);
+    QTest::mouseClick(form.cmdReadData, Qt::LeftButton);  // one reading
+    EXPECT_NEAR(form.txtReadReg[1]->text().toDouble(), 5.0, 0.05) << model;
+  }
+  ASSERT_TRUE(WriteConfigFile(Selection{2, 0, 0, 12345}, config));
+  EXPECT_EQ(SimulatedRigOptions(config).model, 21420);  // an unknown code: the primary model
+}
+
 }  // namespace pemra
