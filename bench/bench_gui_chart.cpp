@@ -11,6 +11,8 @@
 
 #include "app/StripChart.h"
 
+#include "QtBenchmarkMain.h"
+
 namespace {
 
 void BM_ChartSample(benchmark::State& state) {
@@ -46,11 +48,4 @@ BENCHMARK(BM_ChartRepaint);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunQtBenchmarks(argc, argv); }

@@ -19,6 +19,8 @@
 #include "interfaces/Session.h"
 #include "sim/Rig.h"
 
+#include "QtBenchmarkMain.h"
+
 namespace {
 
 void BM_LiveLoop(benchmark::State& state) {
@@ -61,11 +63,4 @@ BENCHMARK(BM_LiveLoop)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTi
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunQtBenchmarks(argc, argv); }

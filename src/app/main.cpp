@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
   if (args.simulate) {
     rig = std::make_unique<pemra::sim::Rig>(
         clock, pemra::SimulatedRigOptions(std::filesystem::path(std::string(pemra::kConfigFileName))));
+    rig->SimUsb().SetRecordLimit(0);  // the adapter's transfer record is for tests only
     portIo = &rig->Port();
     usbDriver = &rig->Usb();
   } else {

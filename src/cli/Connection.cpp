@@ -66,6 +66,7 @@ Session& Connection::Raw() {
       sim::RigOptions options;
       if (IsKnownModel(selection_.DeviceType)) options.model = selection_.DeviceType;
       ownRig_ = std::make_unique<sim::Rig>(*clock_, options);
+      ownRig_->SimUsb().SetRecordLimit(0);  // the record is for tests; --trace shows traffic
       rig = ownRig_.get();
     }
     port = &rig->Port();

@@ -5,8 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <optional>
 
 #include "core/Clock.h"
 #include "interfaces/PortIo.h"
@@ -19,17 +17,12 @@
 
 namespace pemra::sim {
 
-struct RigOptions {
-  int16_t model = 21420;
-  double supplyVolts = 5.0;
-  uint64_t seed = 1;
-  bool noise = true;
-  bool testPattern = false;
+// The sensor's options (model, supply, seed, noise, test pattern, motion, flash file) and
+// the wiring's.
+struct RigOptions : SensorOptions {
   uint16_t portBase = 0x378;
   // Port accesses and bulk transfers wait their hardware cost on the clock (benchmarks).
   bool timingModel = false;
-  std::optional<std::filesystem::path> flashFile;
-  MotionProfile motion = MotionProfile::Default();
   std::array<AdapterOptions, kAdapterSlots> adapters = {
       AdapterOptions{true, kProductFifo4, true}, AdapterOptions{}, AdapterOptions{},
       AdapterOptions{}};
