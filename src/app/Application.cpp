@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "app/Windows.h"
+
 #include <QLocale>
 
 #include <sys/utsname.h>
@@ -15,6 +17,7 @@ Application::Application(Session& s, AppOptions o) : session(s), options(std::mo
   if (point.size() == 1 && point.at(0).unicode() < 0x80) {
     decimalSeparator_ = static_cast<char>(point.at(0).unicode());
   }
+  RegisterWindows(*this);
 }
 
 std::string PlatformName() {
