@@ -45,6 +45,9 @@ class Application {
   AppOptions options;
   WindowOpeners windows;
 
+  // What reading CommPort.cfg at start found; the save at exit goes by it.
+  ConfigFileStatus configStatus;
+
   ChartRanges Ranges;
   int16_t SelectedRegister = 0;
   bool DebugLoopStop = true;

@@ -15,6 +15,7 @@
 #include "app/MessageBoxSink.h"
 #include "app/SignalClose.h"
 #include "app/StartProgram.h"
+#include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "interfaces/LibusbDriver.h"
 #include "interfaces/PpdevPortIo.h"
@@ -55,6 +56,8 @@ Arguments Parse(const QStringList& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit makes a write fail with its message instead of killing the program.
+  pemra::IgnoreFileSizeSignal();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("pemra-eval"));
   QApplication::setQuitOnLastWindowClosed(false);

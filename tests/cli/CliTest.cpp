@@ -223,7 +223,8 @@ TEST_F(CliTest, TransportFailuresExitWithOne) {
   // The search (2 transfers), the settings (2) and the gyro-scale read (2) come first.
   rig.SimUsb().FailNthTransfer(8);
   EXPECT_EQ(Run({"--simulate", "read", "ALM_MAG1", "ALM_MAG2"}), 1);
-  EXPECT_EQ(err, "Error Reading SPI\n");
+  // The fixed text, then the register and the back end's reason.
+  EXPECT_EQ(err, "Error Reading SPI (reading ALM_MAG1: pipe error (injected fault))\n");
   EXPECT_EQ(out, "");
 
   rig.SimUsb().FailOpen(0);
@@ -278,7 +279,7 @@ TEST_F(CliTest, ScriptStopsAtTheFirstFailingLine) {
   // A device failure stops the script with 1.
   rig.SimUsb().FailNthTransfer(8);
   EXPECT_EQ(Run({"--simulate", "script", "-"}, "read 19\nread 20\n"), 1);
-  EXPECT_TRUE(Contains(err, "Error Reading SPI\n")) << err;
+  EXPECT_TRUE(Contains(err, "Error Reading SPI (reading XGYRO_OUT: ")) << err;
   EXPECT_TRUE(Contains(err, "line 1 of standard input: read 19")) << err;
 
   EXPECT_EQ(Run({"--simulate", "script", (dir / "none.txt").string()}), 2);
