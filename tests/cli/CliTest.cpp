@@ -279,7 +279,7 @@ TEST_F(CliTest, ScriptStopsAtTheFirstFailingLine) {
   // A device failure stops the script with 1.
   rig.SimUsb().FailNthTransfer(8);
   EXPECT_EQ(Run({"--simulate", "script", "-"}, "read 19\nread 20\n"), 1);
-  EXPECT_TRUE(Contains(err, "Error Reading SPI (reading XGYRO_OUT: ")) << err;
+  EXPECT_TRUE(Contains(err, "Error Reading SPI (reading ALM_MAG1: ")) << err;
   EXPECT_TRUE(Contains(err, "line 1 of standard input: read 19")) << err;
 
   EXPECT_EQ(Run({"--simulate", "script", (dir / "none.txt").string()}), 2);
