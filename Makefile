@@ -46,8 +46,9 @@ fuzz: setup
 	@for n in config numbers script; do mkdir -p build-fuzz/corpus-$$n; \
 	  echo "fuzz_$$n:"; \
 	  build-fuzz/fuzz/fuzz_$$n -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	    build-fuzz/corpus-$$n fuzz/corpus/$$n 2>&1 | grep -E "number_of_executed_units|^Done|ERROR|property" \
-	    || exit 1; done
+	    build-fuzz/corpus-$$n fuzz/corpus/$$n > build-fuzz/fuzz_$$n.log 2>&1; status=$$?; \
+	  grep -E "number_of_executed_units|^Done|ERROR|property" build-fuzz/fuzz_$$n.log; \
+	  [ $$status -eq 0 ] || { echo "fuzz_$$n failed: see build-fuzz/fuzz_$$n.log"; exit 1; }; done
 
 clean:
 	@rm -rf $(BUILD) build-asan build-fuzz
