@@ -32,7 +32,7 @@ bench: build
 
 # The same suite under address and undefined-behaviour sanitizers.
 sanitize: setup
-	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPEMRA_WERROR=ON -DPEMRA_SANITIZE=ON -DPEMRA_BUILD_BENCH=OFF >/dev/null
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPEMRA_WERROR=ON -DPEMRA_SANITIZE=ON -DPEMRA_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 

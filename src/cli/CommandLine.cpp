@@ -67,6 +67,15 @@ void AddCommands(CLI::App& app, Command& command, bool withScript) {
 }
 
 void Parse(CLI::App& app, std::vector<std::string> args, ParseResult& result) {
+  // "--port=" would take the next word as its value; an empty value is refused here.
+  for (const std::string& arg : args) {
+    if (arg.starts_with("--") && arg.size() > 3 && arg.back() == '=' &&
+        arg.find('=') == arg.size() - 1) {
+      result.exitCode = kExitUsage;
+      result.output = Shown(arg.substr(0, arg.size() - 1)) + ": an empty value is not allowed";
+      return;
+    }
+  }
   std::reverse(args.begin(), args.end());  // CLI11 takes the words last first
   try {
     app.parse(args);
