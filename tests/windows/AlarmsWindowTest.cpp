@@ -23,17 +23,22 @@ constexpr uint8_t kMag2 = 0x28;
 constexpr uint8_t kSmpl1 = 0x2A;
 constexpr uint8_t kCtrl = 0x2E;
 
-struct AlarmRig : testing::GuiRig {
+template <class Base>
+struct WithAlarms : Base {
   frmAlarms& Open() {
-    Load(1);
-    window = std::make_unique<frmAlarms>(app, form.get());
+    this->Load(1);
+    window = std::make_unique<frmAlarms>(this->app, this->form.get());
     window->show();
     return *window;
   }
-  uint16_t Word(uint8_t address) { return rig.Sensor().PeekRegister(address); }
-  void Poke(uint8_t address, uint16_t word) { rig.Sensor().PokeRegister(address, word); }
+  uint16_t Word(uint8_t address) { return this->rig.Sensor().PeekRegister(address); }
+  void Poke(uint8_t address, uint16_t word) { this->rig.Sensor().PokeRegister(address, word); }
   std::unique_ptr<frmAlarms> window;
 };
+using AlarmRig = WithAlarms<testing::GuiRig>;
+// The sensor ignores ALM_CTRL bits 3-5: a transport whose words the test sets shows that
+// the window keeps them all the same.
+using FakeAlarmRig = WithAlarms<testing::GuiFake>;
 
 TEST(AlarmsWindow, OpensWithTheSensorsSetup) {
   AlarmRig env;
@@ -49,26 +54,17 @@ TEST(AlarmsWindow, OpensWithTheSensorsSetup) {
   EXPECT_EQ(w.cmboAsource1->currentIndex(), 10);
   EXPECT_EQ(w.cmboAsource2->currentIndex(), 2);
   EXPECT_EQ(w.lblALM_MAG1->text(), QStringLiteral("0555"));  // bit 15 only in the options
-  EXPECT_TRUE(w.opTrigPol1_Greater->isChecked());
-  EXPECT_TRUE(w.opTrigPol2_Less->isChecked());
   EXPECT_EQ(w.txtLevel2->text(), QStringLiteral("-100.000"));
   EXPECT_EQ(w.txtAvg1->text(), QStringLiteral("200"));
   EXPECT_EQ(w.lblALM_SMPL1->text(), QStringLiteral("00C8"));
-  EXPECT_TRUE(w.opRate1_Enabled->isChecked());
-  EXPECT_TRUE(w.opRate2_Enabled->isChecked());
-  EXPECT_TRUE(w.opDigLine_one->isChecked());
-  EXPECT_TRUE(w.opDigPol_low->isChecked());
-  EXPECT_TRUE(w.opDig_Enabled->isChecked());
+  for (QRadioButton* option : {w.opTrigPol1_Greater, w.opTrigPol2_Less, w.opRate1_Enabled,
+                               w.opRate2_Enabled, w.opDigLine_one, w.opDigPol_low, w.opDig_Enabled}) {
+    EXPECT_TRUE(option->isChecked()) << option->objectName().toStdString();
+  }
   EXPECT_EQ(env.session.access.AlmCtrlShadow, 0x2AC5);
 }
 
-struct LevelCase {
-  int source;
-  const char* typed;
-  bool greater;
-  uint16_t word;          // ALM_MAG1 as written
-  const char* shown;      // level box after the read-back
-};
+struct LevelCase { int source; const char* typed; bool greater; uint16_t word; const char* shown; };
 
 TEST(AlarmsWindow, TypedLevelsAreWrittenAsCodesAndShownAsTheSensorHoldsThem) {
   const LevelCase cases[] = {
@@ -116,24 +112,8 @@ TEST(AlarmsWindow, EitherUpdateButtonWritesBothAlarms) {
   EXPECT_EQ(w.txtLevel2->text(), QStringLiteral("-100.000"));
 }
 
-// The sensor ignores ALM_CTRL bits 3-5; a transport whose words the test sets shows that
-// the window keeps them all the same.
-struct FakeAlarmRig : testing::GuiFake {
-  frmAlarms& Open() {
-    Load(1);
-    window = std::make_unique<frmAlarms>(app, form.get());
-    window->show();
-    return *window;
-  }
-  std::unique_ptr<frmAlarms> window;
-};
-
 TEST(AlarmsWindow, EachWriteKeepsTheFieldsItDoesNotOwn) {
-  struct Case {
-    const char* action;
-    std::function<void(frmAlarms&)> act;
-    uint16_t ctrl;
-  };
+  struct Case { const char* action; std::function<void(frmAlarms&)> act; uint16_t ctrl; };
   const Case cases[] = {
       {"sources", [](frmAlarms& w) {
          w.cmboAsource1->setCurrentIndex(3);
