@@ -17,17 +17,11 @@
 #include "core/AlarmLevels.h"
 #include "core/NumberText.h"
 #include "core/Timing.h"
+#include "windows/NamedWidget.h"
 
 namespace pemra {
 
 namespace {
-
-template <class W, class... Args>
-W* Named(const char* name, Args&&... args) {
-  auto* widget = new W(std::forward<Args>(args)...);
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
 
 // A label and an exclusive pair of option buttons beside it.
 QHBoxLayout* OptionPair(QWidget* owner, QRadioButton* first, QRadioButton* second) {
@@ -72,8 +66,7 @@ frmAlarms::frmAlarms(Application& app, QWidget* parent)
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
-  // Enter in an entry box presses no button: only the buttons write.
-  for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
+  NoDefaultButtons(*this);
 
   connect(cmdWiteA1, &QPushButton::clicked, this, &frmAlarms::cmdWiteA1_Click);
   connect(cmdWriteA2, &QPushButton::clicked, this, &frmAlarms::cmdWriteA2_Click);

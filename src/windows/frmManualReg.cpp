@@ -25,17 +25,11 @@
 #include "core/NumberText.h"
 #include "core/Timing.h"
 #include "interfaces/RegisterListing.h"
+#include "windows/NamedWidget.h"
 
 namespace pemra {
 
 namespace {
-
-template <class W, class... Args>
-W* Named(const char* name, Args&&... args) {
-  auto* widget = new W(std::forward<Args>(args)...);
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
 
 // A grey box the window fills and the user only reads.
 QLineEdit* ShowBox(const char* name, int characters) {
@@ -68,8 +62,7 @@ frmManualReg::frmManualReg(Application& app, QWidget* parent)
   layout->addWidget(BuildListingGroup(), 1);
   layout->addLayout(buttons);
 
-  // Enter in an entry box presses no button: only the buttons write.
-  for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
+  NoDefaultButtons(*this);
 
   connect(cmboRegister, &QComboBox::activated, this, &frmManualReg::cmboRegister_Click);
   connect(cmdRead, &QPushButton::clicked, this, &frmManualReg::cmdRead_Click);
