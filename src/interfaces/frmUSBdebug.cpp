@@ -134,8 +134,11 @@ QWidget* frmUSBdebug::BuildSpiSetup() {
   cmdReadBits->setObjectName(QStringLiteral("cmdReadBits"));
   cmdSetSpiBits = new QPushButton(QStringLiteral("Set Bits"), frameSpiStatic);
   cmdSetSpiBits->setObjectName(QStringLiteral("cmdSetSpiBits"));
-  statics->addWidget(cmdReadBits, 1, 0, 1, 2);
-  statics->addWidget(cmdSetSpiBits, 1, 2, 1, 2);
+  auto* staticButtons = new QHBoxLayout;
+  staticButtons->addWidget(cmdReadBits);
+  staticButtons->addWidget(cmdSetSpiBits);
+  staticButtons->addStretch(1);
+  statics->addLayout(staticButtons, 1, 0, 1, 4);
 
   frameSpiChan = new QGroupBox(QStringLiteral("Csel Channel"), frameSPIsetup);
   frameSpiChan->setObjectName(QStringLiteral("frameSpiChan"));
@@ -158,13 +161,14 @@ QWidget* frmUSBdebug::BuildSpiSetup() {
   cmdReadDelay->setObjectName(QStringLiteral("cmdReadDelay"));
 
   auto* grid = new QGridLayout(frameSPIsetup);
-  grid->addWidget(frameSpiStatic, 0, 0, 1, 3);
-  grid->addWidget(frameSpiChan, 1, 0, 1, 3);
+  grid->addWidget(frameSpiStatic, 0, 0, 1, 4);
+  grid->addWidget(frameSpiChan, 1, 0, 1, 4);
   grid->addWidget(new QLabel(QStringLiteral("Data Input Polarity"), frameSPIsetup), 2, 0);
   grid->addWidget(cmdPolarity, 2, 1);
   grid->addWidget(new QLabel(QStringLiteral("Delay between words (uS)"), frameSPIsetup), 3, 0);
   grid->addWidget(txtLoopDelay, 3, 1);
   grid->addWidget(cmdReadDelay, 3, 2);
+  grid->setColumnStretch(3, 1);
   return frameSPIsetup;
 }
 

@@ -186,8 +186,9 @@ frmAlarms::AlarmRow frmAlarms::Row(int number) const {
 
 int frmAlarms::SelectedSource(const QComboBox* list) {
   const int index = list->currentIndex();
-  if (index < 0 || list->currentText() != list->itemText(index)) return -1;
-  return index;
+  if (index >= 0 && list->currentText() == list->itemText(index)) return index;
+  // A caption typed in full names its entry; any other text names none.
+  return list->findText(list->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
 
 QString frmAlarms::Number(double value, const char* pattern) const {

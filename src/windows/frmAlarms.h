@@ -99,7 +99,7 @@ class frmAlarms : public QDialog {
   QWidget* BuildIndicator();
   AlarmRow Row(int number) const;
   // The source code a list stands at, or -1 when it shows no entry (nothing chosen, or
-  // text typed over the entry's caption).
+  // typed text that is no entry's caption).
   static int SelectedSource(const QComboBox* list);
   void LevelToCode(const AlarmRow& row, int source, int32_t& shadow, int16_t index);
   void WriteAverage(const AlarmRow& row, int16_t index);

@@ -15,8 +15,10 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -41,6 +43,11 @@ QLineEdit* ShowBox(const char* name, int characters) {
   box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * characters + 12);
   return box;
 }
+
+// The listing box shows at least this many lines, and all 34 (with room for a few the user
+// adds) when the screen is tall enough.
+constexpr int kShortestListing = 12;
+constexpr int kWholeListing = 36;
 
 QString TrueFalse(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
 
@@ -128,7 +135,7 @@ QWidget* frmManualReg::BuildListingGroup() {
   Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
   const int column = Text1->fontMetrics().horizontalAdvance(QLatin1Char('0'));
   Text1->setTabStopDistance(8 * column);
-  Text1->setMinimumSize(56 * column, 24 * Text1->fontMetrics().lineSpacing());
+  Text1->setMinimumSize(56 * column, kShortestListing * Text1->fontMetrics().lineSpacing());
   cmdReadUserReg = Named<QPushButton>("cmdReadUserReg", QStringLiteral("Read"));
   cmdWriteFile = Named<QPushButton>("cmdWriteFile", QStringLiteral("Save"));
   cmdPrint = Named<QPushButton>("cmdPrint", QStringLiteral("Print"));
@@ -147,6 +154,10 @@ QWidget* frmManualReg::BuildListingGroup() {
 
 void frmManualReg::Form_Load() {
   if (parentWidget()) move(parentWidget()->window()->frameGeometry().topLeft());
+  const int wanted = sizeHint().height() +
+                     (kWholeListing - kShortestListing) * Text1->fontMetrics().lineSpacing();
+  const int room = screen() != nullptr ? screen()->availableGeometry().height() * 9 / 10 : wanted;
+  resize(sizeHint().width(), std::min(wanted, room));
   // The flash update of this window stays out of reach, as in every release so far; the
   // other configuration windows each have one.
   cmdUpdateFlash->setVisible(false);

@@ -173,9 +173,9 @@ TEST(AlarmsWindow, SourcesWithoutAnEntryAreKept) {
   EXPECT_EQ(env.Word(kCtrl), 0x5D00);  // alarm 1's field and level as the sensor held them
   EXPECT_EQ(env.Word(kMag1), 0x8123);
 
-  // Text typed over an entry is no choice either.
+  // Typed text is a choice only when it is an entry's caption in full.
   w.cmboAsource2->setEditText(QStringLiteral("Z_Ac"));
-  w.cmboAsource1->setCurrentIndex(2);
+  w.cmboAsource1->setEditText(QStringLiteral("X_Gyro"));
   w.cmdWriteA2->click();
   EXPECT_EQ(env.Word(kCtrl), 0x5200);
 }
