@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QStringList>
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("pemra-eval"));
   // The installed desktop entry's name: desktops match the windows to its icon by it.
   QGuiApplication::setDesktopFileName(QStringLiteral("pemra-eval"));
+  // Installed, the icon theme holds the program's icon; in a build tree there is none.
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("pemra-eval")));
   QApplication::setQuitOnLastWindowClosed(false);
 
   const Arguments args = Parse(QApplication::arguments());
