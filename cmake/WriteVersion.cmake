@@ -5,7 +5,7 @@
 #   -DSOURCE_DIR=<top of the sources> -DVERSION=<x.y> -DOUTPUT=<Version.cpp> [-DGIT=<git>]
 set(text "${VERSION}")
 if(GIT AND EXISTS "${SOURCE_DIR}/.git")
-  execute_process(COMMAND "${GIT}" describe --tags --always --dirty
+  execute_process(COMMAND "${GIT}" --no-optional-locks describe --tags --always --dirty
     WORKING_DIRECTORY "${SOURCE_DIR}"
     OUTPUT_VARIABLE described RESULT_VARIABLE status
     OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)

@@ -76,8 +76,9 @@ grep -qx "Exec=pemra-eval" "$desktop" || fail "desktop entry: no plain Exec=pemr
 grep -qx "Exec=pemra-eval --simulate" "$desktop" || fail "desktop entry: no --simulate action"
 metainfo="$root/usr/share/metainfo/org.pemra.eval.metainfo.xml"
 grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo: no release $version"
-if command -v appstreamcli >/dev/null; then
-  appstreamcli validate --no-net "$metainfo" >"$tmp/as.log" 2>&1 || { cat "$tmp/as.log" >&2; fail "appstreamcli validate"; }
+if command -v appstreamcli >/dev/null; then  # the metainfo, and the entry it launches
+  appstreamcli validate-tree --no-net "$tmp/root" >"$tmp/as.log" 2>&1 ||
+    { cat "$tmp/as.log" >&2; fail "appstreamcli validate-tree"; }
 fi
 
 # The installed programs, run from a directory that has nothing of the build tree.
