@@ -8,6 +8,7 @@
 
 #include "cli/InputText.h"
 #include "core/Timing.h"
+#include "core/Version.h"
 
 namespace pemra::cli {
 
@@ -85,6 +86,9 @@ void Parse(CLI::App& app, std::vector<std::string> args, ParseResult& result) {
   } catch (const CLI::CallForAllHelp&) {
     result.helpShown = true;
     result.output = app.help("", CLI::AppFormatMode::All);
+  } catch (const CLI::CallForVersion& version) {
+    result.helpShown = true;
+    result.output = std::string(version.what()) + "\n";
   } catch (const CLI::ParseError& error) {
     result.exitCode = kExitUsage;
     // The message may quote the user's words: made safe and kept short.
@@ -112,6 +116,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       ->check(kNonEmpty);
   app.add_flag("--trace", result.options.trace,
                "print every SPI frame and USB transfer on standard error");
+  app.set_version_flag("--version", "pemra-cli " + VersionText(), "print the version and exit");
   AddCommands(app, result.command, true);
   Parse(app, args, result);
   return result;

@@ -123,7 +123,7 @@ fs::path ReplacedFile(const fs::path& path) {
   return current;
 }
 
-bool WriteFileAtomically(const fs::path& path, std::string_view content, std::string* error) {
+bool ReplaceFileAtomically(const fs::path& path, std::string_view content, std::string* error) {
   const fs::path target = ReplacedFile(path);
   const Failure fail(path, target, error);
 

@@ -19,7 +19,7 @@ namespace pemra {
 //   other kind of file (a directory, a block device, a socket) is refused.
 // - On failure the temporary file is removed, the old file is untouched, and `error` (when
 //   given) names the file and the system's reason.
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content,
+bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content,
                          std::string* error = nullptr);
 
 // The file a write to `path` replaces: `path` with its symbolic links followed (as far as

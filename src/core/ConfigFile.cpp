@@ -189,7 +189,7 @@ bool ReadConfigFile(Selection& selection, const std::filesystem::path& path) {
 
 bool WriteConfigFile(const Selection& selection, const std::filesystem::path& path,
                      std::string* error) {
-  return WriteFileAtomically(path, FormatConfigText(selection), error);
+  return ReplaceFileAtomically(path, FormatConfigText(selection), error);
 }
 
 bool SaveConfigFile(const Selection& selection, const std::filesystem::path& path,

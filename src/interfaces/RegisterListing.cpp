@@ -39,7 +39,7 @@ bool SaveRegisterListing(const std::filesystem::path& path, std::string_view lis
   // Replaced atomically: a failed or killed write leaves the old listing whole.
   std::string text(listing);
   text += "\r\n";
-  return WriteFileAtomically(path, text, error);
+  return ReplaceFileAtomically(path, text, error);
 }
 
 }  // namespace pemra
