@@ -157,7 +157,7 @@ TEST_F(LibusbDriverTest, SilentAdapterTimesOutAfterOneSecond) {
   // libusb gave up on the pending read, and not before the time-out.
   const auto discarded = bench->DiscardedAfter(adapter);
   ASSERT_EQ(discarded.size(), 1u);
-  EXPECT_GE(discarded[0], LibusbDriver::kTransferTimeout);
+  EXPECT_GE(discarded[0], std::chrono::seconds(1));
 }
 
 TEST_F(LibusbDriverTest, UnpluggedAdapterFailsOnceAndIsDeselected) {
@@ -186,11 +186,18 @@ TEST_F(LibusbDriverTest, UnpluggedAdapterFailsOnceAndIsDeselected) {
     EXPECT_FALSE(s.adapters.UsbSelected);
     EXPECT_EQ(fresh.Urbs(adapter).size(), urbs);
   }
-  // A search after the unplug finds nothing.
+  // A search after the unplug finds nothing; one after plugging in again finds the adapter.
   EmulatedBench& fresh = Reset();
-  fresh.Unplug(fresh.AddAdapter(41, 1, kHighSpeedFifo4));
-  Open().adapters.FindAdapters();
+  fresh.AddAdapter(41, 1, kHighSpeedFifo4);
+  Session& s = Selected();
+  messages.messages.clear();
+  fresh.Unplug(0);
+  s.adapters.FindAdapters();
   EXPECT_EQ(Texts(messages), std::vector<std::string>{kNoAdapters});
+  fresh.AddAdapter(41, 2, kFullSpeedMcp);
+  s.adapters.FindAdapters();
+  EXPECT_TRUE(s.adapters.UsbSelected);
+  EXPECT_EQ(s.adapters.SelectedAdapter.BoardType, "MCP");
 }
 
 TEST_F(LibusbDriverTest, AdapterThatCannotBeOpenedIsNamedWithTheReason) {
