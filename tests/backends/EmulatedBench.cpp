@@ -209,9 +209,10 @@ struct EmulatedBench::Adapter {
   void Reap(UMockdevIoctlClient* client) {
     std::deque<Urb>& from = !discarded.empty() ? discarded : finished;
     if (from.empty()) return Complete(client, EAGAIN);
+    UMockdevIoctlData* pointer = Argument(client, sizeof(void*));
+    if (pointer == nullptr) return Complete(client, EFAULT);
     Urb urb = from.front();
     from.pop_front();
-    UMockdevIoctlData* pointer = Argument(client, sizeof(void*));
     umockdev_ioctl_data_set_ptr(pointer, 0, urb.urb);
     Complete(client, 0);
     g_object_unref(pointer);
