@@ -108,6 +108,7 @@ struct EmulatedBench::Adapter {
   std::optional<int> urbsLeft;
   bool refuseClaim = false;
   bool withhold = false;
+  Strings strings = Strings::AnyLanguage;
   std::deque<Urb> pendingIn;  // bulk IN URBs waiting for the adapter's reply
   std::deque<Urb> finished;   // to be reaped
   std::deque<Urb> discarded;  // cancelled by the host, reaped with -ENOENT
@@ -149,8 +150,10 @@ struct EmulatedBench::Adapter {
       return;
     }
     const size_t wLength = setup[6] | setup[7] << 8;
+    const bool languageZero = setup[4] == 0 && setup[5] == 0 && setup[2] != 0;
     std::vector<uint8_t> descriptor;
-    if (!Sim().GetStringDescriptor(simHandle, setup[2], wLength, descriptor)) {
+    if (strings == Strings::None || (strings == Strings::OwnLanguageOnly && languageZero) ||
+        !Sim().GetStringDescriptor(simHandle, setup[2], wLength, descriptor)) {
       Finish(urb, -EPIPE, 0);
       return;
     }
@@ -437,6 +440,11 @@ void EmulatedBench::FailAfterUrbs(int adapter, int urbs) {
 void EmulatedBench::RefuseClaim(int adapter, bool refuse) {
   const std::lock_guard lock(mutex_);
   adapters_.at(static_cast<size_t>(adapter))->refuseClaim = refuse;
+}
+
+void EmulatedBench::AnswerStrings(int adapter, Strings strings) {
+  const std::lock_guard lock(mutex_);
+  adapters_.at(static_cast<size_t>(adapter))->strings = strings;
 }
 
 void EmulatedBench::WithholdReplies(int adapter, bool withhold) {

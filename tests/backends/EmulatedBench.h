@@ -44,6 +44,13 @@ enum class PortListing {
 // for good from the first call, before any testbed exists).
 bool PreloadInPlace();
 
+// Which string-descriptor requests an adapter answers.
+enum class Strings {
+  AnyLanguage,      // language 0 too, as the adapters do
+  OwnLanguageOnly,  // only requests in its own language (0x0409); language 0 stalls
+  None,             // every string request stalls (no strings programmed)
+};
+
 class EmulatedBench {
  public:
   explicit EmulatedBench(sim::RigOptions options = DefaultRig());
@@ -65,6 +72,7 @@ class EmulatedBench {
   void FailAfterUrbs(int adapter, int urbs);
   // Claiming the interface fails with EBUSY (another program holds it).
   void RefuseClaim(int adapter, bool refuse = true);
+  void AnswerStrings(int adapter, Strings strings);
   // Bulk IN URBs stay pending however long the host waits (the adapter sends nothing).
   void WithholdReplies(int adapter, bool withhold = true);
   // The bulk URBs the adapter finished, in order.

@@ -146,6 +146,35 @@ TEST_F(LibusbDriverTest, AdaptersTakeTheSlotsInBusAndPortOrder) {
   EXPECT_TRUE(messages.messages.empty()) << ::testing::PrintToString(Texts(messages));
 }
 
+TEST_F(LibusbDriverTest, BoardInfoNeedsBothStringsInSomeLanguage) {
+  struct Case {
+    Strings strings;
+    bool present;
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
+      {Strings::AnyLanguage, true, {}},
+      {Strings::OwnLanguageOnly, true, {}},  // asked again in the adapter's own language
+      {Strings::None, false,
+       {"Error getting Board Info", "No Valid USB Buffers Found, Please Verify Setup and Restart"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.strings));
+    EmulatedBench& fresh = Reset();
+    fresh.AnswerStrings(fresh.AddAdapter(41, 1, kHighSpeedFifo4), c.strings);
+    Session& s = Open();
+    s.adapters.FindAdapters();
+    const AdapterSlot& slot = s.adapters.AdapterSlots[0];
+    EXPECT_EQ(Texts(messages), c.messages);
+    EXPECT_EQ(slot.Present, c.present);
+    EXPECT_EQ(s.adapters.AdapterCount, 1);
+    if (c.present) {
+      EXPECT_EQ(std::tie(slot.Descriptor1Text, slot.Descriptor2Text),
+                std::tie(sim::kManufacturerText, sim::kProductText));
+    }
+  }
+}
+
 TEST_F(LibusbDriverTest, SilentAdapterTimesOutAfterOneSecond) {
   const int adapter = bench->AddAdapter(41, 1, kHighSpeedFifo4);
   Session& s = Selected();
