@@ -20,7 +20,7 @@
 namespace pemra::test {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -89,7 +89,7 @@ struct EmulatedBench::Adapter {
   struct Urb {
     UMockdevIoctlData* urb = nullptr;     // the caller's usbdevfs_urb (one reference held)
     UMockdevIoctlData* buffer = nullptr;  // its data buffer (one reference held)
-    Clock::time_point submitted;
+    SteadyClock::time_point submitted;
     usbdevfs_urb& Struct() const { return *reinterpret_cast<usbdevfs_urb*>(urb->data); }
     void Release() {
       if (buffer != nullptr) g_object_unref(buffer);
@@ -113,7 +113,7 @@ struct EmulatedBench::Adapter {
   std::deque<Urb> finished;   // to be reaped
   std::deque<Urb> discarded;  // cancelled by the host, reaped with -ENOENT
   std::vector<UrbRecord> record;
-  std::vector<Clock::duration> discardedAfter;
+  std::vector<SteadyClock::duration> discardedAfter;
 
   ~Adapter() {
     for (auto* list : {&pendingIn, &finished, &discarded}) {
@@ -183,7 +183,7 @@ struct EmulatedBench::Adapter {
     urb.buffer = umockdev_ioctl_data_resolve(urb.urb, offsetof(usbdevfs_urb, buffer),
                                              static_cast<size_t>(urb.Struct().buffer_length),
                                              nullptr);
-    urb.submitted = Clock::now();
+    urb.submitted = SteadyClock::now();
     const uint8_t type = urb.Struct().type;
     const uint8_t endpoint = urb.Struct().endpoint;
     if (type == USBDEVFS_URB_TYPE_BULK && urbsLeft && (*urbsLeft)-- <= 0) gone = true;
@@ -227,7 +227,7 @@ struct EmulatedBench::Adapter {
     const auto at = std::find_if(pendingIn.begin(), pendingIn.end(),
                                  [&](const Urb& u) { return u.urb->client_addr == address; });
     if (at == pendingIn.end()) return Complete(client, EINVAL);
-    discardedAfter.push_back(Clock::now() - at->submitted);
+    discardedAfter.push_back(SteadyClock::now() - at->submitted);
     at->Struct().status = -ENOENT;
     at->Struct().actual_length = 0;
     discarded.push_back(*at);
@@ -457,7 +457,7 @@ std::vector<UrbRecord> EmulatedBench::Urbs(int adapter) {
   return adapters_.at(static_cast<size_t>(adapter))->record;
 }
 
-std::vector<Clock::duration> EmulatedBench::DiscardedAfter(int adapter) {
+std::vector<SteadyClock::duration> EmulatedBench::DiscardedAfter(int adapter) {
   const std::lock_guard lock(mutex_);
   return adapters_.at(static_cast<size_t>(adapter))->discardedAfter;
 }

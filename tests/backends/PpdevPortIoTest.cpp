@@ -98,42 +98,45 @@ TEST_F(PpdevPortIoTest, PortThatCannotBeUsedIsNamedWithTheReason) {
   const std::string notInLp = lp ? std::string(": the user is not in group ") + lp->gr_name : "";
   struct Case {
     const char* name;
-    void (*arrange)(EmulatedBench&, gid_t);
+    // Returns whether the node was given to group lp (root only), which the reason then names.
+    bool (*arrange)(EmulatedBench&, gid_t);
     std::string device;
-    std::string reason;  // as root, `group` follows it
-    bool group;
+    std::string reason;
   };
   const Case cases[] = {
       {"claimed by another driver",
        [](EmulatedBench& b, gid_t) {
          b.AddParallelPort("parport0", kBase, PortListing::Proc);
          b.RefusePortClaim();
+         return false;
        },
-       "/dev/parport0", "the port could not be claimed: Device or resource busy", false},
+       "/dev/parport0", "the port could not be claimed: Device or resource busy"},
       {"no permission",
        [](EmulatedBench& b, gid_t group) {
          b.AddParallelPort("parport0", kBase, PortListing::SysfsPlatform);
-         TakeNodeAway(b, "/dev/parport0", group);
+         return TakeNodeAway(b, "/dev/parport0", group);
        },
-       "/dev/parport0", "Permission denied", true},
+       "/dev/parport0", "Permission denied"},
       {"no port at that address",
-       [](EmulatedBench& b, gid_t) { b.AddParallelPort("parport0", 0x278, PortListing::Proc); },
+       [](EmulatedBench& b, gid_t) {
+         b.AddParallelPort("parport0", 0x278, PortListing::Proc);
+         return false;
+       },
        "no parallel port with base address 0x378",
        "no port listed under /proc/sys/dev/parport or /sys/bus/parport/devices has that base "
-       "address",
-       false},
+       "address"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EmulatedBench& fresh = Reset();
-    c.arrange(fresh, lp ? lp->gr_gid : 7);
+    const bool givenToLp = c.arrange(fresh, lp ? lp->gr_gid : 7);
     PpdevPortIo io(options);
     std::string device;
     std::string reason;
     const WithoutFileOverride notRoot;
     EXPECT_FALSE(io.EnableAccess(kBase, device, reason));
     EXPECT_EQ(device, c.device);
-    EXPECT_EQ(reason, c.reason + (c.group && geteuid() == 0 ? notInLp : ""));
+    EXPECT_EQ(reason, c.reason + (givenToLp ? notInLp : ""));
   }
 }
 
