@@ -41,6 +41,21 @@ QString ToQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+void MoveToParentCorner(QWidget* dialog) {
+  QWidget* parent = dialog->parentWidget();
+  if (!parent) return;
+  const QWidget* main = parent->window();
+  const QPoint corner = main->frameGeometry().topLeft();
+  if (dialog->frameGeometry() != dialog->geometry()) {
+    dialog->move(corner);  // its frame is known
+    return;
+  }
+  // A window that is not on screen yet has no frame to place (X11 window managers add it
+  // when the window is mapped): place its inside where the frame the main window has
+  // puts it, so the frame lands on the corner.
+  dialog->setGeometry(QRect(corner + (main->geometry().topLeft() - corner), dialog->size()));
+}
+
 QLabel* NamedLabel(const QString& caption, const char* name, QWidget* parent) {
   auto* label = new QLabel(caption, parent);
   label->setObjectName(QString::fromLatin1(name));
@@ -66,6 +81,7 @@ QLineEdit* EntryBox(const char* name, QWidget* parent) {
   auto* box = new QLineEdit(parent);
   box->setObjectName(QString::fromLatin1(name));
   box->setMaxLength(32);
+  box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("0")) * 14);
   return box;
 }
 

@@ -33,6 +33,9 @@ bool InterfaceUsable(const Session& session);
 
 QString ToQString(std::string_view text);
 
+// Moves a dialog so that its frame's top-left corner is at that of its parent's window.
+void MoveToParentCorner(QWidget* dialog);
+
 // A label with a caption and an object name.
 QLabel* NamedLabel(const QString& caption, const char* name, QWidget* parent);
 // A sunken label that shows a register word in hex.

@@ -131,7 +131,7 @@ void fmCalibration::BuildControls() {
 }
 
 void fmCalibration::Form_Load() {
-  if (parentWidget()) move(parentWidget()->window()->frameGeometry().topLeft());
+  MoveToParentCorner(this);
   ReadCalRegisters();
   LbLInProgress->hide();
 }

@@ -218,7 +218,7 @@ void frmOperationalControl::reject() {
 }
 
 void frmOperationalControl::Form_Load() {
-  if (parentWidget()) move(parentWidget()->window()->frameGeometry().topLeft());
+  MoveToParentCorner(this);
   ShowRangeCaptions();
   // Without a sensor to read, the boxes stay empty rather than show zeros as its settings.
   if (!InterfaceUsable(session_)) return;
