@@ -55,6 +55,7 @@ fmCalibration::fmCalibration(Application& app, QWidget* parent)
   setModal(true);
   BuildControls();
   Form_Load();
+  Form_Activate();  // again whenever the window is shown
 }
 
 void fmCalibration::BuildControls() {
@@ -172,7 +173,7 @@ void fmCalibration::ReadCalRegisters() {
 }
 
 void fmCalibration::cmdCal_Click(int row) {
-  if (row < 0 || row >= kRows || !InterfaceUsable(session_)) return;
+  if (row < 0 || row >= kRows) return;
   const OffsetRow& offset = kOffsetRows[row];
   const char separator = app_.DecimalSeparator();
   const QChar qSeparator = QChar::fromLatin1(separator);
@@ -186,6 +187,8 @@ void fmCalibration::cmdCal_Click(int row) {
     box->setText(ToQString(GeneralText(offset.upper, separator)));
   }
   const int32_t code = OffsetCode(offset, NumericValue(box->text(), qSeparator).value_or(0.0));
+  // The entry rules hold without a sensor too; nothing is written to none.
+  if (!InterfaceUsable(session_)) return;
   RegisterAccess& access = session_.access;
   access.WriteRegister(offset.index, code);
   box->setText(ToQString(GeneralText(code * offset.factor, separator)));

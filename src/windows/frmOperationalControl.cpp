@@ -295,13 +295,14 @@ void frmOperationalControl::ShowAuxDac() {
 }
 
 void frmOperationalControl::cmdWriteSmpl_prd_Click() {
-  if (!InterfaceUsable(session_)) return;
   std::optional<double> rate = NumericValue(txtSampleRate->text(), Separator());
   if (!rate) {
     txtSampleRate->setText(ToQString(kDefaultSampleRateText));
     rate = NumericValue(txtSampleRate->text(), Separator());
   }
   int32_t word = SampleWordForRate(rate.value_or(kFastestSampleRate));
+  // The entry rules hold without a sensor too; nothing is written to none.
+  if (!InterfaceUsable(session_)) return;
   if (session_.selection.InterfaceType == 2 && word > kUsbSampleWordLimit) {
     session_.messages.Show(Message{std::string(kLowPowerMessage), "", MessageIcon::None});
     word = kUsbSampleWordLimit;
@@ -312,12 +313,12 @@ void frmOperationalControl::cmdWriteSmpl_prd_Click() {
 }
 
 void frmOperationalControl::cmdWriteSensAvg_Click() {
-  if (!InterfaceUsable(session_)) return;
   const int32_t rangeCode =
       opt_Rate_80->isChecked() ? kRangeLow : opt_Rate_160->isChecked() ? kRangeMiddle : kRangeHigh;
   // Not a number counts 0, which becomes one tap.
   const int32_t taps = FilterTaps(NumericValue(txtTaps->text(), Separator()).value_or(0.0));
   txtTaps->setText(QString::number(taps));
+  if (!InterfaceUsable(session_)) return;
   session_.access.WriteRegister(reg::SENS_AVG, SensAvgWord(rangeCode, taps));
   if (!ShowSensAvg()) return;
   // The main window's gyro scaling and chart follow the range the sensor now holds.
@@ -352,7 +353,6 @@ void frmOperationalControl::Write_MSC_Ctrl() {
 }
 
 void frmOperationalControl::cmdWriteAuxDac_Click() {
-  if (!InterfaceUsable(session_)) return;
   const std::optional<double> entered = NumericValue(txtVolts->text(), Separator());
   double volts = entered.value_or(0.0);
   if (!entered || volts < 0.0) {
@@ -362,6 +362,7 @@ void frmOperationalControl::cmdWriteAuxDac_Click() {
     txtVolts->setText(QStringLiteral("2.5"));
     volts = kDacFullScaleVolts;
   }
+  if (!InterfaceUsable(session_)) return;
   RegisterAccess& access = session_.access;
   access.WriteRegister(reg::AUX_DAC, DacCode(volts));
   Wait(100);

@@ -189,6 +189,10 @@ TEST(OperationalControl, LostAdapterWritesNothingAndKeepsTheShownValues) {
   TypeInto(w.txtVolts, QStringLiteral("1"));
   w.cmdWriteAuxDac->click();
   w.optDREnable_Off->click();
+  TypeInto(w.txtTaps, QStringLiteral("abc"));  // the entry rules still hold
+  w.cmdWriteSensAvg->click();
+  EXPECT_EQ(w.txtTaps->text(), QStringLiteral("1"));
+  EXPECT_EQ(env.SensorWord(reg::SENS_AVG), 0x0402);
   EXPECT_EQ(env.messages.messages.size(), 1u);
   EXPECT_EQ(env.SensorWord(reg::AUX_DAC), 0);
   EXPECT_EQ(env.SensorWord(reg::MSC_CTRL), 0x0006);
