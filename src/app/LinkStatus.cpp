@@ -1,0 +1,81 @@
+#include "app/LinkStatus.h"
+
+#include <cmath>
+
+#include "core/Timing.h"
+
+namespace pemra {
+
+namespace {
+constexpr Nanoseconds kRateWindow = std::chrono::seconds(1);
+constexpr std::string_view kDevicePrefix = "Ezusb-";
+}  // namespace
+
+SensorAnswer InterfaceAnswer(const Session& session) {
+  switch (session.selection.InterfaceType) {
+    case 1:
+      if (session.selection.PortAddress == 0) return SensorAnswer::NoPortAddress;
+      return session.parallel.PortIoEnabled ? SensorAnswer::NotRead : SensorAnswer::NoPortAccess;
+    case 2:
+      return session.adapters.UsbSelected ? SensorAnswer::NotRead : SensorAnswer::NoAdapter;
+    default:
+      return SensorAnswer::NoInterface;
+  }
+}
+
+std::string InterfaceText(const Session& session) {
+  switch (session.selection.InterfaceType) {
+    case 1:
+      return "Parallel port " + NumberToHex(session.selection.PortAddress);
+    case 2: {
+      if (!session.adapters.UsbSelected) return "USB adapter";
+      const AdapterSlot& adapter = session.adapters.SelectedAdapter;
+      std::string name = adapter.DeviceName;
+      if (name.starts_with(kDevicePrefix)) name = "EzUsb" + name.substr(kDevicePrefix.size());
+      const char* speed = adapter.UsbSpeed == "2" ? "high speed" : "full speed";
+      return "USB " + name + ", " + speed;
+    }
+    default:
+      return "No interface";
+  }
+}
+
+std::string AnswerText(SensorAnswer answer) {
+  switch (answer) {
+    case SensorAnswer::NotRead:
+      return {};
+    case SensorAnswer::Answers:
+      return "Sensor answers";
+    case SensorAnswer::Silent:
+      return "No answer (every read gives 0)";
+    case SensorAnswer::NoInterface:
+      return "No answer (select an interface)";
+    case SensorAnswer::NoPortAddress:
+      return "No answer (port address 0)";
+    case SensorAnswer::NoPortAccess:
+      return "No answer (no access to the port)";
+    case SensorAnswer::NoAdapter:
+      return "No answer (no adapter selected)";
+  }
+  return {};
+}
+
+void SampleRate::Start(Nanoseconds now) {
+  windowStart_ = now;
+  samples_ = 0;
+}
+
+std::optional<double> SampleRate::Count(Nanoseconds now) {
+  ++samples_;
+  const Nanoseconds elapsed = now - windowStart_;
+  if (elapsed < kRateWindow) return std::nullopt;
+  const double rate = samples_ / std::chrono::duration<double>(elapsed).count();
+  Start(now);
+  return rate;
+}
+
+std::string RateText(double samplesPerSecond) {
+  return std::to_string(std::lround(samplesPerSecond)) + " samples/s";
+}
+
+}  // namespace pemra
