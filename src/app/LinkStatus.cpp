@@ -60,17 +60,19 @@ std::string AnswerText(SensorAnswer answer) {
   return {};
 }
 
-void SampleRate::Start(Nanoseconds now) {
-  windowStart_ = now;
-  samples_ = 0;
-}
-
 std::optional<double> SampleRate::Count(Nanoseconds now) {
+  if (!started_) {
+    started_ = true;
+    windowStart_ = now;
+    samples_ = 0;
+    return std::nullopt;
+  }
   ++samples_;
   const Nanoseconds elapsed = now - windowStart_;
   if (elapsed < kRateWindow) return std::nullopt;
   const double rate = samples_ / std::chrono::duration<double>(elapsed).count();
-  Start(now);
+  windowStart_ = now;
+  samples_ = 0;
   return rate;
 }
 

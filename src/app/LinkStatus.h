@@ -34,14 +34,17 @@ std::string InterfaceText(const Session& session);
 // "Sensor answers", "No answer (...)"; empty before the first read.
 std::string AnswerText(SensorAnswer answer);
 
-// Samples per second of a running loop, measured over windows of about a second.
+// Samples per second of a running loop, measured from its first sample over windows of
+// about a second.
 class SampleRate {
  public:
-  void Start(Nanoseconds now);
+  // A new loop: the next sample starts the first window.
+  void Reset() { started_ = false; }
   // Counts one sample taken at `now`; gives the rate when a measuring window has closed.
   std::optional<double> Count(Nanoseconds now);
 
  private:
+  bool started_ = false;
   Nanoseconds windowStart_{0};
   int samples_ = 0;
 };

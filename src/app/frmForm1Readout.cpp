@@ -112,7 +112,7 @@ void frmForm1::ReadData() {
     CmdUpdateStatus_Click();
     return;
   }
-  sampleRate_.Start(session_.clock.Now());
+  sampleRate_.Reset();
   while (cmdReadData->text() == kStop && !closing_) {
     // A transport failure that deselected the adapter, or an interface choice of "None"
     // made while the loop runs, ends the readout: the boxes would otherwise go on showing
