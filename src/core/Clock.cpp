@@ -13,7 +13,7 @@ namespace {
 // Below this the wait spins; above it the thread sleeps until this much is left. With a
 // 1-microsecond timer slack a sleep ends within some tens of microseconds of its time, so
 // a short final spin keeps the 10-microsecond resolution.
-constexpr Nanoseconds kSpinStretch = std::chrono::microseconds(200);
+constexpr Nanoseconds kSpinStretch = std::chrono::microseconds(100);
 constexpr unsigned long kTimerSlackNs = 1000;
 
 // The kernel's default timer slack (50 microseconds) is added to every sleep of the
