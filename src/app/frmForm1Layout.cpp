@@ -422,7 +422,14 @@ void frmForm1::BuildStatusBar() {
   lblInterfaceState = Label(QString(), bar, "lblInterfaceState");
   lblSensorState = Label(QString(), bar, "lblSensorState");
   lblSampleRate = Label(QString(), bar, "lblSampleRate");
+  auto* separator = new QFrame(bar);
+  separator->setFrameShape(QFrame::VLine);
+  separator->setFrameShadow(QFrame::Sunken);
+  for (QLabel* l : {lblInterfaceState, lblSensorState, lblSampleRate}) {
+    l->setContentsMargins(6, 0, 6, 0);
+  }
   bar->addWidget(lblInterfaceState);
+  bar->addWidget(separator);
   bar->addWidget(lblSensorState, 1);
   bar->addPermanentWidget(lblSampleRate);
 }
