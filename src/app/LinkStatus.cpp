@@ -45,17 +45,17 @@ std::string AnswerText(SensorAnswer answer) {
     case SensorAnswer::NotRead:
       return {};
     case SensorAnswer::Answers:
-      return "Sensor answers";
+      return "sensor answers";
     case SensorAnswer::Silent:
-      return "No answer (every read gives 0)";
+      return "no answer (every read gives 0)";
     case SensorAnswer::NoInterface:
-      return "No answer (select an interface)";
+      return "no answer (select an interface)";
     case SensorAnswer::NoPortAddress:
-      return "No answer (port address 0)";
+      return "no answer (port address 0)";
     case SensorAnswer::NoPortAccess:
-      return "No answer (no access to the port)";
+      return "no answer (no access to the port)";
     case SensorAnswer::NoAdapter:
-      return "No answer (no adapter selected)";
+      return "no answer (no adapter selected)";
   }
   return {};
 }

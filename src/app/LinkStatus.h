@@ -31,7 +31,7 @@ inline bool InterfaceInUse(const Session& session) {
 
 // "USB EzUsb0, high speed", "Parallel port 0378", "No interface".
 std::string InterfaceText(const Session& session);
-// "Sensor answers", "No answer (...)"; empty before the first read.
+// "sensor answers", "no answer (...)"; empty before the first read.
 std::string AnswerText(SensorAnswer answer);
 
 // Samples per second of a running loop, measured from its first sample over windows of

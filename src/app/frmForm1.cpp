@@ -385,7 +385,8 @@ void frmForm1::cmdPowerDown_Click() {
     if (closing_) return;
     clock.Wait(kPowerDownPoll);
   }
-  Delay(clock, 200.0f);
+  ResponsiveDelay(200.0f);
+  if (closing_) return;
   optSTOFF->setChecked(true);
   optSTOFF_Click();
 }

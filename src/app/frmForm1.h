@@ -120,9 +120,10 @@ class frmForm1 : public QMainWindow {
   void ShowLinkState();
   void ShowNeutralLamps();
   void ShowSampleRate(const std::string& text);
-  // Waits the loop delay; a wait of 20 ms or more is cut into slices between which pending
-  // events are processed, so the window stays responsive at any delay.
-  void WaitLoopDelay(float milliseconds);
+  // Delay on the window thread: a wait of 20 ms or more (the loop delay, the pause after a
+  // power-down) is cut into slices between which pending events are processed, so the
+  // window stays responsive; the whole wait is as long as Delay's.
+  void ResponsiveDelay(float milliseconds);
   void ApplyDeviceView(const DeviceView& view);
   void OpenWindow(const WindowOpener& opener);
   // Reads outputs 1..11 into the boxes and the sample set. False when the USB adapter was

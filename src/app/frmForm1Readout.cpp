@@ -130,12 +130,12 @@ void frmForm1::ReadData() {
     if (const std::optional<double> rate = sampleRate_.Count(session_.clock.Now())) {
       ShowSampleRate(RateText(*rate));
     }
-    WaitLoopDelay(static_cast<float>(LoopDelayValue()));
+    ResponsiveDelay(static_cast<float>(LoopDelayValue()));
   }
   ShowSampleRate({});
 }
 
-void frmForm1::WaitLoopDelay(float milliseconds) {
+void frmForm1::ResponsiveDelay(float milliseconds) {
   Clock& clock = session_.clock;
   if (milliseconds < kSlicedWaitFromMs) {
     Delay(clock, milliseconds);

@@ -87,12 +87,12 @@ TEST(MainWindowState, StatusBarAndLampsTellWhetherTheSensorAnswers) {
     bool neutral;
   };
   const Case cases[] = {
-      {"none", 0, 0x378, false, "No interface", "No answer (select an interface)", true},
-      {"port", 1, 0x378, false, "Parallel port 0378", "Sensor answers", false},
+      {"none", 0, 0x378, false, "No interface", "no answer (select an interface)", true},
+      {"port", 1, 0x378, false, "Parallel port 0378", "sensor answers", false},
       {"no port access", 1, 0x278, false, "Parallel port 0278",
-       "No answer (no access to the port)", true},
-      {"usb", 2, 0x378, false, "USB EzUsb0, high speed", "Sensor answers", false},
-      {"adapter lost", 2, 0x378, true, "USB adapter", "No answer (no adapter selected)", true},
+       "no answer (no access to the port)", true},
+      {"usb", 2, 0x378, false, "USB EzUsb0, high speed", "sensor answers", false},
+      {"adapter lost", 2, 0x378, true, "USB adapter", "no answer (no adapter selected)", true},
   };
   for (const Case& c : cases) {
     GuiRig env;
@@ -112,11 +112,11 @@ TEST(MainWindowState, StatusBarAndLampsTellWhetherTheSensorAnswers) {
 TEST(MainWindowState, ReadsOfZeroWithNoFlagsAreNoAnswer) {
   GuiFake env;  // every output word 0
   frmForm1& form = env.Load(1);
-  EXPECT_EQ(form.lblSensorState->text(), QStringLiteral("No answer (every read gives 0)"));
+  EXPECT_EQ(form.lblSensorState->text(), QStringLiteral("no answer (every read gives 0)"));
   env.SetWord(reg::SUPPLY_OUT, 0x8000 | 1802);
   form.ckLoop->setChecked(false);
   form.cmdReadData->click();
-  EXPECT_EQ(form.lblSensorState->text(), QStringLiteral("Sensor answers"));
+  EXPECT_EQ(form.lblSensorState->text(), QStringLiteral("sensor answers"));
 }
 
 TEST(MainWindowState, LoopShowsItsRateWhileItRuns) {
