@@ -215,15 +215,20 @@ void frmForm1::InterfaceChosen() {
 }
 
 void frmForm1::ShowLinkState() {
+  const QString interfaceText = QString::fromStdString(InterfaceText(session_));
   const SensorAnswer link = InterfaceAnswer(session_);
+  if (lblInterfaceState->text() != interfaceText) {
+    // Another interface (or port, or adapter): what the last one said no longer holds.
+    lblInterfaceState->setText(interfaceText);
+    answer_ = SensorAnswer::NotRead;
+    ShowNeutralLamps();
+  }
   if (link != SensorAnswer::NotRead) {
     answer_ = link;
     ShowNeutralLamps();
   } else if (answer_ != SensorAnswer::Answers && answer_ != SensorAnswer::Silent) {
     answer_ = SensorAnswer::NotRead;  // an interface is in use again; not read yet
   }
-  const QString interfaceText = QString::fromStdString(InterfaceText(session_));
-  if (lblInterfaceState->text() != interfaceText) lblInterfaceState->setText(interfaceText);
   const QString answerText = QString::fromStdString(AnswerText(answer_));
   if (lblSensorState->text() != answerText) lblSensorState->setText(answerText);
 }
