@@ -81,21 +81,26 @@ TEST(MainWindowState, StatusBarAndLampsTellWhetherTheSensorAnswers) {
     const char* name;
     int16_t interfaceType;
     int16_t portAddress;
+    bool highSpeed;
     bool unplug;  // the adapter is lost before a one-shot reading
     const char* interfaceText;
     const char* answerText;
     bool neutral;
   };
   const Case cases[] = {
-      {"none", 0, 0x378, false, "No interface", "no answer (select an interface)", true},
-      {"port", 1, 0x378, false, "Parallel port 0378", "sensor answers", false},
-      {"no port access", 1, 0x278, false, "Parallel port 0278",
+      {"none", 0, 0x378, true, false, "No interface", "no answer (select an interface)", true},
+      {"port", 1, 0x378, true, false, "Parallel port 0378", "sensor answers", false},
+      {"no port access", 1, 0x278, true, false, "Parallel port 0278",
        "no answer (no access to the port)", true},
-      {"usb", 2, 0x378, false, "USB EzUsb0, high speed", "sensor answers", false},
-      {"adapter lost", 2, 0x378, true, "USB adapter", "no answer (no adapter selected)", true},
+      {"usb", 2, 0x378, true, false, "USB EzUsb0, high speed", "sensor answers", false},
+      {"usb 1.1", 2, 0x378, false, false, "USB EzUsb0, full speed", "sensor answers", false},
+      {"adapter lost", 2, 0x378, true, true, "USB adapter", "no answer (no adapter selected)",
+       true},
   };
   for (const Case& c : cases) {
-    GuiRig env;
+    sim::RigOptions options;
+    options.adapters[0].highSpeed = c.highSpeed;
+    GuiRig env(options);
     env.session.selection.PortAddress = c.portAddress;
     frmForm1& form = env.Load(c.interfaceType);
     if (c.unplug) {
