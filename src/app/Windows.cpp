@@ -1,6 +1,9 @@
 #include "app/Windows.h"
 
 #include "app/Application.h"
+#include "interfaces/frmUSBdebug.h"
+#include "windows/frmAlarms.h"
+#include "windows/frmManualReg.h"
 
 namespace pemra {
 
@@ -11,13 +14,17 @@ void RegisterWindows(Application& app) {
 
   // Operation control
 
-  // Alarms
+  app.windows.Alarms = [&app](QWidget* parent) {
+    frmAlarms window(app, parent);
+    window.exec();
+  };
 
   // Datalog
 
-  // Registers
+  app.windows.Registers = frmManualReg::Opener(app);
 
-  // USB debug
+  app.windows.UsbDebug = frmUSBdebug::Opener(app.session.adapters, app.session.usbSpi,
+                                              app.DebugLoopStop, app.DecimalSeparator());
 }
 
 }  // namespace pemra
