@@ -80,6 +80,21 @@ TEST(Calibration, SingleGyroModelHidesTheYAndZGyroRows) {
       EXPECT_EQ(w.cmdCal[size_t(row)]->isHidden(), hidden) << model << " row " << row;
       EXPECT_EQ(w.lbl[size_t(row)]->isHidden(), hidden) << model << " row " << row;
     }
+    // The rows' captions go with them: one visible "deg / sec" and one gyro "Y-Axis Offset"
+    // fewer than the accelerometers' on the single-gyro model.
+    const struct {
+      const char* caption;
+      int visible;  // on 21410; three more or one more on the other models
+      int others;
+    } captions[] = {{"deg / sec", 1, 3}, {"g", 3, 3}, {"X-Axis Offset", 2, 2},
+                    {"Y-Axis Offset", 1, 2}, {"Z-Axis Offset", 1, 2}};
+    for (const auto& c : captions) {
+      int visible = 0;
+      for (const QLabel* label : w.findChildren<QLabel*>()) {
+        visible += label->text() == QLatin1String(c.caption) && !label->isHidden();
+      }
+      EXPECT_EQ(visible, model == 21410 ? c.visible : c.others) << model << " " << c.caption;
+    }
   }
 }
 
@@ -102,7 +117,7 @@ TEST(Calibration, AutoNullAndFactoryRestoreAreReadBackAfterTheirWait) {
 TEST(Calibration, PrecisionAutoNullCountsDown33SecondsWithTheControlsDisabled) {
   Rig env;
   fmCalibration& w = env.Open();
-  w.LbLInProgress->setText(QStringLiteral("  In Progress"));
+  EXPECT_EQ(w.LbLInProgress->text(), QStringLiteral("  In Progress"));
   std::vector<QString> captions;
   bool enabledDuringCountdown = false;
   QTimer watch;
@@ -136,6 +151,15 @@ TEST(Calibration, PrecisionAutoNullCountsDown33SecondsWithTheControlsDisabled) {
     EXPECT_EQ(w.txt[size_t(row)]->text().toStdString(),
               GeneralText(code * kOffsetRows[size_t(row)].factor));
   }
+
+  // A second run starts from where the first one's caption ended.
+  captions.clear();
+  watch.start(0);
+  w.cmdPreciAutoNull->click();
+  watch.stop();
+  ASSERT_EQ(captions.size(), 34u);
+  EXPECT_EQ(captions.front(), QStringLiteral("  In Progress  0"));
+  EXPECT_EQ(captions[1], QStringLiteral("  In Progress  32"));
 }
 
 TEST(Calibration, MenuOpensTheWindowModally) {

@@ -132,6 +132,19 @@ TEST(OperationalControl, LoadingShowsTheSensorAndWritesNothing) {
   EXPECT_EQ(w.pos(), env.form->frameGeometry().topLeft());
 }
 
+TEST(OperationalControl, UnknownRangeCodeLeavesTheHighestRangeForTheNextUpdate) {
+  for (uint16_t loaded : {0x0002, 0x0304, 0x0501, 0x0701}) {
+    SCOPED_TRACE(NumberToHex(loaded));
+    Rig env;
+    env.SetSensorWord(reg::SENS_AVG, loaded);
+    frmOperationalControl& w = env.Open();
+    EXPECT_TRUE(w.opt_Rate_320->isChecked());
+    EXPECT_EQ(w.txtTaps->text().toInt(), 1 << (loaded & 7));
+    w.cmdWriteSensAvg->click();
+    EXPECT_EQ(env.SensorWord(reg::SENS_AVG), 0x0400 | (loaded & 7));
+  }
+}
+
 TEST(OperationalControl, RangeCaptionsFollowTheModel) {
   const struct {
     int16_t model;
