@@ -98,11 +98,43 @@ TEST(Calibration, SingleGyroModelHidesTheYAndZGyroRows) {
   }
 }
 
+TEST(Calibration, EachCommandWritesItsCodeAndWaitsItsOwnTime) {
+  const struct {
+    const char* button;
+    int32_t word;  // written to COMMAND, or the row's code to its register
+    int16_t index;
+    int waitedMs;
+  } cases[] = {{"cmdAutoNull", 1, reg::COMMAND, 250},
+               {"cmdFactoryCal", 2, reg::COMMAND, 250},
+               {"cmdFlash", 8, reg::COMMAND, 200},
+               {"cmdCal_AY", -4, reg::YACCL_OFF, 100}};  // -0.01 g
+  for (const auto& c : cases) {
+    testing::GuiFake env;
+    env.Load(1);
+    fmCalibration w(env.app, env.form.get());
+    w.show();
+    env.clock.ClearWaits();
+    env.fake.frames.clear();
+    w.txt[4]->setText(QStringLiteral("-0.01"));
+    w.findChild<QPushButton*>(QString::fromLatin1(c.button))->click();
+    const int address = env.session.table[c.index].RegAddress;
+    // The high byte to the odd address, then the low byte to the even one.
+    ASSERT_GE(env.fake.frames.size(), 2u) << c.button;
+    EXPECT_EQ(env.fake.frames[0], 0x8000 + (address + 1) * 256 + ((c.word >> 8) & 0xFF))
+        << c.button;
+    EXPECT_EQ(env.fake.frames[1], 0x8000 + address * 256 + (c.word & 0xFF)) << c.button;
+    Nanoseconds waited{0};
+    for (Nanoseconds wait : env.clock.Waits()) {
+      if (wait >= milliseconds(1)) waited += wait;
+    }
+    EXPECT_EQ(waited, milliseconds(c.waitedMs)) << c.button;
+  }
+}
+
 TEST(Calibration, AutoNullAndFactoryRestoreAreReadBackAfterTheirWait) {
   Rig env;
   fmCalibration& w = env.Open();
   w.cmdAutoNull->click();
-  EXPECT_EQ(env.WindowWaited(), milliseconds(250));
   EXPECT_NE(SensorCode(env, 0), 0);  // the rig's gyros have a bias to null
   for (int row = 0; row < fmCalibration::kRows; ++row) {
     EXPECT_EQ(w.lbl[size_t(row)]->text().toStdString(), NumberToHex(SensorCode(env, row)));

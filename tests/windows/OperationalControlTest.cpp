@@ -181,12 +181,25 @@ TEST(OperationalControl, OptionClicksWriteTheLineWordsAndShadows) {
   EXPECT_EQ(env.session.access.MscCtrlShadow, 0x0007);
 }
 
+TEST(OperationalControl, EachWriteWaitsItsOwnTime) {
+  const struct {
+    const char* button;  // object name of what is clicked
+    int waitedMs;
+  } cases[] = {{"cmdWriteSmpl_prd", 10}, {"cmdWriteSensAvg", 0},    {"cmdWriteAuxDac", 400},
+               {"optIO_one_output", 100}, {"optDREnable_Off", 100}, {"cmdFlash", 200}};
+  for (const auto& c : cases) {
+    Rig env;
+    frmOperationalControl& w = env.Open();
+    w.findChild<QAbstractButton*>(QString::fromLatin1(c.button))->click();
+    EXPECT_EQ(env.WindowWaited(), std::chrono::milliseconds(c.waitedMs)) << c.button;
+  }
+}
+
 TEST(OperationalControl, FlashUpdateIsSavedByTheSensor) {
   Rig env;
   frmOperationalControl& w = env.Open();
   w.cmdFlash->click();
   EXPECT_EQ(env.SensorWord(reg::ENDURANCE), 1);
-  EXPECT_EQ(env.WindowWaited(), std::chrono::milliseconds(200));
 }
 
 TEST(OperationalControl, LostAdapterWritesNothingAndKeepsTheShownValues) {
