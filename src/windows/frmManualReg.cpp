@@ -30,6 +30,7 @@
 #include "core/Timing.h"
 #include "interfaces/RegisterListing.h"
 #include "windows/NamedWidget.h"
+#include "windows/OpsWindowSupport.h"
 
 namespace pemra {
 
@@ -163,7 +164,7 @@ QWidget* frmManualReg::BuildListingGroup() {
 }
 
 void frmManualReg::Form_Load() {
-  if (parentWidget()) move(parentWidget()->window()->frameGeometry().topLeft());
+  MoveToParentCorner(this);
   const int wanted = sizeHint().height() +
                      (kWholeListing - kShortestListing) * Text1->fontMetrics().lineSpacing();
   const int room = screen() != nullptr ? screen()->availableGeometry().height() * 9 / 10 : wanted;
