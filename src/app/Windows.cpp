@@ -1,6 +1,8 @@
 #include "app/Windows.h"
 
 #include "app/Application.h"
+#include "app/frmForm1.h"
+#include "datalog/frmDatalog.h"
 
 namespace pemra {
 
@@ -13,7 +15,10 @@ void RegisterWindows(Application& app) {
 
   // Alarms
 
-  // Datalog
+  app.windows.Datalog = [&app](QWidget* parent) {
+    frmDatalog window(app, qobject_cast<frmForm1*>(parent), nullptr, parent);
+    window.exec();
+  };
 
   // Registers
 
