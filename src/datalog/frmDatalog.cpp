@@ -167,6 +167,9 @@ void frmDatalog::BuildControls() {
       new QLabel(QStringLiteral("D A T A L O G    I N    P R O G R E S S"), this);
   LBLDatalogInProgress->setObjectName(QStringLiteral("LBLDatalogInProgress"));
   LBLDatalogInProgress->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
+  QSizePolicy keepPlace = LBLDatalogInProgress->sizePolicy();
+  keepPlace.setRetainSizeWhenHidden(true);  // the button keeps its size when the label shows
+  LBLDatalogInProgress->setSizePolicy(keepPlace);
   lblRunStatus = new QLabel(this);
   lblRunStatus->setObjectName(QStringLiteral("lblRunStatus"));
 
