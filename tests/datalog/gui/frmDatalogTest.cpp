@@ -95,6 +95,22 @@ TEST(frmDatalog, Model21410HidesTheYZGyrosButLogsThemWhenChecked) {
             std::string::npos);
 }
 
+TEST(frmDatalog, DecimalCommaLocaleWritesTabSeparatedTextFiles) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  {
+    DatalogGui g;
+    frmDatalog& w = *g.window;
+    EXPECT_EQ(w.lblFext->text(), QStringLiteral(".txt"));
+    w.txtSampleDelay->setText(QStringLiteral("2,45"));
+    w.txtSamplesPerFile->setText(QStringLiteral("2"));
+    w.ckNOHeader->setChecked(true);
+    w.cmdStartDatalog->click();
+    EXPECT_EQ(g.File("DATALOG_1.txt"), "1\t0\t0\t\r\n2\t1\t0,003663\t\r\n");
+  }
+  QLocale::setDefault(before);
+}
+
 TEST(frmDatalog, StartWithoutAChannelIsRefused) {
   DatalogGui g;
   g.window->CheckReg[1]->setChecked(false);
