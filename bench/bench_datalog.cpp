@@ -55,7 +55,7 @@ void BM_LogRun(benchmark::State& state) {
   frontEnd.settings.time = true;
   frontEnd.settings.channels.fill(true);
   const DatalogContext context{session.access, clock, day, messages, dir, '.',
-                               [&session] { return InterfaceUsable(session); }, nullptr};
+                               [&session] { return InterfaceUsable(session); }, nullptr, ""};
   const Nanoseconds virtualStart = clock.Now();
   for (auto _ : state) {
     const LogResult result = RunDatalog(context, frontEnd);

@@ -219,7 +219,7 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
     const DatalogContext context{session->access,     connection.SessionClock(),
                                  day,                 session->messages,
                                  dir,                 connection.DecimalSeparator(),
-                                 [session] { return InterfaceUsable(*session); }, nullptr};
+                                 [session] { return InterfaceUsable(*session); }, nullptr, ""};
     result = RunDatalog(context, frontEnd);
   }
   switch (result.end) {

@@ -11,17 +11,18 @@ namespace pemra {
 
 namespace {
 
-void ShowWriteError(MessageSink& messages, const SpooledFile& file) {
-  messages.Show(Message{"Cannot write the data-log file " + file.Error() +
+void ShowWriteError(const DatalogContext& context, const SpooledFile& file) {
+  context.messages.Show(Message{"Cannot write the data-log file " + file.Error() +
                             "\r\n\r\nThe rows taken so far are kept in " + file.Spool().string(),
-                        "", MessageIcon::Warning});
+                        context.messageTitle, MessageIcon::Warning});
 }
 
-void ShowInterfaceLost(MessageSink& messages, const std::filesystem::path& path, int64_t rows) {
-  messages.Show(Message{"The sensor can no longer be reached: logging has ended.\r\n" +
+void ShowInterfaceLost(const DatalogContext& context, const std::filesystem::path& path,
+                       int64_t rows) {
+  context.messages.Show(Message{"The sensor can no longer be reached: logging has ended.\r\n" +
                             path.filename().string() + " holds the " + std::to_string(rows) +
                             " samples taken.",
-                        "", MessageIcon::Warning});
+                        context.messageTitle, MessageIcon::Warning});
 }
 
 }  // namespace
@@ -64,10 +65,11 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
     if (!file.Create(context.directory / name, context.clock.Now())) {
       result.error = file.Error();
       if (file.SpoolFailed()) {
-        ShowWriteError(context.messages, file);
+        ShowWriteError(context, file);
         result.end = LogEnd::WriteError;
       } else {
-        context.messages.Show(Message{FileAccessErrorText(name), "", MessageIcon::Warning});
+        context.messages.Show(
+            Message{FileAccessErrorText(name), context.messageTitle, MessageIcon::Warning});
         result.end = LogEnd::FileAccessError;
       }
       break;
@@ -104,7 +106,7 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
       }
       row += kLineEnd;
       if (!file.AddRow(row, context.clock.Now())) {
-        ShowWriteError(context.messages, file);
+        ShowWriteError(context, file);
         result.end = LogEnd::WriteError;
         result.error = file.Error();
         return result;
@@ -130,7 +132,7 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
                             context.access.CurrentSelection().DeviceType, format);
     }
     if (!file.Complete(header)) {
-      ShowWriteError(context.messages, file);
+      ShowWriteError(context, file);
       result.end = LogEnd::WriteError;
       result.error = file.Error();
       return result;
@@ -138,7 +140,7 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
     ++result.filesCompleted;
     result.rowsWritten += file.Rows();
     if (result.end == LogEnd::InterfaceLost) {
-      ShowInterfaceLost(context.messages, file.Target(), file.Rows());
+      ShowInterfaceLost(context, file.Target(), file.Rows());
     }
     if (lastFile) break;
   }

@@ -76,6 +76,7 @@ struct DatalogContext {
   // False once the interface can no longer reach the sensor; empty: always usable.
   std::function<bool()> interfaceUsable;
   SampleReader* reader = nullptr;  // null: one ReadRegister per channel
+  std::string messageTitle;        // the program's title, on the run's warnings
 };
 
 // True while the selected interface can reach the sensor: the parallel port, or the USB

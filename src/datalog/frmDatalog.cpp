@@ -300,7 +300,8 @@ void frmDatalog::RunDatalog() {
                                app_.options.dataDir,
                                app_.DecimalSeparator(),
                                [&session] { return InterfaceUsable(session); },
-                               nullptr};
+                               nullptr,
+                               QCoreApplication::applicationName().toStdString()};
   lastResult_ = pemra::RunDatalog(context, *this);
   ShowRunStatus(lastResult_.rowsWritten, true);
   app_.cancelRun = nullptr;

@@ -76,7 +76,7 @@ struct LogRig {
 
   LogResult Run(char decimalSeparator = '.') {
     DatalogContext context{session.access, clock, day, messages, dir, decimalSeparator,
-                           [this] { return InterfaceUsable(session); }, nullptr};
+                           [this] { return InterfaceUsable(session); }, nullptr, ""};
     return RunDatalog(context, frontEnd);
   }
   std::string File(const std::string& name) const { return ReadWholeFile(dir / name); }

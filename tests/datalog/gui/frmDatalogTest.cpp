@@ -146,6 +146,17 @@ TEST(frmDatalog, RunDisablesTheSettingsShowsProgressAndWritesTheFiles) {
                              "3,1,0.018315,\r\n"));
 }
 
+TEST(frmDatalog, FileAccessErrorCarriesTheProgramsTitleAndRestoresTheWindow) {
+  DatalogGui g;
+  std::filesystem::create_directory(g.app.options.dataDir / "DATALOG_1.csv");
+  g.window->cmdStartDatalog->click();
+  ASSERT_EQ(g.messages.messages.size(), 1u);
+  EXPECT_EQ(g.messages.messages[0].title, QCoreApplication::applicationName().toStdString());
+  EXPECT_NE(g.messages.messages[0].text.find("File name = DATALOG_1.csv"), std::string::npos);
+  EXPECT_EQ(g.window->cmdStartDatalog->text(), QStringLiteral("Start Datalog"));
+  EXPECT_TRUE(g.window->txtFileName->isEnabled());
+}
+
 // A run of a million samples per file, ended at its first yield in three ways.
 TEST(frmDatalog, CancelFromTheButtonOrByClosingEitherWindowCompletesTheFile) {
   const std::vector<std::pair<const char*, std::function<void(DatalogGui&)>>> ways = {
