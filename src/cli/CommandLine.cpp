@@ -8,6 +8,7 @@
 
 #include "cli/LogCommand.h"
 #include "core/Timing.h"
+#include "core/Version.h"
 
 namespace pemra::cli {
 
@@ -68,6 +69,9 @@ void Parse(CLI::App& app, std::vector<std::string> args, ParseResult& result) {
   } catch (const CLI::CallForAllHelp&) {
     result.helpShown = true;
     result.output = app.help("", CLI::AppFormatMode::All);
+  } catch (const CLI::CallForVersion& version) {
+    result.helpShown = true;
+    result.output = std::string(version.what()) + "\n";
   } catch (const CLI::ParseError& error) {
     result.exitCode = kExitUsage;
     result.output = error.what();
@@ -92,6 +96,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   app.add_option("--model", result.options.model, "sensor model code (21410 to 21490)");
   app.add_flag("--trace", result.options.trace,
                "print every SPI frame and USB transfer on standard error");
+  app.set_version_flag("--version", "pemra-cli " + VersionText(), "print the version and exit");
   AddCommands(app, result.command, true);
   Parse(app, args, result);
   return result;
