@@ -68,7 +68,7 @@ bool SpooledFile::Create(const fs::path& target, Nanoseconds now) {
   error_.clear();
   buffer_.clear();
   buffer_.reserve(kSpoolBufferBytes);
-  lastFlush_ = now;
+  lastRow_ = now;
   targetFd_ = OpenForWriting(target_, 0);
   if (targetFd_ < 0) return Fail(target_);
   spoolFd_ = ::open(spool_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -89,10 +89,14 @@ bool SpooledFile::Flush() {
 bool SpooledFile::AddRow(std::string_view row, Nanoseconds now) {
   if (spoolFd_ < 0 || !error_.empty()) return false;
   if (buffer_.size() + row.size() > kSpoolBufferBytes && !Flush()) return false;
+  if (buffer_.empty()) firstPending_ = now;
   buffer_.append(row);
   ++rows_;
-  if (now - lastFlush_ >= kSpoolFlushInterval || now < lastFlush_) {
-    lastFlush_ = now;
+  // Written out now when the next row, expected one row interval from now, would come
+  // later than a second after the oldest row waiting: no row waits longer than that.
+  const Nanoseconds interval = now - lastRow_;
+  lastRow_ = now;
+  if (now + interval - firstPending_ >= kSpoolFlushInterval || interval < Nanoseconds::zero()) {
     return Flush();
   }
   return true;

@@ -1,8 +1,9 @@
 #pragma once
 // One data-log file on its way to disk. The target is created (emptied) when the file
 // starts; each row goes to a spool file beside it (the target's name + ".spool") through a
-// small buffer that is written out when full and at least once a second, so a killed
-// program loses at most the last second of rows. Completing the file writes the header and
+// small buffer that is written out when full and before any row has waited a second in it
+// (judged from the interval between rows), so a killed program loses at most the last
+// second of rows. Completing the file writes the header and
 // then the spooled rows into the target, syncs and closes it and removes the spool.
 // Memory use does not depend on the number of rows.
 
@@ -56,7 +57,8 @@ class SpooledFile {
   int targetFd_ = -1;
   int spoolFd_ = -1;
   std::string buffer_;
-  Nanoseconds lastFlush_{0};
+  Nanoseconds lastRow_{0};       // when the last row (or the file) came
+  Nanoseconds firstPending_{0};  // when the oldest row not yet written out came
   int64_t rows_ = 0;
   bool spoolFailed_ = false;
   std::string error_;
