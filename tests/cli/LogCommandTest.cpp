@@ -5,12 +5,12 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "cli/Cli.h"
 #include "cli/LogCommand.h"
 #include "core/Clock.h"
+#include "datalog/DatalogTestSupport.h"
 #include "datalog/TimeOfDay.h"
 #include "sim/Rig.h"
 
@@ -56,21 +56,11 @@ class LogCommandTest : public ::testing::Test {
     err = e.str();
     return status;
   }
-  std::string File(const std::string& name) {
-    std::ifstream file(dir / name, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
+  std::string File(const std::string& name) { return testing::ReadWholeFile(dir / name); }
 
   fs::path dir;
   TestClock clock;
-  sim::Rig rig{clock, [] {
-                 sim::RigOptions o;
-                 o.noise = false;
-                 o.testPattern = true;
-                 return o;
-               }()};
+  sim::Rig rig{clock, testing::PatternRig()};
   SignallingTimeOfDay day;
   Environment env;
   std::string err;

@@ -20,22 +20,15 @@ class DataDirectoryTest : public ::testing::Test {
     home = fs::temp_directory_path() / "pemra-data-dir-home";
     fs::remove_all(home);
     fs::create_directories(home / ".config");
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
-      const char* value = std::getenv(name);
-      saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
     setenv("HOME", home.c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");
   }
   ~DataDirectoryTest() override {
-    for (const auto& [name, value] : saved) {
-      if (value) setenv(name, value->c_str(), 1);
-      else unsetenv(name);
-    }
+    setenv("HOME", savedHome.c_str(), 1);
     fs::remove_all(home);
   }
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "/";
   fs::path home;
-  std::vector<std::pair<const char*, std::optional<std::string>>> saved;
 };
 
 TEST_F(DataDirectoryTest, GivenThenWritableProgramDirectoryThenDocuments) {
