@@ -1,7 +1,11 @@
 // Logging runs on the simulated sensor showing its test pattern (each output holds its
 // sample number): the exact bytes of the files, the ways a run ends, and the spool.
 
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include "DatalogTestSupport.h"
 #include "datalog/SpooledFile.h"
@@ -180,6 +184,25 @@ TEST(DatalogRun, WriteFailureReportsTheFileKeepsItsRowsAndEarlierFiles) {
   EXPECT_EQ(r.File("DATALOG_2.csv.spool"),
             "1,1,0.007326,1,0.29304,1,25.5812,\r\n2,1,0.010989,1,0.43956,1,25.8718,\r\n");
   EXPECT_FALSE(fs::exists(r.dir / "DATALOG_3.csv"));
+}
+
+TEST(DatalogRun, FileSizeLimitWhileSamplingEndsTheRunAndNamesTheSpool) {
+  LogRig r;
+  r.frontEnd.settings.channels.fill(true);
+  r.frontEnd.settings.samplesPerFile = 100000;
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  const rlimit limit{100000, before.rlim_max};
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const LogResult result = r.Run();
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(result.end, LogEnd::WriteError);
+  EXPECT_EQ(result.error, (r.dir / "DATALOG_1.csv.spool").string() + ": File too large");
+  ASSERT_EQ(r.messages.messages.size(), 1u);
+  EXPECT_TRUE(r.messages.messages[0].text.starts_with("Cannot write the data-log file " +
+                                                      result.error));
 }
 
 TEST(DatalogRun, LosingTheAdapterEndsTheRunWithTheRowsTaken) {
