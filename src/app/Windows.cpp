@@ -3,6 +3,9 @@
 #include "app/Application.h"
 #include "app/frmForm1.h"
 #include "datalog/frmDatalog.h"
+#include "interfaces/frmUSBdebug.h"
+#include "windows/frmAlarms.h"
+#include "windows/frmManualReg.h"
 
 namespace pemra {
 
@@ -13,16 +16,20 @@ void RegisterWindows(Application& app) {
 
   // Operation control
 
-  // Alarms
+  app.windows.Alarms = [&app](QWidget* parent) {
+    frmAlarms window(app, parent);
+    window.exec();
+  };
 
   app.windows.Datalog = [&app](QWidget* parent) {
     frmDatalog window(app, qobject_cast<frmForm1*>(parent), nullptr, parent);
     window.exec();
   };
 
-  // Registers
+  app.windows.Registers = frmManualReg::Opener(app);
 
-  // USB debug
+  app.windows.UsbDebug = frmUSBdebug::Opener(app.session.adapters, app.session.usbSpi,
+                                              app.DebugLoopStop, app.DecimalSeparator());
 }
 
 }  // namespace pemra

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <string>
 
 class QButtonGroup;
 class QGroupBox;
@@ -56,5 +57,10 @@ class frmUSBselect : public QDialog {
   char decimalSeparator_;
   QButtonGroup* group_ = nullptr;
 };
+
+// A read-only box of an adapter row, named `name`_`index`, about `width` characters wide.
+QLineEdit* UsbSlotBox(const QString& name, int index, int width, QWidget* parent);
+// The link speed text ("1.1" or "2") in the form "0.0" with the given separator.
+std::string UsbSpeedText(const std::string& speed, char separator);
 
 }  // namespace pemra
