@@ -12,9 +12,11 @@ namespace pemra {
 void RegisterWindows(Application& app) {
   (void)app;
 
-  // Calibration
+  WindowOpener CalibrationOpener(Application&);  // windows/fmCalibration.cpp
+  app.windows.Calibration = CalibrationOpener(app);
 
-  // Operation control
+  WindowOpener OperationalControlOpener(Application&);  // windows/frmOperationalControl.cpp
+  app.windows.OperationControl = OperationalControlOpener(app);
 
   app.windows.Alarms = [&app](QWidget* parent) {
     frmAlarms window(app, parent);
