@@ -5,7 +5,6 @@
 
 #include "core/Timing.h"
 #include "datalog/SpooledFile.h"
-#include "interfaces/Session.h"
 
 namespace pemra {
 
@@ -26,17 +25,6 @@ void ShowInterfaceLost(const DatalogContext& context, const std::filesystem::pat
 }
 
 }  // namespace
-
-bool InterfaceUsable(const Session& session) {
-  switch (session.selection.InterfaceType) {
-    case 1:
-      return true;
-    case 2:
-      return session.adapters.UsbSelected;
-    default:
-      return false;
-  }
-}
 
 int64_t WholeCount(double setting) {
   if (!(setting >= 1)) return 0;

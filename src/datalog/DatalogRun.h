@@ -19,8 +19,6 @@
 
 namespace pemra {
 
-struct Session;
-
 // What the window's controls (or the command line) say.
 struct LogSettings {
   std::string baseFileName = "DATALOG";
@@ -78,10 +76,6 @@ struct DatalogContext {
   SampleReader* reader = nullptr;  // null: one ReadRegister per channel
   std::string messageTitle;        // the program's title, on the run's warnings
 };
-
-// True while the selected interface can reach the sensor: the parallel port, or the USB
-// adapter while it is still selected (a failed transfer deselects it).
-bool InterfaceUsable(const Session& session);
 
 // Whole samples or files of a setting: the value rounded down, 0 for NaN or below 1.
 int64_t WholeCount(double setting);
