@@ -109,7 +109,12 @@ frmUSBselect::frmUSBselect(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoo
 
 void frmUSBselect::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (!event->spontaneous()) cmdFindEzUsb_Click();
+  if (event->spontaneous()) return;
+  if (searchOnShow) {
+    cmdFindEzUsb_Click();
+  } else {
+    ShowAdapters();
+  }
 }
 
 void frmUSBselect::Mark(int index) {
@@ -118,13 +123,22 @@ void frmUSBselect::Mark(int index) {
 }
 
 void frmUSBselect::cmdFindEzUsb_Click() {
+  ClearSlots();
+  adapters_.FindAdapters();
+  ShowAdapters();
+}
+
+void frmUSBselect::ClearSlots() {
   for (int i = 0; i < kAdapterSlots; ++i) {
     optUsbPort[i]->setEnabled(false);
     txtDescript0[i]->clear();
     txtDriverRev[i]->clear();
     txtSpeed[i]->clear();
   }
-  adapters_.FindAdapters();
+}
+
+void frmUSBselect::ShowAdapters() {
+  ClearSlots();
   for (int i = 0; i < kAdapterSlots; ++i) {
     const AdapterSlot& slot = adapters_.AdapterSlots[i];
     if (!slot.Present) continue;

@@ -30,6 +30,8 @@ class frmUSBselect : public QDialog {
                QWidget* parent = nullptr);
 
   void cmdFindEzUsb_Click();
+  // Shows the slots as the last search left them.
+  void ShowAdapters();
   void optUsbPort_Click(int index);
   void cmdDebugUsb_Click();
   void cmdExit_Click();
@@ -43,10 +45,15 @@ class frmUSBselect : public QDialog {
   QPushButton* cmdDebugUsb = nullptr;
   QPushButton* cmdExit = nullptr;
 
+  // Showing the dialog searches; false when a search has just run and reported (the main
+  // window's load), so the user is not told the same twice: the dialog then shows its result.
+  bool searchOnShow = true;
+
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
+  void ClearSlots();
   // Marks an option and applies it as a click does.
   void Mark(int index);
 
