@@ -15,6 +15,9 @@
 #include "core/Message.h"
 #include "interfaces/Session.h"
 
+namespace pemra {
+class TimeOfDay;
+}
 namespace pemra::sim {
 class Rig;
 }
@@ -29,6 +32,7 @@ struct Environment {
   UsbDriver* usbDriver = nullptr;  // without --simulate: in place of the libusb back end
   std::filesystem::path configPath{std::string(kConfigFileName)};
   std::optional<char> decimalSeparator;  // default: the LC_NUMERIC locale's
+  TimeOfDay* timeOfDay = nullptr;        // log: in place of the local time of day
 };
 
 // The decimal separator for a locale's decimal-point text: that character when it is one
@@ -114,6 +118,7 @@ class Connection {
 
   Clock& SessionClock() { return *clock_; }
   char DecimalSeparator() const { return separator_; }
+  const Environment& Env() const { return env_; }
 
  private:
   Selection selection_;

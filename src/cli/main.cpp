@@ -12,6 +12,7 @@
 int main(int argc, char** argv) {
   // Numbers are printed with the user's decimal separator.
   std::setlocale(LC_NUMERIC, "");
+  std::setlocale(LC_TIME, "");  // dates and times in data-log headers
   // A file-size limit makes a write fail with its message instead of killing the program.
   pemra::IgnoreFileSizeSignal();
   const std::vector<std::string> args(argv + 1, argv + argc);
