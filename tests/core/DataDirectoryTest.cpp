@@ -2,6 +2,7 @@
 // documents folder under pemra/ (created), found through the XDG user-dirs file.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,7 +18,9 @@ namespace fs = std::filesystem;
 class DataDirectoryTest : public ::testing::Test {
  protected:
   DataDirectoryTest() {
-    home = fs::temp_directory_path() / "pemra-data-dir-home";
+    // One folder per test process: tests of other runs (ctest -j, other checkouts) run at
+    // the same time.
+    home = fs::temp_directory_path() / ("pemra-data-dir-home-" + std::to_string(::getpid()));
     fs::remove_all(home);
     fs::create_directories(home / ".config");
     setenv("HOME", home.c_str(), 1);
