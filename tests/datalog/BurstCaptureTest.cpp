@@ -1,0 +1,173 @@
+// The burst capture against the simulated sensor in its test pattern (every output holds the
+// internal sample number modulo its field), on the test clock with and without the timing
+// model: one row per sample when bursts keep up, misses counted when they cannot, and the
+// end of a capture on a failed transfer or a sensor that brings no new data.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/Clock.h"
+#include "core/DeviceModel.h"
+#include "core/Message.h"
+#include "core/SamplePeriod.h"
+#include "datalog/BurstCapture.h"
+#include "interfaces/Session.h"
+#include "sim/Rig.h"
+
+namespace pemra {
+namespace {
+
+enum class Road { UsbTimingOff, UsbHighSpeed, UsbFullSpeed, ParallelTimingOff };
+
+std::vector<int16_t> OutputEntries() {
+  std::vector<int16_t> entries;
+  for (int16_t i = reg::SUPPLY_OUT; i <= reg::AUX_ADC; ++i) entries.push_back(i);
+  return entries;
+}
+
+struct Bench {
+  Bench(Road road, uint16_t smplPrd, int16_t model = 21420) : rig(clock, Options(road, model)) {
+    Session& s = session;
+    s.selection.PortAddress = 0x378;
+    s.selection.DeviceType = model;
+    s.selection.InterfaceType = road == Road::ParallelTimingOff ? 1 : 2;
+    if (s.selection.InterfaceType == 1) {
+      s.parallel.EnablePortAccess();
+      s.parallel.ParallelPortInit();
+    } else {
+      s.adapters.FindAdapters();
+      s.usbSpi.SetSpiBits(s.usbSpi.StaticBits);
+      s.usbSpi.SetSpiDelay(s.usbSpi.UsbSpiDelay);
+    }
+    ChartRanges ranges;
+    SetDevice(model, s.selection, s.access, ranges, messages);
+    rig.Sensor().PokeRegister(0x36, smplPrd);
+    clock.Advance(std::chrono::milliseconds(5));
+  }
+  static sim::RigOptions Options(Road road, int16_t model) {
+    sim::RigOptions options;
+    options.model = model;
+    options.testPattern = true;
+    options.timingModel = road == Road::UsbHighSpeed || road == Road::UsbFullSpeed;
+    options.adapters[0].highSpeed = road != Road::UsbFullSpeed;
+    return options;
+  }
+
+  TestClock clock;
+  sim::Rig rig;
+  RecordingMessageSink messages;
+  Session session{clock, messages, rig.Port(), rig.Usb()};
+};
+
+// Sample number (modulo 4096) of a row's first channel.
+int64_t SampleOf(const BurstRow& row) { return row.readings[0].RawValue & 0xFFF; }
+
+// All channels of the row hold one sample, each with its new-data flag.
+bool OneSample(const BurstRow& row) {
+  for (const RegisterReading& r : row.readings) {
+    if ((r.RawValue & 0xFFF) != SampleOf(row) || r.NewDataFlag != 32768) return false;
+  }
+  return true;
+}
+
+TEST(BurstCaptureTest, OneRowPerSampleWhenBurstsKeepUpAndMissesCountedWhenNot) {
+  struct Case {
+    Road road;
+    uint16_t smplPrd;
+    bool keepsUp;
+  };
+  const Case cases[] = {
+      {Road::UsbTimingOff, 0x01, true},      {Road::UsbHighSpeed, 0x01, true},
+      {Road::UsbHighSpeed, 0x00, true},      {Road::ParallelTimingOff, 0x01, true},
+      {Road::UsbFullSpeed, 0x01, false},     {Road::UsbFullSpeed, 0x00, false},
+  };
+  constexpr int64_t kRows = 300;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("road " + std::to_string(static_cast<int>(c.road)) + " SMPL_PRD " +
+                 std::to_string(c.smplPrd));
+    Bench bench(c.road, c.smplPrd);
+    BurstCapture capture(bench.session.access, OutputEntries());
+    capture.Start();
+    int64_t previous = -1;
+    int64_t trueMissed = 0;
+    int64_t repeats = 0;
+    const BurstSummary summary = RunBurstCapture(capture, kRows, [&](const BurstRow& row) {
+      const int64_t sample = SampleOf(row);
+      // A port burst takes about a period (twelve frames, each with its stall), so its last
+      // channels may hold the next sample; an adapter burst takes a fraction of one.
+      if (c.road != Road::ParallelTimingOff) {
+        EXPECT_TRUE(OneSample(row)) << row.number;
+      }
+      if (previous >= 0) {
+        const int64_t step = (sample - previous + 4096) % 4096;
+        if (step == 0) ++repeats;
+        if (step > 1) trueMissed += step - 1;
+      }
+      previous = sample;
+      return true;
+    });
+    EXPECT_EQ(summary.end, BurstEnd::Done);
+    EXPECT_EQ(summary.rows, kRows);
+    EXPECT_EQ(repeats, 0);
+    EXPECT_EQ(summary.period, SamplePeriod(c.smplPrd));
+    if (c.keepsUp) {
+      EXPECT_EQ(trueMissed, 0);
+      EXPECT_EQ(summary.missed, 0);
+      EXPECT_NEAR(summary.AchievedRate(), summary.SensorRate(), summary.SensorRate() * 0.01);
+    } else {
+      // A full-speed adapter needs two 1 ms transfers per burst: more than a period.
+      EXPECT_GT(trueMissed, kRows / 2);
+      EXPECT_NEAR(static_cast<double>(summary.missed), static_cast<double>(trueMissed),
+                  0.1 * static_cast<double>(trueMissed));
+      EXPECT_LT(summary.AchievedRate(), summary.SensorRate() * 0.6);
+    }
+    EXPECT_TRUE(bench.messages.messages.empty());
+  }
+}
+
+TEST(BurstCaptureTest, TransferFailureEndsTheCaptureAfterTheLastGoodRow) {
+  for (const uint64_t failing : {uint64_t{41}, uint64_t{42}}) {  // an OUT, then an IN
+    SCOPED_TRACE(failing);
+    Bench bench(Road::UsbHighSpeed, 0x01);
+    BurstCapture capture(bench.session.access, OutputEntries());
+    capture.Start();
+    bench.rig.SimUsb().FailNthTransfer(failing);
+    std::vector<int64_t> written;
+    const BurstSummary summary = RunBurstCapture(capture, 0, [&](const BurstRow& row) {
+      written.push_back(SampleOf(row));
+      return true;
+    });
+    EXPECT_EQ(summary.end, BurstEnd::TransferFailed);
+    ASSERT_EQ(static_cast<int64_t>(written.size()), summary.rows);
+    // Twenty bursts of two transfers went well; each row came from one of them.
+    EXPECT_GT(summary.rows, 0);
+    EXPECT_LE(summary.rows + summary.duplicates, 20);
+    for (size_t i = 1; i < written.size(); ++i) EXPECT_EQ(written[i], (written[i - 1] + 1) % 4096);
+    ASSERT_EQ(bench.messages.messages.size(), 1u);
+    EXPECT_EQ(bench.messages.messages[0].text,
+              failing % 2 == 1 ? "Error Writing SPI" : "Error Reading SPI");
+    // Once ended, it sends nothing more.
+    const uint64_t transfers = bench.rig.SimUsb().TransferCount();
+    BurstRow row;
+    EXPECT_FALSE(capture.Next(row));
+    EXPECT_EQ(bench.rig.SimUsb().TransferCount(), transfers);
+  }
+}
+
+TEST(BurstCaptureTest, EndsWhenThePacingChannelNeverBringsNewData) {
+  // Model 21410 has no Y gyro: its register never flags new data.
+  Bench bench(Road::UsbTimingOff, 0x01, 21410);
+  BurstCapture capture(bench.session.access, {reg::YGYRO_OUT, reg::XGYRO_OUT});
+  capture.Start();
+  const Nanoseconds start = bench.clock.Now();
+  const BurstSummary summary = RunBurstCapture(capture, 10, [](const BurstRow&) { return true; });
+  EXPECT_EQ(summary.end, BurstEnd::NoNewData);
+  EXPECT_EQ(summary.rows, 0);
+  EXPECT_GE(bench.clock.Now() - start, std::chrono::seconds(1));
+  EXPECT_LT(bench.clock.Now() - start, std::chrono::milliseconds(1010));
+}
+
+}  // namespace
+}  // namespace pemra
