@@ -5,44 +5,23 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-#include "core/Clock.h"
-#include "core/DeviceModel.h"
-#include "core/Message.h"
 #include "core/SamplePeriod.h"
 #include "datalog/BurstCapture.h"
-#include "interfaces/Session.h"
-#include "sim/Rig.h"
+#include "support/SimulatedBench.h"
 
 namespace pemra {
 namespace {
 
+using test::OutputEntries;
+using test::SimulatedBench;
+
 enum class Road { UsbTimingOff, UsbHighSpeed, UsbFullSpeed, ParallelTimingOff };
 
-std::vector<int16_t> OutputEntries() {
-  std::vector<int16_t> entries;
-  for (int16_t i = reg::SUPPLY_OUT; i <= reg::AUX_ADC; ++i) entries.push_back(i);
-  return entries;
-}
-
-struct Bench {
-  Bench(Road road, uint16_t smplPrd, int16_t model = 21420) : rig(clock, Options(road, model)) {
-    Session& s = session;
-    s.selection.PortAddress = 0x378;
-    s.selection.DeviceType = model;
-    s.selection.InterfaceType = road == Road::ParallelTimingOff ? 1 : 2;
-    if (s.selection.InterfaceType == 1) {
-      s.parallel.EnablePortAccess();
-      s.parallel.ParallelPortInit();
-    } else {
-      s.adapters.FindAdapters();
-      s.usbSpi.SetSpiBits(s.usbSpi.StaticBits);
-      s.usbSpi.SetSpiDelay(s.usbSpi.UsbSpiDelay);
-    }
-    ChartRanges ranges;
-    SetDevice(model, s.selection, s.access, ranges, messages);
+// The rig in its test pattern on a road, the sensor at a sample period.
+struct Bench : SimulatedBench {
+  Bench(Road road, uint16_t smplPrd, int16_t model = 21420)
+      : SimulatedBench(road == Road::ParallelTimingOff ? 1 : 2, Options(road, model)) {
+    rig.SimUsb().SetRecordLimit(0);
     rig.Sensor().PokeRegister(0x36, smplPrd);
     clock.Advance(std::chrono::milliseconds(5));
   }
@@ -54,11 +33,6 @@ struct Bench {
     options.adapters[0].highSpeed = road != Road::UsbFullSpeed;
     return options;
   }
-
-  TestClock clock;
-  sim::Rig rig;
-  RecordingMessageSink messages;
-  Session session{clock, messages, rig.Port(), rig.Usb()};
 };
 
 // Sample number (modulo 4096) of a row's first channel.
