@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 export CCACHE_BASEDIR ?= $(CURDIR)
 
-.PHONY: all setup configure build run test bench sanitize clean
+.PHONY: all setup configure build run test bench sanitize clean package
 
 all: build
 
@@ -29,6 +29,13 @@ test: build
 
 bench: build
 	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+
+# The Debian package pemra_<version>_<arch>.deb, put at the top of the tree
+# (then: sudo apt install ./pemra_*.deb).
+package: build
+	@rm -f $(BUILD)/pemra_*.deb pemra_*.deb
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@cp $(BUILD)/pemra_*.deb . && ls pemra_*.deb
 
 # The same suite under address and undefined-behaviour sanitizers.
 sanitize: setup

@@ -1,14 +1,16 @@
 // pemra-eval: the evaluation program's windows over the pemra library.
-//   pemra-eval [--simulate] [--data-dir DIR]   (Qt's own options such as -platform work too)
+//   pemra-eval [--simulate] [--data-dir DIR] [--version]   (Qt's own options such as -platform work too)
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/Application.h"
@@ -16,6 +18,7 @@
 #include "app/SignalClose.h"
 #include "app/StartProgram.h"
 #include "core/Clock.h"
+#include "core/Version.h"
 #include "interfaces/LibusbDriver.h"
 #include "interfaces/PpdevPortIo.h"
 #include "interfaces/Session.h"
@@ -23,7 +26,7 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: pemra-eval [--simulate] [--data-dir DIR]\n";
+constexpr const char* kUsage = "usage: pemra-eval [--simulate] [--data-dir DIR] [--version]\n";
 
 struct Arguments {
   bool simulate = false;
@@ -55,8 +58,23 @@ Arguments Parse(const QStringList& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --version and --help answer before Qt looks for a display, so they work on a console.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("pemra-eval %s\n", pemra::VersionText().c_str());
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("pemra-eval"));
+  // The installed desktop entry's name: desktops match the windows to its icon by it.
+  QGuiApplication::setDesktopFileName(QStringLiteral("pemra-eval"));
+  // Installed, the icon theme holds the program's icon; in a build tree there is none.
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("pemra-eval")));
   QApplication::setQuitOnLastWindowClosed(false);
 
   const Arguments args = Parse(QApplication::arguments());

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "core/Timing.h"
+#include "core/Version.h"
 
 namespace pemra::cli {
 
@@ -65,6 +66,9 @@ void Parse(CLI::App& app, std::vector<std::string> args, ParseResult& result) {
   } catch (const CLI::CallForAllHelp&) {
     result.helpShown = true;
     result.output = app.help("", CLI::AppFormatMode::All);
+  } catch (const CLI::CallForVersion& version) {
+    result.helpShown = true;
+    result.output = std::string(version.what()) + "\n";
   } catch (const CLI::ParseError& error) {
     result.exitCode = kExitUsage;
     result.output = error.what();
@@ -93,6 +97,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                  "with --simulate: bulk transfers and port accesses take the time real hardware "
                  "needs (hs: high-speed adapter, fs: full-speed adapter)")
       ->check(CLI::IsMember({"hs", "fs"}));
+  app.set_version_flag("--version", "pemra-cli " + VersionText(), "print the version and exit");
   AddCommands(app, result.command, true);
   Parse(app, args, result);
   return result;

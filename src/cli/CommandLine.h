@@ -35,7 +35,7 @@ struct ConnectionOptions {
 
 struct ParseResult {
   int exitCode = kExitDone;  // kExitUsage for a usage error
-  bool helpShown = false;    // help was printed: nothing more to do
+  bool helpShown = false;    // help or the version was printed: nothing more to do
   std::string output;        // help text, or the usage error
   ConnectionOptions options;
   Command command;
