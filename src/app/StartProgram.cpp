@@ -1,12 +1,10 @@
 #include "app/StartProgram.h"
 
 #include <QApplication>
-#include <QLabel>
 
 #include <filesystem>
 #include <system_error>
 
-#include "app/frmMsg.h"
 #include "core/DeviceModel.h"
 #include "core/RegisterTable.h"
 #include "core/Timing.h"
@@ -45,18 +43,10 @@ void PrepareSession(Application& app) {
 }
 
 std::unique_ptr<frmForm1> StartProgram(Application& app) {
-  frmMsg message;
-  message.lblMsg->setText(QStringLiteral("\nLOADING...\n\nSetting up Delay function"));
-  message.show();
-  message.activateWindow();
-  message.setFocus();
-  QCoreApplication::processEvents();
-
+  // No "LOADING..." window: with the delay measured against the monotonic clock, start-up
+  // up to the main window takes milliseconds, too short for the window to be seen.
   CalibrateDelay(app.session.clock);
   PrepareSession(app);
-
-  message.lblMsg->setText(QStringLiteral(" "));
-  message.hide();
 
   auto form = std::make_unique<frmForm1>(app);
   form->show();

@@ -1,5 +1,5 @@
 #pragma once
-// Start-up: the "LOADING..." window, the delay check, the interface settings' start values,
+// Start-up: the delay check, the interface settings' start values,
 // the configuration file, the register table, then the main window and its load.
 
 #include <memory>

@@ -1,23 +1,32 @@
 #include "app/Windows.h"
 
 #include "app/Application.h"
+#include "interfaces/frmUSBdebug.h"
+#include "windows/frmAlarms.h"
+#include "windows/frmManualReg.h"
 
 namespace pemra {
 
 void RegisterWindows(Application& app) {
   (void)app;
 
-  // Calibration
+  WindowOpener CalibrationOpener(Application&);  // windows/fmCalibration.cpp
+  app.windows.Calibration = CalibrationOpener(app);
 
-  // Operation control
+  WindowOpener OperationalControlOpener(Application&);  // windows/frmOperationalControl.cpp
+  app.windows.OperationControl = OperationalControlOpener(app);
 
-  // Alarms
+  app.windows.Alarms = [&app](QWidget* parent) {
+    frmAlarms window(app, parent);
+    window.exec();
+  };
 
   // Datalog
 
-  // Registers
+  app.windows.Registers = frmManualReg::Opener(app);
 
-  // USB debug
+  app.windows.UsbDebug = frmUSBdebug::Opener(app.session.adapters, app.session.usbSpi,
+                                              app.DebugLoopStop, app.DecimalSeparator());
 }
 
 }  // namespace pemra

@@ -31,6 +31,8 @@ namespace {
 
 const QColor kAlarmRed(255, 0, 0);
 const QColor kOkGreen(0, 255, 0);
+const QColor kNeutralGrey(192, 192, 192);
+const QString kNeutralText = QStringLiteral("--");
 
 // Trace colours of the channels of each chart (X, Y, Z).
 const std::array<QColor, 3> kTraceColours = {QColor(242, 0, 0), QColor(0, 150, 0),
@@ -51,7 +53,8 @@ frmForm1::frmForm1(Application& app, QWidget* parent)
   setObjectName(QStringLiteral("frmForm1"));
   BuildControls();
   ConnectHandlers();
-  resize(sizeHint().expandedTo(QSize(1180, 720)));
+  ShowNeutralLamps();
+  FitToScreen();
 }
 
 frmForm1::~frmForm1() = default;
@@ -98,16 +101,51 @@ void frmForm1::ConnectHandlers() {
   connect(pic2, &StripChart::PointerMoved, this, &frmForm1::pic2_MouseMove);
 }
 
-void frmForm1::Load() {
-  Selection& selection = session_.selection;
-
+void frmForm1::PrepareWindow() {
   // Trace colours: X red, Y green, Z blue on both charts.
   for (int k = 0; k < 3; ++k) {
     pic1->SetTraceColour(k, kTraceColours[k]);
     pic2->SetTraceColour(k, kTraceColours[k]);
   }
-
   app_.OsName = PlatformName();
+
+  for (int i = 2; i <= 7; ++i) {
+    ckG[i]->setChecked(true);
+    Shape[i]->setVisible(true);
+  }
+  lblCurVal1->setText(QStringLiteral("0"));
+  lblCurSam1->setText(QStringLiteral("0"));
+  lblCurVal2->setText(QStringLiteral("0"));
+  lblCurSam2->setText(QStringLiteral("0"));
+  txtLoopDelay->setText(QStringLiteral("5"));
+  PreviewDevice();
+  ShowRangeLabels(lblpFS1, lblmidS1, lblnFS1, app_.Ranges.GyroChartMax,
+                  app_.Ranges.GyroChartMin, gyroRangeShown_);
+  setWindowTitle(QStringLiteral("Tolvane - Pemra 214xx Evaluation Software - Rev %1")
+                     .arg(PEMRA_VERSION_MAJOR));
+  app_.SelectedRegister = 0;
+  // The power-down defaults are shown with no interface too, so no box is left empty.
+  txtPowerDown->setText(QStringLiteral("0"));
+  lblPDElapsed->setText(QStringLiteral("0.0"));
+  ShowLinkState();
+}
+
+void frmForm1::PreviewDevice() {
+  // The saved model applied to copies, with no transport: nothing is sent and nothing is
+  // reported. SetDevice applies it for real once the interface is open.
+  RegisterTable table = session_.table;
+  Selection selection;
+  RegisterAccess access(table, selection, session_.clock);
+  ChartRanges ranges = app_.Ranges;
+  RecordingMessageSink quiet;
+  ApplyDeviceView(pemra::SetDevice(session_.selection.DeviceType, selection, access, ranges,
+                                   quiet, app_.DecimalSeparator()));
+  for (QAction* item : mnuModels) item->setChecked(false);
+}
+
+void frmForm1::Load() {
+  Selection& selection = session_.selection;
+  PrepareWindow();
 
   // Open the saved interface. On Linux the parallel port always takes the port-access step
   // (once per run) and USB is never refused.
@@ -122,38 +160,27 @@ void frmForm1::Load() {
       session_.usbSpi.SetSpiBits(session_.usbSpi.StaticBits);
       session_.usbSpi.SetSpiDelay(session_.usbSpi.UsbSpiDelay);
     } else {
+      // The search has just reported what it found: the dialog shows that result rather
+      // than searching (and reporting) again.
       frmUSBselect dialog(session_.adapters, session_.usbSpi, app_.DebugLoopStop,
                           app_.windows.UsbDebug, app_.DecimalSeparator(), this);
+      dialog.searchOnShow = false;
       dialog.exec();
       selection.InterfaceType = session_.adapters.UsbSelected ? 2 : 0;
     }
   } else {
     selection.InterfaceType = 0;
+    ShowLinkState();
     session_.messages.Show({"Please select an interface before taking data", "", {}});
   }
-
-  for (int i = 2; i <= 7; ++i) {
-    ckG[i]->setChecked(true);
-    Shape[i]->setVisible(true);
-  }
-  lblCurVal1->setText(QStringLiteral("0"));
-  lblCurSam1->setText(QStringLiteral("0"));
-  lblCurVal2->setText(QStringLiteral("0"));
-  lblCurSam2->setText(QStringLiteral("0"));
-  txtLoopDelay->setText(QStringLiteral("5"));
+  ShowLinkState();
 
   SetDevice(selection.DeviceType);
-
-  setWindowTitle(QStringLiteral("Tolvane - Pemra 214xx Evaluation Software - Rev %1")
-                     .arg(PEMRA_VERSION_MAJOR));
-  app_.SelectedRegister = 0;
 
   TickInterfaceMenus();
   if (selection.InterfaceType != 1 && selection.InterfaceType != 2) return;
 
   CmdUpdateStatus_Click();
-  txtPowerDown->setText(QStringLiteral("0"));
-  lblPDElapsed->setText(QStringLiteral("0.0"));
 
   RegisterAccess& access = session_.access;
   access.ReadRegister(reg::MSC_CTRL);
@@ -179,6 +206,45 @@ void frmForm1::TickInterfaceMenus() {
   const int16_t type = session_.selection.InterfaceType;
   mnuPort->setChecked(type == 1);
   mnuUsb->setChecked(type == 2);
+  ShowLinkState();
+}
+
+void frmForm1::InterfaceChosen() {
+  if (!InterfaceInUse(session_)) return;
+  SETGYROSCALES(session_.selection.DeviceType);
+}
+
+void frmForm1::ShowLinkState() {
+  const QString interfaceText = QString::fromStdString(InterfaceText(session_));
+  const SensorAnswer link = InterfaceAnswer(session_);
+  if (lblInterfaceState->text() != interfaceText) {
+    // Another interface (or port, or adapter): what the last one said no longer holds.
+    lblInterfaceState->setText(interfaceText);
+    answer_ = SensorAnswer::NotRead;
+    ShowNeutralLamps();
+  }
+  if (link != SensorAnswer::NotRead) {
+    answer_ = link;
+    ShowNeutralLamps();
+  } else if (answer_ != SensorAnswer::Answers && answer_ != SensorAnswer::Silent) {
+    answer_ = SensorAnswer::NotRead;  // an interface is in use again; not read yet
+  }
+  const QString answerText = QString::fromStdString(AnswerText(answer_));
+  if (lblSensorState->text() != answerText) lblSensorState->setText(answerText);
+}
+
+void frmForm1::ShowNeutralLamps() {
+  for (size_t i = 0; i < statusFlags.size(); ++i) {
+    statusShown_[i].reset();
+    if (statusFlags[i]->text() == kNeutralText) continue;
+    statusFlags[i]->setText(kNeutralText);
+    SetBackground(statusFlags[i], QPalette::Window, kNeutralGrey);
+  }
+}
+
+void frmForm1::ShowSampleRate(const std::string& text) {
+  const QString rate = QString::fromStdString(text);
+  if (lblSampleRate->text() != rate) lblSampleRate->setText(rate);
 }
 
 bool frmForm1::Check_Interface() {
@@ -240,6 +306,7 @@ void frmForm1::mnuPort_Click() {
     session_.selection.InterfaceType = 1;
   }
   TickInterfaceMenus();
+  if (accepted) InterfaceChosen();
 }
 
 void frmForm1::mnuUsb_Click() {
@@ -248,6 +315,7 @@ void frmForm1::mnuUsb_Click() {
   dialog.exec();
   session_.selection.InterfaceType = session_.adapters.UsbSelected ? 2 : 0;
   TickInterfaceMenus();
+  InterfaceChosen();
 }
 
 void frmForm1::OpenWindow(const WindowOpener& opener) {
@@ -264,9 +332,16 @@ void frmForm1::mnuRegisters_Click() { OpenWindow(app_.windows.Registers); }
 void frmForm1::MnuExit_Click() { close(); }
 
 void frmForm1::CmdUpdateStatus_Click() {
-  if (session_.selection.InterfaceType == 0) return;
+  if (session_.selection.InterfaceType == 0) {
+    ShowLinkState();
+    return;
+  }
   session_.access.ReadRegister(reg::STATUS);
   const int32_t status = session_.access.RawValue;
+  // A word that came from no interface in use (no port access, the adapter deselected or
+  // lost during the read) is not the sensor's status: the lamps stay neutral.
+  ShowLinkState();
+  if (!InterfaceInUse(session_)) return;
   for (size_t i = 0; i < kStatusLampBits.size(); ++i) {
     const bool set = (status >> kStatusLampBits[i]) & 1;
     if (statusShown_[i] == set) continue;
@@ -308,13 +383,15 @@ void frmForm1::cmdPowerDown_Click() {
     return std::chrono::duration<double>(clock.Now() - start).count();
   };
   for (double elapsed = elapsedSeconds(); elapsed < seconds; elapsed = elapsedSeconds()) {
-    lblPDElapsed->setText(QString::fromStdString(
-        FormatNumber(elapsed, "##0.0", app_.DecimalSeparator())));
+    const QString shown =
+        QString::fromStdString(FormatNumber(elapsed, "##0.0", app_.DecimalSeparator()));
+    if (lblPDElapsed->text() != shown) lblPDElapsed->setText(shown);
     QCoreApplication::processEvents();
     if (closing_) return;
     clock.Wait(kPowerDownPoll);
   }
-  Delay(clock, 200.0f);
+  ResponsiveDelay(200.0f);
+  if (closing_) return;
   optSTOFF->setChecked(true);
   optSTOFF_Click();
 }

@@ -11,6 +11,7 @@
 
 #include "app/Application.h"
 #include "app/ChartZoom.h"
+#include "app/LinkStatus.h"
 #include "core/DeviceModel.h"
 
 class QAction;
@@ -22,6 +23,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 
 namespace pemra {
 
@@ -92,6 +94,9 @@ class frmForm1 : public QMainWindow {
 
  private:
   void BuildControls();
+  void BuildStatusBar();
+  // The first size: what the controls want, within the screen's available area.
+  void FitToScreen();
   void BuildMenus();
   QGroupBox* BuildOutputPanel();
   QGroupBox* BuildStatusPanel();
@@ -101,7 +106,24 @@ class frmForm1 : public QMainWindow {
   void ConnectHandlers();
 
   void Shutdown();
+  // The parts of the load that need no sensor and show no message, so the window is
+  // complete before anything is reported.
+  void PrepareWindow();
+  // Shows the saved model's captions, ranges and chart title before the interface opens.
+  void PreviewDevice();
   void TickInterfaceMenus();
+  // An interface chosen in a dialog has become usable: the gyro scales come from its
+  // sensor.
+  void InterfaceChosen();
+  // The status bar's interface and answer texts and, when no interface is in use, the
+  // neutral lamps.
+  void ShowLinkState();
+  void ShowNeutralLamps();
+  void ShowSampleRate(const std::string& text);
+  // Delay on the window thread: a wait of 20 ms or more (the loop delay, the pause after a
+  // power-down) is cut into slices between which pending events are processed, so the
+  // window stays responsive; the whole wait is as long as Delay's.
+  void ResponsiveDelay(float milliseconds);
   void ApplyDeviceView(const DeviceView& view);
   void OpenWindow(const WindowOpener& opener);
   // Reads outputs 1..11 into the boxes and the sample set. False when the USB adapter was
@@ -123,6 +145,8 @@ class frmForm1 : public QMainWindow {
   std::array<std::optional<bool>, 6> statusShown_;  // lamp state last shown
   std::array<double, 2> gyroRangeShown_{qQNaN(), qQNaN()};
   std::array<double, 2> accRangeShown_{qQNaN(), qQNaN()};
+  SensorAnswer answer_ = SensorAnswer::NoInterface;
+  SampleRate sampleRate_;
   bool closing_ = false;
   bool shutdownDone_ = false;
 
@@ -182,6 +206,13 @@ class frmForm1 : public QMainWindow {
   QLabel* lblCurVal1 = nullptr;
   QLabel* lblCurSam2 = nullptr;
   QLabel* lblCurVal2 = nullptr;
+
+  // The controls scroll inside this area when the screen is too small for them.
+  QScrollArea* scrollArea = nullptr;
+  // Status bar: the interface in use, whether the sensor answers, the live loop's rate.
+  QLabel* lblInterfaceState = nullptr;
+  QLabel* lblSensorState = nullptr;
+  QLabel* lblSampleRate = nullptr;
 };
 
 // Status bits shown by the six lamps, in lamp order.

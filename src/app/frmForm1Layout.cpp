@@ -13,6 +13,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/StripChart.h"
@@ -223,7 +227,7 @@ QGroupBox* frmForm1::BuildStatusPanel() {
       "lblAlarm1SetFlag", "lblAlarm2SetFlag"};
   for (int i = 0; i < 6; ++i) {
     statusNames[i] = Label(QString::fromLatin1(kNames[i]), FrmStatus, kObjects[i]);
-    statusFlags[i] = Label(QStringLiteral("OK"), FrmStatus, kFlags[i]);
+    statusFlags[i] = Label(QString(), FrmStatus, kFlags[i]);
     statusFlags[i]->setAlignment(Qt::AlignCenter);
     statusFlags[i]->setFrameShape(QFrame::Panel);
     statusFlags[i]->setFrameShadow(QFrame::Sunken);
@@ -383,7 +387,7 @@ QGroupBox* frmForm1::BuildChartPanel() {
 
 void frmForm1::BuildControls() {
   BuildMenus();
-  auto* central = new QWidget(this);
+  auto* central = new QWidget;
   central->setObjectName(QStringLiteral("centralWidget"));
   auto* columns = new QHBoxLayout(central);
 
@@ -400,7 +404,55 @@ void frmForm1::BuildControls() {
   bottom->addStretch(1);
   right->addLayout(bottom);
   columns->addLayout(right, 1);
-  setCentralWidget(central);
+
+  // On a screen too small for the controls they scroll rather than being cut off.
+  scrollArea = new QScrollArea(this);
+  scrollArea->setObjectName(QStringLiteral("scrollArea"));
+  scrollArea->setWidgetResizable(true);
+  scrollArea->setFrameShape(QFrame::NoFrame);
+  scrollArea->setWidget(central);
+  setCentralWidget(scrollArea);
+  BuildStatusBar();
+}
+
+void frmForm1::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName(QStringLiteral("statusBar"));
+  bar->setSizeGripEnabled(true);
+  lblInterfaceState = Label(QString(), bar, "lblInterfaceState");
+  lblSensorState = Label(QString(), bar, "lblSensorState");
+  lblSampleRate = Label(QString(), bar, "lblSampleRate");
+  auto* separator = new QFrame(bar);
+  separator->setFrameShape(QFrame::VLine);
+  separator->setFrameShadow(QFrame::Sunken);
+  for (QLabel* l : {lblInterfaceState, lblSensorState, lblSampleRate}) {
+    l->setContentsMargins(6, 0, 6, 0);
+  }
+  bar->addWidget(lblInterfaceState);
+  bar->addWidget(separator);
+  bar->addWidget(lblSensorState, 1);
+  bar->addPermanentWidget(lblSampleRate);
+}
+
+namespace {
+// The charts are easier to read wider than their least width, when the screen allows.
+constexpr QSize kRoomyWindow(1180, 720);
+}  // namespace
+
+void frmForm1::FitToScreen() {
+  // What the window needs to show every control without scrolling, within the area the
+  // screen leaves free, less room for the window manager's frame.
+  const QWidget* content = scrollArea->widget();
+  QSize wanted = content->sizeHint();
+  wanted.rheight() += menuBar()->sizeHint().height() + statusBar()->sizeHint().height();
+  wanted = wanted.expandedTo(kRoomyWindow);
+  const QScreen* where = screen();
+  if (where != nullptr) {
+    const int frame = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8;
+    const QSize room = where->availableSize() - QSize(8, frame);
+    wanted = wanted.boundedTo(room);
+  }
+  resize(wanted);
 }
 
 }  // namespace pemra

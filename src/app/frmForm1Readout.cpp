@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "app/EntryRules.h"
@@ -23,6 +25,10 @@ const QColor kSupplyLow(255, 0, 0);
 const QColor kSupplyOk(255, 255, 255);
 const QString kStop = QStringLiteral("STOP");
 const QString kRead = QStringLiteral("Read");
+
+// Loop delays from this length on are waited in slices with event processing between.
+constexpr float kSlicedWaitFromMs = 20.0f;
+constexpr auto kWaitSlice = std::chrono::milliseconds(10);
 
 // Hundredths of a number shown as "0.00" ("-2.55" gives -255); empty for other text.
 std::optional<int64_t> ShownHundredths(const std::string& text, char decimalSeparator) {
@@ -68,8 +74,10 @@ bool frmForm1::InterfaceLost() const {
 bool frmForm1::OneSample() {
   RegisterAccess& access = session_.access;
   const char separator = app_.DecimalSeparator();
+  bool answered = false;
   for (int16_t i = 1; i <= kOutputs; ++i) {
     access.ReadRegister(i);
+    answered = answered || access.RawValue != 0 || access.NewDataFlag != 0;
     const float value = access.ScaledValue;
     const std::string shown = FormatNumber(value, "0.00", separator);
     QLineEdit* box = txtReadReg[i];
@@ -79,6 +87,8 @@ bool frmForm1::OneSample() {
     sampleSet_[i] = value;
     if (i == reg::SUPPLY_OUT) ShowSupplyState(shown);
   }
+  if (InterfaceInUse(session_)) answer_ = answered ? SensorAnswer::Answers : SensorAnswer::Silent;
+  ShowLinkState();
   return !InterfaceLost();
 }
 
@@ -102,12 +112,14 @@ void frmForm1::ReadData() {
     CmdUpdateStatus_Click();
     return;
   }
+  sampleRate_.Reset();
   while (cmdReadData->text() == kStop && !closing_) {
     // A transport failure that deselected the adapter, or an interface choice of "None"
     // made while the loop runs, ends the readout: the boxes would otherwise go on showing
     // values that no longer come from the sensor.
     if (InterfaceLost() || !OneSample()) {
       cmdReadData->setText(kRead);
+      ShowLinkState();
       break;
     }
     QCoreApplication::processEvents();
@@ -115,7 +127,26 @@ void frmForm1::ReadData() {
     PlotDataPointsAcc(sampleSet_, app_.Ranges.AccelChartMax, app_.Ranges.AccelChartMin);
     CmdUpdateStatus_Click();
     emit SampleTaken();
-    Delay(session_.clock, static_cast<float>(LoopDelayValue()));
+    if (const std::optional<double> rate = sampleRate_.Count(session_.clock.Now())) {
+      ShowSampleRate(RateText(*rate));
+    }
+    ResponsiveDelay(static_cast<float>(LoopDelayValue()));
+  }
+  ShowSampleRate({});
+}
+
+void frmForm1::ResponsiveDelay(float milliseconds) {
+  Clock& clock = session_.clock;
+  if (milliseconds < kSlicedWaitFromMs) {
+    Delay(clock, milliseconds);
+    return;
+  }
+  // The same length as Delay would wait, cut into slices; a closing window ends it.
+  const Nanoseconds end = clock.Now() + DelayUnits(milliseconds) * Nanoseconds(10'000);
+  for (Nanoseconds left = end - clock.Now(); left > Nanoseconds::zero() && !closing_;
+       left = end - clock.Now()) {
+    clock.Wait(std::min<Nanoseconds>(left, kWaitSlice));
+    QCoreApplication::processEvents();
   }
 }
 

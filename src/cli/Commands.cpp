@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "core/LowPower.h"
 #include "core/NumberText.h"
 #include "core/RegisterTable.h"
 #include "core/Timing.h"
@@ -12,16 +13,6 @@
 namespace pemra::cli {
 
 namespace {
-
-// Over the USB adapter the sensor must not be put into low-power sampling: the adapter's
-// clock is too fast for it there.
-constexpr int32_t kMaxUsbSamplePeriod = 9;
-constexpr const char* kLowPowerWarning =
-    "Setting the sample rate lower than 163.84 sps, or\r\n"
-    "setting the value of the sample period register greater than 9\r\n"
-    "will place the 21420 into low power mode.\r\n"
-    "The 21420 cannot communicate over the current USB interface in low power mode.\r\n"
-    "Refer to the 21420 data sheet; 'Internal Sample Rate' or 'SMPL_PRD' register.";
 
 // The register-table index of a name, or a message and nullopt.
 std::optional<int16_t> LookUp(const RegisterTable& table, const std::string& name,

@@ -18,6 +18,27 @@ int HexDigitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return 0;
 }
+
+// Length of a UTF-8 sequence from its lead byte; 0 for a byte that cannot lead one.
+size_t SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// Start of the character that ends just before `end` (> 0): a whole UTF-8 sequence, or a
+// single byte where the bytes do not form one.
+size_t CharacterStart(std::string_view text, size_t end) {
+  size_t start = end - 1;
+  while (start > 0 && end - start < 4 &&
+         (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+    --start;
+  }
+  return SequenceLength(static_cast<unsigned char>(text[start])) == end - start ? start
+                                                                                : end - 1;
+}
 }  // namespace
 
 int64_t DelayUnits(float milliseconds) {
@@ -46,9 +67,16 @@ void CalibrateDelay(Clock& clock) {
 }
 
 int32_t HexToNumber(std::string_view text) {
-  if (text.size() > 4) text.remove_prefix(text.size() - 4);
+  // Characters, not bytes, are digits: a character of several UTF-8 bytes is one digit
+  // (worth 0), so "1\u00e9" reads as 0x10.
   int32_t value = 0;
-  for (char c : text) value = value * 16 + HexDigitValue(c);
+  size_t end = text.size();
+  for (int position = 0; position < 4 && end > 0; ++position) {
+    const size_t start = CharacterStart(text, end);
+    const char c = end - start == 1 ? text[start] : '\0';
+    value += HexDigitValue(c) << (4 * position);
+    end = start;
+  }
   return value;
 }
 

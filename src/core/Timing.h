@@ -25,6 +25,7 @@ void Delay(Clock& clock, float milliseconds);
 void CalibrateDelay(Clock& clock);
 
 // Value of the rightmost four characters taken as hex digits (others count 0): 0..65535.
+// Text is UTF-8; a character of several bytes is one character.
 int32_t HexToNumber(std::string_view text);
 // The same folded into 16 bits (FFFF gives -1).
 int16_t HexToInt16(std::string_view text);

@@ -1,9 +1,6 @@
 #include "interfaces/RegisterListing.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
+#include "core/AtomicFile.h"
 #include "core/NumberText.h"
 #include "core/Timing.h"
 
@@ -39,16 +36,9 @@ std::string RegisterListing(RegisterAccess& access, char decimalSeparator,
 
 bool SaveRegisterListing(const std::filesystem::path& path, std::string_view listing,
                          std::string* error) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (file) {
-    file << listing << "\r\n";
-    file.close();
-  }
-  if (!file) {
-    if (error != nullptr) *error = path.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  std::string contents(listing);
+  contents += "\r\n";
+  return ReplaceFileAtomically(path, contents, error);
 }
 
 }  // namespace pemra

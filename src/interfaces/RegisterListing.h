@@ -19,8 +19,9 @@ inline constexpr std::string_view kRegisterLogFileName = "Registers_LOG.txt";
 std::string RegisterListing(RegisterAccess& access, char decimalSeparator = '.',
                             std::string_view lineEnd = "\r\n");
 
-// Writes the listing text followed by one more CR LF, replacing the file. On failure
-// returns false and puts the file name and the system's reason in `error`.
+// Writes the listing text followed by one more CR LF, replacing the file atomically. On
+// failure returns false, leaves any old file as it was, and puts the file name and the
+// system's reason in `error`.
 bool SaveRegisterListing(const std::filesystem::path& path, std::string_view listing,
                          std::string* error = nullptr);
 

@@ -27,7 +27,8 @@ frmPort::frmPort(Selection& selection, ParallelPortSpi& parallel, QWidget* paren
   Label1->setToolTip(QStringLiteral("Select the Parallel Port Address"));
   txtUser = new QLineEdit(this);
   txtUser->setObjectName(QStringLiteral("txtUser"));
-  txtUser->setMaxLength(16);
+  // An address is at most four hex digits; a longer entry cannot be typed or pasted.
+  txtUser->setMaxLength(4);
   cmdOK = new QPushButton(QStringLiteral("OK"), this);
   cmdOK->setObjectName(QStringLiteral("cmdOK"));
   cmdOK->setDefault(true);

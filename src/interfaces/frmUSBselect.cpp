@@ -20,9 +20,7 @@
 
 namespace pemra {
 
-namespace {
-
-QLineEdit* SlotBox(const QString& name, int index, int width, QWidget* parent) {
+QLineEdit* UsbSlotBox(const QString& name, int index, int width, QWidget* parent) {
   auto* box = new QLineEdit(parent);
   box->setObjectName(QStringLiteral("%1_%2").arg(name).arg(index));
   box->setReadOnly(true);
@@ -40,15 +38,13 @@ QLineEdit* SlotBox(const QString& name, int index, int width, QWidget* parent) {
 // The link speed text ("1.1" or "2") in the form "0.0". Read without the C library's
 // locale, which Qt sets from the environment: under a decimal-comma locale "1.1" would
 // otherwise stop at the point.
-std::string SpeedText(const std::string& speed, char separator) {
+std::string UsbSpeedText(const std::string& speed, char separator) {
   double value = 0.0;
   const char* end = speed.data() + speed.size();
   const auto [used, error] = std::from_chars(speed.data(), end, value);
   if (error == std::errc() && used == end) return FormatNumber(value, "0.0", separator);
   return speed;
 }
-
-}  // namespace
 
 frmUSBselect::frmUSBselect(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoopStop,
                            std::function<void(QWidget*)> openDebug, char decimalSeparator,
@@ -77,9 +73,9 @@ frmUSBselect::frmUSBselect(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoo
     grid->addWidget(optUsbPort[i], i + 1, 0);
     connect(optUsbPort[i], &QRadioButton::clicked, this, [this, i] { optUsbPort_Click(i); });
     if (i == 4) break;
-    txtDescript0[i] = SlotBox(QStringLiteral("txtDescript0"), i, 16, frameBufferSetup);
-    txtDriverRev[i] = SlotBox(QStringLiteral("txtDriverRev"), i, 4, frameBufferSetup);
-    txtSpeed[i] = SlotBox(QStringLiteral("txtSpeed"), i, 4, frameBufferSetup);
+    txtDescript0[i] = UsbSlotBox(QStringLiteral("txtDescript0"), i, 16, frameBufferSetup);
+    txtDriverRev[i] = UsbSlotBox(QStringLiteral("txtDriverRev"), i, 4, frameBufferSetup);
+    txtSpeed[i] = UsbSlotBox(QStringLiteral("txtSpeed"), i, 4, frameBufferSetup);
     grid->addWidget(txtDescript0[i], i + 1, 1);
     grid->addWidget(txtDriverRev[i], i + 1, 2);
     grid->addWidget(txtSpeed[i], i + 1, 3);
@@ -113,7 +109,12 @@ frmUSBselect::frmUSBselect(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoo
 
 void frmUSBselect::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (!event->spontaneous()) cmdFindEzUsb_Click();
+  if (event->spontaneous()) return;
+  if (searchOnShow) {
+    cmdFindEzUsb_Click();
+  } else {
+    ShowAdapters();
+  }
 }
 
 void frmUSBselect::Mark(int index) {
@@ -122,13 +123,22 @@ void frmUSBselect::Mark(int index) {
 }
 
 void frmUSBselect::cmdFindEzUsb_Click() {
+  ClearSlots();
+  adapters_.FindAdapters();
+  ShowAdapters();
+}
+
+void frmUSBselect::ClearSlots() {
   for (int i = 0; i < kAdapterSlots; ++i) {
     optUsbPort[i]->setEnabled(false);
     txtDescript0[i]->clear();
     txtDriverRev[i]->clear();
     txtSpeed[i]->clear();
   }
-  adapters_.FindAdapters();
+}
+
+void frmUSBselect::ShowAdapters() {
+  ClearSlots();
   for (int i = 0; i < kAdapterSlots; ++i) {
     const AdapterSlot& slot = adapters_.AdapterSlots[i];
     if (!slot.Present) continue;
@@ -137,7 +147,7 @@ void frmUSBselect::cmdFindEzUsb_Click() {
     txtDescript0[i]->setText(QString::fromStdString(slot.Descriptor1Text));
     txtDriverRev[i]->setText(
         QString::fromStdString(FormatNumber(slot.FirmwareRevision, "0.0", decimalSeparator_)));
-    txtSpeed[i]->setText(QString::fromStdString(SpeedText(slot.UsbSpeed, decimalSeparator_)));
+    txtSpeed[i]->setText(QString::fromStdString(UsbSpeedText(slot.UsbSpeed, decimalSeparator_)));
   }
   if (adapters_.SelectedAdapterIndex == -1) Mark(4);
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <string>
 
 class QButtonGroup;
 class QGroupBox;
@@ -29,6 +30,8 @@ class frmUSBselect : public QDialog {
                QWidget* parent = nullptr);
 
   void cmdFindEzUsb_Click();
+  // Shows the slots as the last search left them.
+  void ShowAdapters();
   void optUsbPort_Click(int index);
   void cmdDebugUsb_Click();
   void cmdExit_Click();
@@ -42,10 +45,15 @@ class frmUSBselect : public QDialog {
   QPushButton* cmdDebugUsb = nullptr;
   QPushButton* cmdExit = nullptr;
 
+  // Showing the dialog searches; false when a search has just run and reported (the main
+  // window's load), so the user is not told the same twice: the dialog then shows its result.
+  bool searchOnShow = true;
+
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
+  void ClearSlots();
   // Marks an option and applies it as a click does.
   void Mark(int index);
 
@@ -56,5 +64,10 @@ class frmUSBselect : public QDialog {
   char decimalSeparator_;
   QButtonGroup* group_ = nullptr;
 };
+
+// A read-only box of an adapter row, named `name`_`index`, about `width` characters wide.
+QLineEdit* UsbSlotBox(const QString& name, int index, int width, QWidget* parent);
+// The link speed text ("1.1" or "2") in the form "0.0" with the given separator.
+std::string UsbSpeedText(const std::string& speed, char separator);
 
 }  // namespace pemra

@@ -96,6 +96,8 @@ struct GuiRig {
     if (!form) {
       form = std::make_unique<frmForm1>(app);
       form->show();  // laid out, so clicks land where a user's would
+      // The offscreen screen is 800x600; tests lay the window out as a roomier screen would.
+      form->resize(1180, 720);
     }
     return *form;
   }

@@ -136,6 +136,27 @@ TEST(HexText, ReadsTheRightmostFourCharacters) {
   }
 }
 
+TEST(HexText, CountsCharactersNotBytes) {
+  struct Case {
+    std::string_view text;  // UTF-8
+    int32_t number;
+  };
+  const Case cases[] = {
+      {"1\xc3\xa9", 0x10},                 // 1 and a two-byte letter
+      {"\xc3\xa9" "1", 0x1},
+      {"\xe2\x82\xac" "FFF", 0xFFF},      // a three-byte sign is one digit
+      {"A\xf0\x9f\x98\x80" "12", 0xA012},  // a four-byte character is one digit
+      {"\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9" "F", 0xF},  // the rightmost four characters
+      {"12\xe9" "4", 0x1204},               // a lone Latin-1 byte is one character
+      {"1\xa9\xa9" "F", 0x100F},            // stray continuation bytes: one each
+      {"F\xe2\x82", 0xF00},                // a cut-off sequence: byte by byte
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HexToNumber(c.text), c.number) << "text = " << c.text;
+    EXPECT_EQ(HexToInt16(c.text), static_cast<int16_t>(c.number)) << "text = " << c.text;
+  }
+}
+
 TEST(HexText, NumberToHexGivesFourUpperCaseDigitsOfTheLow16Bits) {
   struct Case {
     int64_t value;

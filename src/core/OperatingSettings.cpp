@@ -1,0 +1,85 @@
+#include "core/OperatingSettings.h"
+
+#include <cmath>
+
+#include "core/NumberText.h"
+
+namespace pemra {
+
+namespace {
+constexpr int32_t kSlowBaseBit = 0x80;
+constexpr int32_t kMultiplierMask = 0x7F;
+constexpr int32_t kMaxTaps = 64;
+}  // namespace
+
+const std::string_view kLowPowerMessage =
+    "Setting the sample rate lower than 163.84 sps, or\r\n"
+    "setting the value of the sample period register greater than 9\r\n"
+    "will place the 21420 into low power mode.\r\n"
+    "The 21420 cannot communicate over a high speed USB interface in low power mode.\r\n"
+    "Refer to the 21420 data sheet; 'Internal Sample Rate' or 'SMPL_PRD' register.";
+
+double SampleRateOfWord(int32_t word) {
+  const double baseMs = (word & kSlowBaseBit) ? kSlowTimeBaseMs : kFastTimeBaseMs;
+  const int32_t multiplier = word & kMultiplierMask;
+  return 1.0 / ((baseMs / 1000.0) * (multiplier + 1));
+}
+
+int32_t SampleWordForRate(double rate) {
+  if (std::isnan(rate)) rate = kFastestSampleRate;
+  if (rate < kSlowestSampleRate) rate = kSlowestSampleRate;
+  if (rate > kFastestSampleRate) rate = kFastestSampleRate;
+  const double period = 1.0 / rate;
+  const bool slow = rate < kSlowBaseRateLimit;
+  const double base = (slow ? kSlowTimeBaseMs : kFastTimeBaseMs) / 1000.0;
+  double multiplier = period / base - 1.0;
+  if (multiplier < 1.0) multiplier = 1.0;
+  return static_cast<int32_t>(RoundHalfEvenToInt(multiplier)) + (slow ? kSlowBaseBit : 0);
+}
+
+int32_t RangeCodeOfWord(int32_t word) { return (word >> 8) & 0x7; }
+
+int32_t TapsOfWord(int32_t word) { return 1 << (word & 0x7); }
+
+int32_t FilterTaps(double taps) {
+  if (std::isnan(taps)) taps = 1.0;
+  if (taps > kMaxTaps) taps = kMaxTaps;
+  if (taps < 1.0) taps = 1.0;
+  return static_cast<int32_t>(RoundHalfEvenToInt(taps));
+}
+
+double log2(double value) { return std::log(value) / std::log(2.0); }
+
+int32_t SensAvgWord(int32_t rangeCode, int32_t taps) {
+  return static_cast<int32_t>(RoundHalfEvenToInt(log2(taps) + 256.0 * rangeCode));
+}
+
+int32_t GpioCtrlWord(const IoLines& lines) {
+  return (lines.line0Output ? 1 : 0) + (lines.line1Output ? 2 : 0) + (lines.line0High ? 256 : 0) +
+         (lines.line1High ? 512 : 0);
+}
+
+IoLines IoLinesOfWord(int32_t word) {
+  return {(word & 1) != 0, (word & 2) != 0, (word & 256) != 0, (word & 512) != 0};
+}
+
+int32_t MscCtrlWord(const DataReady& dataReady) {
+  return (dataReady.lineTwo ? 1 : 0) + (dataReady.polarityHigh ? 2 : 0) +
+         (dataReady.enabled ? 4 : 0);
+}
+
+DataReady DataReadyOfWord(int32_t word) {
+  return {(word & 1) != 0, (word & 2) != 0, (word & 4) != 0};
+}
+
+int32_t DacCode(double volts) {
+  if (!(volts >= 0.0)) volts = 0.0;  // NaN too
+  if (volts > kDacFullScaleVolts) volts = kDacFullScaleVolts;
+  return static_cast<int32_t>(std::floor(volts / kDacFullScaleVolts * kDacMaxCode));
+}
+
+double DacVolts(int32_t code) {
+  return static_cast<double>(code) / kDacMaxCode * kDacFullScaleVolts;
+}
+
+}  // namespace pemra

@@ -1,0 +1,88 @@
+#include "windows/OpsWindowSupport.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+
+#include "core/Timing.h"
+#include "interfaces/Session.h"
+
+namespace pemra {
+
+void RepaintingDelay(Clock& clock, float milliseconds, Nanoseconds slice) {
+  constexpr int64_t kNanosecondsPerUnit = 10'000;
+  Nanoseconds left(DelayUnits(milliseconds) * kNanosecondsPerUnit);
+  if (slice <= Nanoseconds::zero()) slice = left;
+  while (left > Nanoseconds::zero()) {
+    const Nanoseconds step = std::min(left, slice);
+    clock.Wait(step);
+    left -= step;
+    if (left > Nanoseconds::zero()) {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+  }
+}
+
+bool InterfaceUsable(const Session& session) {
+  switch (session.selection.InterfaceType) {
+    case 1:
+      return true;
+    case 2:
+      return session.adapters.UsbSelected;
+    default:
+      return false;
+  }
+}
+
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void MoveToParentCorner(QWidget* dialog) {
+  QWidget* parent = dialog->parentWidget();
+  if (!parent) return;
+  const QWidget* main = parent->window();
+  const QPoint corner = main->frameGeometry().topLeft();
+  if (dialog->frameGeometry() != dialog->geometry()) {
+    dialog->move(corner);  // its frame is known
+    return;
+  }
+  // A window that is not on screen yet has no frame to place (X11 window managers add it
+  // when the window is mapped): place its inside where the frame the main window has
+  // puts it, so the frame lands on the corner.
+  dialog->setGeometry(QRect(corner + (main->geometry().topLeft() - corner), dialog->size()));
+}
+
+QLabel* NamedLabel(const QString& caption, const char* name, QWidget* parent) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  return label;
+}
+
+QLabel* HexLabel(const char* name, QWidget* parent) {
+  QLabel* label = NamedLabel(QString(), name, parent);
+  label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  label->setAlignment(Qt::AlignCenter);
+  label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("WWWWW")));
+  return label;
+}
+
+QPushButton* CommandButton(const QString& caption, const char* name, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setAutoDefault(false);
+  return button;
+}
+
+QLineEdit* EntryBox(const char* name, QWidget* parent) {
+  auto* box = new QLineEdit(parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setMaxLength(32);
+  box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("0")) * 14);
+  return box;
+}
+
+}  // namespace pemra

@@ -1,0 +1,48 @@
+#pragma once
+// What the operational-control and calibration windows share: waits on the session clock
+// that keep the window painted, the test whether the interface can still be used, and the
+// small controls both build the same way.
+
+#include <QString>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+#include "core/Clock.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace pemra {
+
+struct Session;
+
+// Waits as Delay(milliseconds) does (the same 10-microsecond units, on the session clock),
+// cut into slices of at most `slice`; between slices the window system's pending events
+// other than user input are processed, so the windows repaint while their input waits.
+void RepaintingDelay(Clock& clock, float milliseconds,
+                     Nanoseconds slice = std::chrono::milliseconds(50));
+
+// True while register access reaches a sensor: the parallel port, or the USB adapter as
+// long as no failed transfer has deselected it. Without one, reads give 0 and writes send
+// nothing, so the windows neither write nor show such "read-backs".
+bool InterfaceUsable(const Session& session);
+
+QString ToQString(std::string_view text);
+
+// Moves a dialog so that its frame's top-left corner is at that of its parent's window.
+void MoveToParentCorner(QWidget* dialog);
+
+// A label with a caption and an object name.
+QLabel* NamedLabel(const QString& caption, const char* name, QWidget* parent);
+// A sunken label that shows a register word in hex.
+QLabel* HexLabel(const char* name, QWidget* parent);
+// A push button that is never the dialog's default, so Enter in an entry box does not
+// start a command.
+QPushButton* CommandButton(const QString& caption, const char* name, QWidget* parent);
+QLineEdit* EntryBox(const char* name, QWidget* parent);
+
+}  // namespace pemra

@@ -1,0 +1,78 @@
+#pragma once
+// "Register Information": any of the 32 register-table entries read or written by hand in
+// hex, and a listing of all of them that can be rebuilt, saved to Registers_LOG.txt in the
+// data directory, or printed. "Close Window" only hides the window, so its choices and its
+// listing are still there at the next opening.
+
+#include <QDialog>
+
+#include <functional>
+
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPrinter;
+class QPushButton;
+
+namespace pemra {
+
+class Application;
+struct Session;
+
+class frmManualReg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit frmManualReg(Application& app, QWidget* parent = nullptr);
+
+  // Opens the window modally. It is loaded at the first opening and then kept, hidden,
+  // until it is closed from its title bar; the next opening after that loads it afresh.
+  static std::function<void(QWidget*)> Opener(Application& app);
+
+  void cmboRegister_Click();
+  void cmdRead_Click();
+  void cmdWrite_Click();
+  void cmdReadUserReg_Click();
+  void cmdWriteFile_Click();
+  void cmdPrint_Click();
+  void cmdUpdateFlash_Click();
+  void cmdClose_Click();
+
+  // Prints an image of the window, as it now shows, on one page of `printer`. A printer
+  // that cannot be started is reported by name; returns whether a page was printed.
+  bool PrintWindowImage(QPrinter& printer);
+
+  // True once the window was closed from its title bar: the next opening loads it afresh.
+  bool Unloaded() const { return unloaded_; }
+
+  QComboBox* cmboRegister = nullptr;
+  QLineEdit* txtRegAddr = nullptr;
+  QLineEdit* txtRegByte = nullptr;
+  QLineEdit* txtRegRead = nullptr;
+  QLineEdit* txtRegWrite = nullptr;
+  QPushButton* cmdRead = nullptr;
+  QLineEdit* txtHex = nullptr;
+  QLineEdit* txtRegVal = nullptr;
+  QLineEdit* txtDataWrite = nullptr;
+  QPushButton* cmdWrite = nullptr;
+  QPlainTextEdit* Text1 = nullptr;
+  QPushButton* cmdReadUserReg = nullptr;
+  QPushButton* cmdWriteFile = nullptr;
+  QPushButton* cmdPrint = nullptr;
+  QPushButton* cmdClose = nullptr;
+  QPushButton* cmdUpdateFlash = nullptr;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Form_Load();
+  QWidget* BuildRegisterGroup();
+  QWidget* BuildListingGroup();
+
+  Application& app_;
+  Session& session_;
+  bool unloaded_ = false;
+};
+
+}  // namespace pemra
