@@ -31,7 +31,7 @@ struct WindowOpeners {
 
 struct AppOptions {
   bool simulate = false;                  // --simulate
-  std::filesystem::path dataDir;          // --data-dir, else the program's own directory
+  std::filesystem::path dataDir;          // data logs and listings: see ChooseDataDirectory
   std::filesystem::path configPath{std::string(kConfigFileName)};  // in the working directory
 };
 
@@ -46,6 +46,11 @@ class Application {
   WindowOpeners windows;
 
   ChartRanges Ranges;
+  // While a window runs a long operation that must end cleanly (a logging run): asks it to
+  // end. Closing the main window then waits for it, and the window closes the main window
+  // again once the run is over when closeAfterRun is set.
+  std::function<void()> cancelRun;
+  bool closeAfterRun = false;
   int16_t SelectedRegister = 0;
   bool DebugLoopStop = true;
   std::string OsName;

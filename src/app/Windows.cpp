@@ -1,6 +1,8 @@
 #include "app/Windows.h"
 
 #include "app/Application.h"
+#include "app/frmForm1.h"
+#include "datalog/frmDatalog.h"
 #include "interfaces/frmUSBdebug.h"
 #include "windows/frmAlarms.h"
 #include "windows/frmManualReg.h"
@@ -21,7 +23,10 @@ void RegisterWindows(Application& app) {
     window.exec();
   };
 
-  // Datalog
+  app.windows.Datalog = [&app](QWidget* parent) {
+    frmDatalog window(app, qobject_cast<frmForm1*>(parent), nullptr, parent);
+    window.exec();
+  };
 
   app.windows.Registers = frmManualReg::Opener(app);
 

@@ -401,6 +401,12 @@ void frmForm1::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
+  if (app_.cancelRun) {  // a logging run completes its file first, then closes us again
+    app_.closeAfterRun = true;
+    app_.cancelRun();
+    event->ignore();
+    return;
+  }
   closing_ = true;
   // A running readout ends after the sample in hand.
   cmdReadData->setText(QStringLiteral("Read"));

@@ -2,7 +2,6 @@
 //   pemra-eval [--simulate] [--data-dir DIR] [--version]   (Qt's own options such as -platform work too)
 
 #include <QApplication>
-#include <QDir>
 #include <QIcon>
 #include <QCheckBox>
 #include <QPushButton>
@@ -18,6 +17,7 @@
 #include "app/SignalClose.h"
 #include "app/StartProgram.h"
 #include "core/Clock.h"
+#include "core/DataDirectory.h"
 #include "core/Version.h"
 #include "interfaces/LibusbDriver.h"
 #include "interfaces/PpdevPortIo.h"
@@ -106,9 +106,12 @@ int main(int argc, char** argv) {
 
   pemra::AppOptions options;
   options.simulate = args.simulate;
-  options.dataDir = (args.dataDir.isEmpty() ? QApplication::applicationDirPath()
-                                            : QDir(args.dataDir).absolutePath())
-                        .toStdString();
+  std::string dataDirError;
+  options.dataDir = pemra::ChooseDataDirectory(
+      args.dataDir.isEmpty() ? std::nullopt
+                             : std::optional<std::filesystem::path>(args.dataDir.toStdString()),
+      QApplication::applicationDirPath().toStdString(), &dataDirError);
+  if (!dataDirError.empty()) std::fprintf(stderr, "pemra-eval: %s\n", dataDirError.c_str());
   pemra::Application app(session, options);
 
   // A signal during start-up closes the main window as soon as it exists.

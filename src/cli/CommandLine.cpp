@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "cli/LogCommand.h"
 #include "core/Timing.h"
 #include "core/Version.h"
 
@@ -46,6 +47,8 @@ void AddCommands(CLI::App& app, Command& command, bool withScript) {
   auto* wait = app.add_subcommand("wait", "pause that many milliseconds");
   wait->add_option("MS", command.value, "milliseconds")->required();
   wait->callback([&command] { command.kind = CommandKind::Wait; });
+
+  AddLogCommand(app, command);
 
   if (withScript) {
     auto* script = app.add_subcommand(

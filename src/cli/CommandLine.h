@@ -8,13 +8,15 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/LogOptions.h"
+
 namespace pemra::cli {
 
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;  // the device, the transport or a file failed
 inline constexpr int kExitUsage = 2;
 
-enum class CommandKind { None, Scan, Read, Write, Dump, Wait, Script };
+enum class CommandKind { None, Scan, Read, Write, Dump, Wait, Script, Log };
 
 struct Command {
   CommandKind kind = CommandKind::None;
@@ -22,6 +24,7 @@ struct Command {
   std::string target;                  // write: REG as given
   std::string value;                   // write: HEX; wait: MS
   std::string path;                    // dump --file; script FILE or "-"
+  LogOptions log;                      // log
 };
 
 struct ConnectionOptions {

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "cli/LogCommand.h"
 #include "core/LowPower.h"
 #include "core/NumberText.h"
 #include "core/RegisterTable.h"
@@ -152,6 +153,8 @@ int RunCommand(const Command& command, Connection& connection, Streams streams) 
       return Dump(command, connection, streams);
     case CommandKind::Wait:
       return Wait(command, connection, streams);
+    case CommandKind::Log:
+      return RunLog(command, connection, streams);
     case CommandKind::Script:
     case CommandKind::None:
       break;

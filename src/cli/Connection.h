@@ -16,6 +16,9 @@
 #include "core/Message.h"
 #include "interfaces/Session.h"
 
+namespace pemra {
+class TimeOfDay;
+}
 namespace pemra::sim {
 class Rig;
 }
@@ -30,6 +33,7 @@ struct Environment {
   UsbDriver* usbDriver = nullptr;  // without --simulate: in place of the libusb back end
   std::filesystem::path configPath{std::string(kConfigFileName)};
   std::optional<char> decimalSeparator;  // default: the LC_NUMERIC locale's
+  TimeOfDay* timeOfDay = nullptr;        // log: in place of the local time of day
 };
 
 // The decimal separator for a locale's decimal-point text: that character when it is one
@@ -77,6 +81,7 @@ class Connection {
   // and port access ("fs" also makes its adapter a full-speed one). Before Raw.
   void SetSimTiming(std::string_view mode) { simTiming_ = mode; }
   char DecimalSeparator() const { return separator_; }
+  const Environment& Env() const { return env_; }
 
  private:
   Selection selection_;

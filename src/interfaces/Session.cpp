@@ -18,4 +18,15 @@ Session::Session(Clock& clock, MessageSink& messages, PortIo& portIo, UsbDriver&
   access.SetUsbTransport(&usbSpi);
 }
 
+bool InterfaceUsable(const Session& session) {
+  switch (session.selection.InterfaceType) {
+    case 1:
+      return true;
+    case 2:
+      return session.adapters.UsbSelected;
+    default:
+      return false;
+  }
+}
+
 }  // namespace pemra

@@ -36,4 +36,9 @@ struct Session {
   RegisterAccess access;
 };
 
+// True while register access reaches a sensor: the parallel port, or the USB adapter as
+// long as no failed transfer has deselected it. Without one, reads give 0 and writes send
+// nothing, so the windows neither write nor show such "read-backs", and a log ends.
+bool InterfaceUsable(const Session& session);
+
 }  // namespace pemra

@@ -26,17 +26,6 @@ void RepaintingDelay(Clock& clock, float milliseconds, Nanoseconds slice) {
   }
 }
 
-bool InterfaceUsable(const Session& session) {
-  switch (session.selection.InterfaceType) {
-    case 1:
-      return true;
-    case 2:
-      return session.adapters.UsbSelected;
-    default:
-      return false;
-  }
-}
-
 QString ToQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }

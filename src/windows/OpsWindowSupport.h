@@ -18,18 +18,11 @@ class QWidget;
 
 namespace pemra {
 
-struct Session;
-
 // Waits as Delay(milliseconds) does (the same 10-microsecond units, on the session clock),
 // cut into slices of at most `slice`; between slices the window system's pending events
 // other than user input are processed, so the windows repaint while their input waits.
 void RepaintingDelay(Clock& clock, float milliseconds,
                      Nanoseconds slice = std::chrono::milliseconds(50));
-
-// True while register access reaches a sensor: the parallel port, or the USB adapter as
-// long as no failed transfer has deselected it. Without one, reads give 0 and writes send
-// nothing, so the windows neither write nor show such "read-backs".
-bool InterfaceUsable(const Session& session);
 
 QString ToQString(std::string_view text);
 

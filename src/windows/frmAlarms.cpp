@@ -18,6 +18,7 @@
 #include "core/NumberText.h"
 #include "core/Timing.h"
 #include "windows/NamedWidget.h"
+#include "windows/OpsWindowSupport.h"
 
 namespace pemra {
 
@@ -77,7 +78,7 @@ frmAlarms::frmAlarms(Application& app, QWidget* parent)
   connect(cmdClose, &QPushButton::clicked, this, &frmAlarms::cmdClose_Click);
 
   // Form_Load: at the main window's top-left corner.
-  if (parent) move(parent->window()->frameGeometry().topLeft());
+  MoveToParentCorner(this);
 }
 
 QWidget* frmAlarms::BuildAlarm(int number) {

@@ -16,11 +16,13 @@
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/Application.h"
 #include "core/LowPower.h"
@@ -28,6 +30,7 @@
 #include "core/Timing.h"
 #include "interfaces/RegisterListing.h"
 #include "windows/NamedWidget.h"
+#include "windows/OpsWindowSupport.h"
 
 namespace pemra {
 
@@ -71,7 +74,15 @@ frmManualReg::frmManualReg(Application& app, QWidget* parent)
 
   NoDefaultButtons(*this);
 
-  connect(cmboRegister, &QComboBox::activated, this, &frmManualReg::cmboRegister_Click);
+  // A choice is taken whether it comes from the list or from code setting the index; an
+  // entry picked again from the list is read again.
+  connect(cmboRegister, &QComboBox::currentIndexChanged, this, [this] {
+    changedBeforeActivation_ = true;
+    cmboRegister_Click();
+  });
+  connect(cmboRegister, &QComboBox::activated, this, [this] {
+    if (!std::exchange(changedBeforeActivation_, false)) cmboRegister_Click();
+  });
   connect(cmdRead, &QPushButton::clicked, this, &frmManualReg::cmdRead_Click);
   connect(cmdWrite, &QPushButton::clicked, this, &frmManualReg::cmdWrite_Click);
   connect(cmdReadUserReg, &QPushButton::clicked, this, &frmManualReg::cmdReadUserReg_Click);
@@ -153,7 +164,7 @@ QWidget* frmManualReg::BuildListingGroup() {
 }
 
 void frmManualReg::Form_Load() {
-  if (parentWidget()) move(parentWidget()->window()->frameGeometry().topLeft());
+  MoveToParentCorner(this);
   const int wanted = sizeHint().height() +
                      (kWholeListing - kShortestListing) * Text1->fontMetrics().lineSpacing();
   const int room = screen() != nullptr ? screen()->availableGeometry().height() * 9 / 10 : wanted;
@@ -161,6 +172,8 @@ void frmManualReg::Form_Load() {
   // The flash update of this window stays out of reach, as in every release so far; the
   // other configuration windows each have one.
   cmdUpdateFlash->setVisible(false);
+  // Filling the list chooses nothing: "Write (Hex)" keeps the entry chosen last in this run.
+  const QSignalBlocker quiet(cmboRegister);
   for (int index = 0; index < kFilledRegisters; ++index) {
     cmboRegister->addItem(QString::fromStdString(session_.table[static_cast<size_t>(index)].RegName));
   }

@@ -73,6 +73,8 @@ class frmManualReg : public QDialog {
   Application& app_;
   Session& session_;
   bool unloaded_ = false;
+  // The list's index changed since its last activation (Qt signals the change first).
+  bool changedBeforeActivation_ = false;
 };
 
 }  // namespace pemra

@@ -65,7 +65,7 @@ TEST(ManualRegWindow, ChoosingAnEntryShowsItsFlagsAndReadsIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.index);
     w.txtHex->clear();
-    env.Choose(c.index);
+    w.cmboRegister->setCurrentIndex(c.index);  // chosen by code: taken as a click
     EXPECT_EQ(env.app.SelectedRegister, c.index);
     EXPECT_EQ(w.txtRegAddr->text(), QString::fromLatin1(c.address));
     EXPECT_EQ(w.txtRegByte->text(), QString::fromLatin1(c.bytes));
@@ -81,6 +81,9 @@ TEST(ManualRegWindow, ChoosingAnEntryShowsItsFlagsAndReadsIt) {
   w.cmdRead->click();
   EXPECT_EQ(w.txtHex->text(), QStringLiteral("FFFF"));
   EXPECT_EQ(w.txtRegVal->text(), QStringLiteral("-0.018315"));
+  w.txtHex->clear();
+  emit w.cmboRegister->activated(13);  // the same entry picked again is read again
+  EXPECT_EQ(w.txtHex->text(), QStringLiteral("FFFF"));
 }
 
 TEST(ManualRegWindow, SamplePeriodIsLimitedOverUsb) {

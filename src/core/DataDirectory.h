@@ -1,0 +1,27 @@
+#pragma once
+// Where the program puts the files a user keeps (data logs, the register listing):
+// --data-dir when given, else the program's own directory when it can be written (a build
+// tree), else the user's documents folder under pemra/, created when needed.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace pemra {
+
+// The directory that holds the running program (from /proc/self/exe); empty when unknown.
+std::filesystem::path ProgramDirectory();
+
+// The user's documents folder: XDG_DOCUMENTS_DIR from the user-dirs file of
+// $XDG_CONFIG_HOME (default ~/.config), else ~/Documents. Empty without a home directory.
+std::filesystem::path DocumentsDirectory();
+
+// The data directory. `given` (made absolute) when present; else `programDir` when it is a
+// directory this process may write; else DocumentsDirectory()/pemra, created when needed.
+// When that cannot be created, `programDir` is returned and `error` (when not null) names
+// the folder and the system's reason.
+std::filesystem::path ChooseDataDirectory(const std::optional<std::filesystem::path>& given,
+                                          const std::filesystem::path& programDir,
+                                          std::string* error = nullptr);
+
+}  // namespace pemra

@@ -1,0 +1,122 @@
+#include "datalog/LogFormat.h"
+
+#include <charconv>
+
+#include "core/NumberText.h"
+
+namespace pemra {
+
+namespace {
+
+struct ChannelTitles {
+  std::string_view newData;
+  std::string_view value;  // empty: the register table's name of the entry
+};
+
+// By channel 1..11 (index 0 unused). "X Gryo" is the title the files have always carried.
+constexpr std::array<ChannelTitles, kLogChannels + 1> kTitles = {{
+    {"", ""},
+    {"PvND", "Power V"},
+    {"XgND", "X Gryo"},
+    {"YgND", "Y Gyro"},
+    {"ZgND", "Z Gyro"},
+    {"XaND", "X acc"},
+    {"YaND", "Y acc"},
+    {"ZaND", "Z acc"},
+    {"XtND", "X Temp"},
+    {"YtND", ""},
+    {"ZtND", ""},
+    {"AaND", "Aux_ADC"},
+}};
+
+constexpr int16_t kAngleModel = 21410;  // channels 9 and 10 are pitch and roll
+
+void AppendLine(std::string& text, std::string_view title, std::string_view value, char sep) {
+  text += title;
+  text += sep;
+  text += value;
+  text += kLineEnd;
+}
+
+}  // namespace
+
+LogTextFormat LogTextFormatFor(char decimalSeparator) {
+  if (decimalSeparator == ',') return {decimalSeparator, '\t', ".txt"};
+  return {decimalSeparator, ',', ".csv"};
+}
+
+std::string LogFileName(std::string_view baseFileName, int64_t fileNumber,
+                        std::string_view extension) {
+  std::string name(baseFileName);
+  name += '_';
+  name += std::to_string(fileNumber);
+  name += extension;
+  return name;
+}
+
+std::string LogHeaderLines(std::string_view fileName, std::string_view date,
+                           std::string_view time, float beginSeconds, float endSeconds,
+                           const LogTextFormat& format) {
+  const char sep = format.fieldSeparator;
+  std::string text;
+  AppendLine(text, "File Name", fileName, sep);
+  AppendLine(text, "Date", date, sep);
+  AppendLine(text, "Time", time, sep);
+  AppendLine(text, "Begin Seconds", GeneralText(beginSeconds, format.decimalSeparator), sep);
+  AppendLine(text, "End Seconds", GeneralText(endSeconds, format.decimalSeparator), sep);
+  text += ' ';
+  text += kLineEnd;
+  return text;
+}
+
+std::string LogTitleLine(const ChannelSet& channels, bool time, bool newDataFlags,
+                         const RegisterTable& table, int16_t deviceType,
+                         const LogTextFormat& format) {
+  const char sep = format.fieldSeparator;
+  std::string line;
+  AppendField(line, "Sample #", sep);
+  if (time) AppendField(line, "Time (sec)", sep);
+  for (int k = 1; k <= kLogChannels; ++k) {
+    if (!channels[static_cast<size_t>(k)]) continue;
+    const ChannelTitles& titles = kTitles[static_cast<size_t>(k)];
+    if (newDataFlags) {
+      std::string_view flag = titles.newData;
+      if (deviceType == kAngleModel && k == 9) flag = "pitchND";
+      if (deviceType == kAngleModel && k == 10) flag = "rollND";
+      AppendField(line, flag, sep);
+    }
+    AppendField(line, titles.value.empty() ? std::string_view(table[static_cast<size_t>(k)].RegName)
+                                           : titles.value,
+                sep);
+  }
+  line += kLineEnd;
+  return line;
+}
+
+void AppendField(std::string& row, std::string_view field, char separator) {
+  row += field;
+  row += separator;
+}
+
+void AppendField(std::string& row, int64_t value, char separator) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  row.append(digits, result.ptr);
+  row += separator;
+}
+
+void AppendField(std::string& row, float value, const LogTextFormat& format) {
+  row += GeneralText(value, format.decimalSeparator);
+  row += format.fieldSeparator;
+}
+
+std::string FileAccessErrorText(std::string_view fileName) {
+  std::string text;
+  text += "\r\nFILE ACCESS ERROR\r\n\r\nFile name = ";
+  text += fileName;
+  text += "\r\n\r\nThis file may already be open by another application.\r\n\r\n"
+          "Close the file or choose a different file name.";
+  return text;
+}
+
+}  // namespace pemra

@@ -1,0 +1,52 @@
+#pragma once
+// The text of a data-log file: file names, the header block, the column-title line and the
+// fields of a sample row. Lines end with CR LF; fields are followed by the separator.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/RegisterTable.h"
+
+namespace pemra {
+
+inline constexpr int kLogChannels = 11;  // check boxes 1..11 log register-table entries 1..11
+inline constexpr std::string_view kLineEnd = "\r\n";
+
+// Channel k (1..11) is checked when element k is true; element 0 is unused.
+using ChannelSet = std::array<bool, kLogChannels + 1>;
+
+// Field separator and extension, chosen by the locale's decimal separator: a comma
+// decimal gives TAB and ".txt", anything else "," and ".csv".
+struct LogTextFormat {
+  char decimalSeparator = '.';
+  char fieldSeparator = ',';
+  std::string_view extension = ".csv";
+};
+LogTextFormat LogTextFormatFor(char decimalSeparator);
+
+// BaseFileName, "_", the number in decimal, the extension: DATALOG_1.csv.
+std::string LogFileName(std::string_view baseFileName, int64_t fileNumber,
+                        std::string_view extension);
+
+// Lines 1 to 6 of the header: file name, date, time, begin and end seconds, a single space.
+std::string LogHeaderLines(std::string_view fileName, std::string_view date,
+                           std::string_view time, float beginSeconds, float endSeconds,
+                           const LogTextFormat& format);
+
+// The column-title line. Channels 9 and 10 take their value titles from the register
+// table's names and their new-data titles from the model (21410: "pitchND", "rollND").
+std::string LogTitleLine(const ChannelSet& channels, bool time, bool newDataFlags,
+                         const RegisterTable& table, int16_t deviceType,
+                         const LogTextFormat& format);
+
+// Appends one field and the separator.
+void AppendField(std::string& row, std::string_view field, char separator);
+void AppendField(std::string& row, int64_t value, char separator);
+void AppendField(std::string& row, float value, const LogTextFormat& format);
+
+// The text of the FILE ACCESS ERROR message for a file name without directory.
+std::string FileAccessErrorText(std::string_view fileName);
+
+}  // namespace pemra

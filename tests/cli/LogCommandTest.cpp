@@ -1,0 +1,141 @@
+// pemra-cli log on the simulated sensor's test pattern with a test clock: the files, the
+// argument checks, file errors, a stop by signal and log as a script command.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+
+#include "cli/Cli.h"
+#include "cli/LogCommand.h"
+#include "core/Clock.h"
+#include "datalog/DatalogTestSupport.h"
+#include "datalog/TimeOfDay.h"
+#include "sim/Rig.h"
+
+namespace pemra::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Raises a signal when the time of day is read for the n-th time (the time column reads it
+// at the start of every sample).
+class SignallingTimeOfDay final : public TimeOfDay {
+ public:
+  float SecondsSinceMidnight() override {
+    if (++reads == raiseAt) std::raise(signal);
+    return 3600.0f;
+  }
+  std::string DateText() override { return "07.12.2026"; }
+  std::string TimeText() override { return "01:00:00"; }
+  int reads = 0;
+  int raiseAt = -1;
+  int signal = SIGTERM;
+};
+
+class LogCommandTest : public ::testing::Test {
+ protected:
+  LogCommandTest() {
+    dir = fs::temp_directory_path() /
+          ("pemra-cli-log-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    env.clock = &clock;
+    env.rig = &rig;
+    env.configPath = dir / "CommPort.cfg";
+    env.decimalSeparator = '.';
+    env.timeOfDay = &day;
+  }
+  ~LogCommandTest() override { fs::remove_all(dir); }
+
+  int Run(std::vector<std::string> args, const std::string& input = "") {
+    std::istringstream in(input);
+    std::ostringstream o, e;
+    const int status = cli::Run(args, in, o, e, env);
+    err = e.str();
+    return status;
+  }
+  std::string File(const std::string& name) { return testing::ReadWholeFile(dir / name); }
+
+  fs::path dir;
+  TestClock clock;
+  sim::Rig rig{clock, testing::PatternRig()};
+  SignallingTimeOfDay day;
+  Environment env;
+  std::string err;
+};
+
+TEST_F(LogCommandTest, WritesTheFilesOfTheDatalogWindow) {
+  ASSERT_EQ(Run({"--simulate", "log", "--dir", dir.string(), "--name", "run", "--files", "2",
+                 "--samples", "2", "--delay", "2.45", "--channels", "xgyro_out, 8", "--time"}),
+            0)
+      << err;
+  EXPECT_EQ(File("run_2.csv"),
+            "File Name,run_2.csv\r\nDate,07.12.2026\r\nTime,01:00:00\r\n"
+            "Begin Seconds,3600\r\nEnd Seconds,3600\r\n \r\n"
+            "Sample #,Time (sec),XgND,X Gryo,XtND,X Temp,\r\n"
+            "1,0,1,0.29304,1,25.5812,\r\n2,0,1,0.43956,1,25.8718,\r\n");
+  EXPECT_TRUE(fs::exists(dir / "run_1.csv"));
+}
+
+TEST_F(LogCommandTest, AllElevenChannelsRawWithoutFlagsOrHeaderByDefault) {
+  ASSERT_EQ(Run({"--simulate", "log", "--dir", dir.string(), "--samples", "1", "--raw",
+                 "--no-nd", "--no-header"}),
+            0)
+      << err;
+  EXPECT_EQ(File("DATALOG_1.csv"), "1,0,0,0,0,0,0,0,0,0,0,0,\r\n");
+}
+
+TEST_F(LogCommandTest, BadArgumentsAreUsageErrorsBeforeAnythingIsWritten) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--samples", "0"}, "'0' is not a number of samples"},
+      {{"--samples", "2147483648"}, "'2147483648' is not a number of samples"},
+      {{"--files", "x"}, "'x' is not a number of files"},
+      {{"--delay", "32001"}, "'32001' is not a sample delay"},
+      {{"--channels", "1,STATUS"}, "'STATUS' is not a channel"},
+      {{"--channels", "12"}, "'12' is not a channel"},
+      {{"--name", "a/b"}, "'a/b' is not a file name"},
+  };
+  for (const auto& [options, message] : cases) {
+    std::vector<std::string> args = {"--simulate", "log", "--dir", dir.string()};
+    args.insert(args.end(), options.begin(), options.end());
+    EXPECT_EQ(Run(args), kExitUsage) << message;
+    EXPECT_NE(err.find(message), std::string::npos) << err;
+  }
+  EXPECT_EQ(fs::directory_iterator(dir), fs::directory_iterator());
+}
+
+TEST_F(LogCommandTest, AMissingDirectoryIsAFileErrorWithTheReason) {
+  EXPECT_EQ(Run({"--simulate", "log", "--dir", (dir / "missing").string()}), kExitFailed);
+  EXPECT_NE(err.find("FILE ACCESS ERROR\n\nFile name = DATALOG_1.csv"), std::string::npos) << err;
+  EXPECT_NE(err.find("missing/DATALOG_1.csv: No such file or directory"), std::string::npos)
+      << err;
+}
+
+TEST_F(LogCommandTest, SignalEndsTheRunAfterTheSampleWithTheFileComplete) {
+  for (const auto& [signal, status] : {std::pair{SIGTERM, kExitTerminated}, {SIGINT, kExitInterrupted}}) {
+    day.reads = 0;
+    day.raiseAt = 3;  // begin seconds, then the second sample's time
+    day.signal = signal;
+    EXPECT_EQ(Run({"--simulate", "log", "--dir", dir.string(), "--samples", "1000", "--files",
+                   "3", "--time", "--channels", "1"}),
+              status);
+    const std::string text = File("DATALOG_1.csv");
+    EXPECT_TRUE(text.ends_with("\r\n2,0,0,0,\r\n")) << text;
+    EXPECT_EQ(text.find("\r\n3,"), std::string::npos) << text;
+    EXPECT_FALSE(fs::exists(dir / "DATALOG_2.csv"));
+  }
+}
+
+TEST_F(LogCommandTest, LogIsAScriptCommandOnTheScriptsConnection) {
+  const std::string script = "write SENS_AVG 0400\nlog --dir " + dir.string() +
+                             " --samples 1 --channels 2 --no-header\n";
+  ASSERT_EQ(Run({"--simulate", "script", "-"}, script), 0) << err;
+  // The write and the log ran one after the other on one connection.
+  EXPECT_EQ(File("DATALOG_1.csv"), "1,1,0,\r\n");
+  EXPECT_EQ(rig.Sensor().PeekRegister(0x38), 0x0400);
+}
+
+}  // namespace
+}  // namespace pemra::cli
