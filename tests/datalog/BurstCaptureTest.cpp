@@ -7,6 +7,7 @@
 
 #include "core/SamplePeriod.h"
 #include "datalog/BurstCapture.h"
+#include "datalog/BurstSampleReader.h"
 #include "support/SimulatedBench.h"
 
 namespace pemra {
@@ -101,15 +102,30 @@ TEST(BurstCaptureTest, OneRowPerSampleWhenBurstsKeepUpAndMissesCountedWhenNot) {
   }
 }
 
-TEST(BurstCaptureTest, EndsWhenThePacingChannelNeverBringsNewData) {
-  // Model 21410 has no Y gyro: its register never flags new data.
+TEST(BurstCaptureTest, PacedByAChannelThatHasNewDataOrEndedWhenNoneHas) {
+  // Model 21410 has no Y gyro: its register never flags new data. The log's reader lets the
+  // X accelerometer, checked after it, pace; alone, the Y gyro brings no sample and the
+  // capture ends after a second.
   Bench bench(Road::UsbTimingOff, 0x01, 21410);
-  BurstCapture capture(bench.session.access, {reg::YGYRO_OUT, reg::XGYRO_OUT});
-  capture.Start();
+  ChannelSet channels{};
+  channels[reg::XACCL_OUT] = channels[reg::YGYRO_OUT] = true;
+  BurstSampleReader reader(bench.session.access);
+  SampleReadings readings{};
+  std::vector<int32_t> samples;
+  for (int i = 0; i < 5; ++i) {
+    reader.ReadSample(channels, readings);
+    samples.push_back(readings[reg::XACCL_OUT].raw);
+    EXPECT_TRUE(readings[reg::XACCL_OUT].newData);
+  }
+  EXPECT_EQ(samples.back() - samples.front(), 4);
+  EXPECT_FALSE(reader.Ended());
+
+  channels[reg::XACCL_OUT] = false;
   const Nanoseconds start = bench.clock.Now();
-  const BurstSummary summary = RunBurstCapture(capture, 10, [](const BurstRow&) { return true; });
-  EXPECT_EQ(summary.end, BurstEnd::NoNewData);
-  EXPECT_EQ(summary.rows, 0);
+  reader.ReadSample(channels, readings);
+  EXPECT_TRUE(reader.Ended());
+  EXPECT_EQ(reader.Summary().end, BurstEnd::NoNewData);
+  EXPECT_EQ(reader.Summary().rows, 5);
   EXPECT_GE(bench.clock.Now() - start, std::chrono::seconds(1));
   EXPECT_LT(bench.clock.Now() - start, std::chrono::milliseconds(1010));
 }
