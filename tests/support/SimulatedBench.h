@@ -1,6 +1,5 @@
 #pragma once
-// A session on the simulated rig and the test clock, its interface opened as the main window
-// opens it and the rig's model applied; and the eleven output entries a sample is made of.
+// A session on the simulated rig and test clock, opened as the main window opens it.
 
 #include <vector>
 
