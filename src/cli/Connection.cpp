@@ -62,12 +62,29 @@ int32_t WatchedTransport::ReadWord(int16_t address) {
   doing_ = "reading " + NameAt(address);
   const int32_t word = inner_.ReadWord(address);
   doing_.clear();
+  Count(address, word);
+  return word;
+}
+
+void WatchedTransport::Count(int16_t address, int32_t word) {
   ++reads_;
   if ((word & 0xFFFF) == 0xFFFF) {
     ++onesReads_;
     if ((address & 0x7E) == table_[reg::STATUS].RegAddress) statusOnes_ = true;
   }
-  return word;
+}
+
+bool WatchedTransport::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {
+  if (addresses.empty()) return inner_.ReadWords(addresses, words);
+  if (driver_ != nullptr) errorBefore_ = driver_->LastError();
+  doing_ = "reading " + NameAt(addresses[0]) +
+           (addresses.size() > 1 ? " and " + std::to_string(addresses.size() - 1) + " more" : "");
+  const bool ok = inner_.ReadWords(addresses, words);
+  doing_.clear();
+  if (ok) {
+    for (size_t i = 0; i < addresses.size() && i < words.size(); ++i) Count(addresses[i], words[i]);
+  }
+  return ok;
 }
 
 void WatchedTransport::WriteFramePair(int32_t frameA, int32_t frameB) {
@@ -106,6 +123,8 @@ Session& Connection::Raw() {
       // scales are the ones the register table converts with.
       sim::RigOptions options;
       if (IsKnownModel(selection_.DeviceType)) options.model = selection_.DeviceType;
+      options.timingModel = !simTiming_.empty();
+      if (simTiming_ == "fs") options.adapters[0].highSpeed = false;
       ownRig_ = std::make_unique<sim::Rig>(*clock_, options);
       ownRig_->SimUsb().SetRecordLimit(0);  // the record is for tests; --trace shows traffic
       rig = ownRig_.get();

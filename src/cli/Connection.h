@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <string_view>
 
 #include "cli/CommandLine.h"
 #include "core/Clock.h"
@@ -64,6 +66,8 @@ class WatchedTransport final : public RegisterTransport {
       : inner_(inner), table_(table), driver_(driver) {}
   int32_t ReadWord(int16_t address) override;
   void WriteFramePair(int32_t frameA, int32_t frameB) override;
+  // Passed on whole, so a transport that pipelines a burst still does.
+  bool ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) override;
 
   void Reset() { reads_ = onesReads_ = 0, statusOnes_ = false; }
   // True when reads were made and each gave FFFF, or a read of STATUS did.
@@ -75,6 +79,7 @@ class WatchedTransport final : public RegisterTransport {
 
  private:
   std::string NameAt(int addressBits) const;
+  void Count(int16_t address, int32_t word);
 
   RegisterTransport& inner_;
   const RegisterTable& table_;
@@ -117,6 +122,9 @@ class Connection {
   void WarnIfNoSensor();
 
   Clock& SessionClock() { return *clock_; }
+  // "hs" or "fs": the rig this connection makes waits real hardware's time per bulk transfer
+  // and port access ("fs" also makes its adapter a full-speed one). Before Raw.
+  void SetSimTiming(std::string_view mode) { simTiming_ = mode; }
   char DecimalSeparator() const { return separator_; }
   const Environment& Env() const { return env_; }
 
@@ -140,6 +148,7 @@ class Connection {
   std::string openingNote_;
   std::unique_ptr<WatchedTransport> watchedParallel_;
   std::unique_ptr<WatchedTransport> watchedUsb_;
+  std::string simTiming_;
 };
 
 }  // namespace pemra::cli
