@@ -17,8 +17,9 @@ namespace fs = std::filesystem;
 class DataDirectoryTest : public ::testing::Test {
  protected:
   DataDirectoryTest() {
-    home = fs::temp_directory_path() / "pemra-data-dir-home";
-    fs::remove_all(home);
+    // A folder of its own: ctest runs the tests of this fixture in parallel processes.
+    std::string pattern = (fs::temp_directory_path() / "pemra-data-dir-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) home = pattern;
     fs::create_directories(home / ".config");
     setenv("HOME", home.c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");
