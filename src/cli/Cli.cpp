@@ -115,7 +115,12 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
       status != kExitDone) {
     return status;
   }
+  if (!parsed.options.simTiming.empty() && !parsed.options.simulate) {
+    err << "pemra-cli: --sim-timing needs --simulate\n";
+    return kExitUsage;
+  }
   Connection connection(selection, parsed.options.simulate, parsed.options.trace, env, err);
+  connection.SetSimTiming(parsed.options.simTiming);
   const Streams streams{in, out, err};
   if (parsed.command.kind == CommandKind::Script) {
     return RunScript(parsed.command.path, connection, streams);

@@ -96,6 +96,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   app.add_option("--model", result.options.model, "sensor model code (21410 to 21490)");
   app.add_flag("--trace", result.options.trace,
                "print every SPI frame and USB transfer on standard error");
+  app.add_option("--sim-timing", result.options.simTiming,
+                 "with --simulate: bulk transfers and port accesses take the time real hardware "
+                 "needs (hs: high-speed adapter, fs: full-speed adapter)")
+      ->check(CLI::IsMember({"hs", "fs"}));
   app.set_version_flag("--version", "pemra-cli " + VersionText(), "print the version and exit");
   AddCommands(app, result.command, true);
   Parse(app, args, result);

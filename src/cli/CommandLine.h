@@ -33,6 +33,7 @@ struct ConnectionOptions {
   std::string port;       // HEX or empty
   std::string model;      // CODE or empty
   bool trace = false;
+  std::string simTiming;  // "hs", "fs" or empty: the simulated rig's timing model
 };
 
 struct ParseResult {

@@ -65,6 +65,8 @@ Session& Connection::Raw() {
       // scales are the ones the register table converts with.
       sim::RigOptions options;
       if (IsKnownModel(selection_.DeviceType)) options.model = selection_.DeviceType;
+      options.timingModel = !simTiming_.empty();
+      if (simTiming_ == "fs") options.adapters[0].highSpeed = false;
       ownRig_ = std::make_unique<sim::Rig>(*clock_, options);
       ownRig_->SimUsb().SetRecordLimit(0);  // the record is for tests; --trace shows traffic
       rig = ownRig_.get();

@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <string_view>
 
 #include "cli/CommandLine.h"
 #include "core/Clock.h"
@@ -75,6 +77,9 @@ class Connection {
   bool Healthy();
 
   Clock& SessionClock() { return *clock_; }
+  // "hs" or "fs": the rig this connection makes waits real hardware's time per bulk transfer
+  // and port access ("fs" also makes its adapter a full-speed one). Before Raw.
+  void SetSimTiming(std::string_view mode) { simTiming_ = mode; }
   char DecimalSeparator() const { return separator_; }
   const Environment& Env() const { return env_; }
 
@@ -95,6 +100,7 @@ class Connection {
   std::unique_ptr<Session> session_;
   ChartRanges ranges_;
   std::optional<int> opened_;  // the result of opening, once tried
+  std::string simTiming_;
 };
 
 }  // namespace pemra::cli

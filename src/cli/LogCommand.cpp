@@ -11,7 +11,9 @@
 
 #include <fmt/format.h>
 
+#include "cli/BurstSummaryText.h"
 #include "core/DeviceModel.h"
+#include "datalog/BurstSampleReader.h"
 #include "datalog/DatalogRun.h"
 #include "datalog/TimeOfDay.h"
 
@@ -168,6 +170,9 @@ void AddLogCommand(CLI::App& app, Command& command) {
   log->add_flag("--no-nd", o.noNewData, "no new-data flag columns");
   log->add_flag("--raw", o.raw, "register values (LSB) instead of scaled values");
   log->add_flag("--no-header", o.noHeader, "sample rows only: no header and no title line");
+  log->add_flag("--burst", o.burst,
+                "one row per sensor sample: all channels in one exchange, paced by the new-data "
+                "flag; a summary on standard error");
   log->callback([&command] { command.kind = CommandKind::Log; });
 }
 
@@ -213,14 +218,31 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
   const bool progress = &streams.err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
 
   LogResult result;
+  // --burst: one row per sensor sample; a capture that stops ends the run like a lost
+  // interface (the file keeps the rows taken).
+  std::optional<BurstSampleReader> burst;
+  if (command.log.burst) burst.emplace(session->access);
   {
     StopSignals signals;
     CliFrontEnd frontEnd(*settings, streams.err, progress);
-    const DatalogContext context{session->access,     connection.SessionClock(),
-                                 day,                 session->messages,
-                                 dir,                 connection.DecimalSeparator(),
-                                 [session] { return InterfaceUsable(*session); }, nullptr, ""};
+    const DatalogContext context{
+        session->access,
+        connection.SessionClock(),
+        day,
+        session->messages,
+        dir,
+        connection.DecimalSeparator(),
+        [session, &burst] { return InterfaceUsable(*session) && !(burst && burst->Ended()); },
+        burst ? &*burst : nullptr,
+        ""};
     result = RunDatalog(context, frontEnd);
+  }
+  if (burst) {
+    const std::vector<int16_t>& paced = burst->Channels();
+    const std::string pacing =
+        paced.empty() ? "" : session->access.Table()[static_cast<size_t>(paced.front())].RegName;
+    streams.err << BurstSummaryText(burst->Summary(), result.rowsWritten, pacing,
+                                    connection.DecimalSeparator());
   }
   switch (result.end) {
     case LogEnd::Completed:

@@ -16,6 +16,7 @@ struct LogOptions {
   bool noNewData = false;
   bool raw = false;
   bool noHeader = false;
+  bool burst = false;  // one row per sensor sample, read in bursts paced by the new-data flag
 };
 
 }  // namespace pemra::cli

@@ -1,5 +1,8 @@
 #include "core/RegisterAccess.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "core/Timing.h"
 
 namespace pemra {
@@ -30,11 +33,38 @@ void RegisterAccess::ReadRegister(int16_t index) {
   const RegisterEntry& entry = table_[static_cast<size_t>(index)];
   if (!entry.RegReadable) return;
   auto address = static_cast<int16_t>(entry.RegAddress & 0x7F);
-  const int32_t word = ReadRawWord(address);
-  if (entry.RegHasNewData) NewDataFlag = word & 0x8000;
-  RawValue = ConvertRaw(entry, word);
-  ScaledValue = static_cast<float>(static_cast<double>(RawValue) * entry.RegScale +
-                                   static_cast<double>(entry.RegOffset));
+  const RegisterReading reading = ConvertWord(entry, ReadRawWord(address));
+  if (entry.RegHasNewData) NewDataFlag = reading.NewDataFlag;
+  RawValue = reading.RawValue;
+  ScaledValue = reading.ScaledValue;
+}
+
+bool RegisterAccess::ReadRegisters(std::span<const int16_t> indexes,
+                                   std::span<RegisterReading> readings) {
+  std::fill(readings.begin(), readings.end(), RegisterReading{});
+  RegisterTransport* transport = Transport();
+  if (transport == nullptr || readings.size() != indexes.size()) return false;
+  // Only readable entries go on the wire; `sent` maps each word back to its reading.
+  std::vector<int16_t> addresses;
+  std::vector<size_t> sent;
+  addresses.reserve(indexes.size());
+  sent.reserve(indexes.size());
+  for (size_t i = 0; i < indexes.size(); ++i) {
+    const int16_t index = indexes[i];
+    if (index < 0 || index >= kRegisterTableSize) continue;
+    const RegisterEntry& entry = table_[static_cast<size_t>(index)];
+    if (!entry.RegReadable) continue;
+    addresses.push_back(static_cast<int16_t>(entry.RegAddress & 0x7F));
+    sent.push_back(i);
+  }
+  if (addresses.empty()) return true;
+  std::vector<int32_t> words(addresses.size(), 0);
+  if (!transport->ReadWords(addresses, words)) return false;
+  for (size_t w = 0; w < words.size(); ++w) {
+    const size_t i = sent[w];
+    readings[i] = ConvertWord(table_[static_cast<size_t>(indexes[i])], words[w] & 0xFFFF);
+  }
+  return true;
 }
 
 void RegisterAccess::WriteRegister(int16_t index, int32_t value) {
@@ -66,6 +96,22 @@ void RegisterAccess::RefreshControlShadows() {
   AlmCtrlShadow = RawValue;
   ReadRegister(reg::MSC_CTRL);
   MscCtrlShadow = RawValue;
+}
+
+bool RegisterTransport::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {
+  for (size_t i = 0; i < addresses.size() && i < words.size(); ++i) {
+    words[i] = ReadWord(addresses[i]);
+  }
+  return true;
+}
+
+RegisterReading ConvertWord(const RegisterEntry& entry, int32_t word) {
+  RegisterReading reading;
+  if (entry.RegHasNewData) reading.NewDataFlag = word & 0x8000;
+  reading.RawValue = ConvertRaw(entry, word);
+  reading.ScaledValue = static_cast<float>(static_cast<double>(reading.RawValue) * entry.RegScale +
+                                           static_cast<double>(entry.RegOffset));
+  return reading;
 }
 
 int32_t ConvertRaw(const RegisterEntry& entry, int32_t word) {

@@ -3,6 +3,7 @@
 // the transport that InterfaceType selects at every call, and the word back to units.
 
 #include <cstdint>
+#include <span>
 
 #include "core/Clock.h"
 #include "core/RegisterTable.h"
@@ -30,6 +31,18 @@ class RegisterTransport {
   virtual int32_t ReadWord(int16_t address) = 0;
   // Sends two write frames in order.
   virtual void WriteFramePair(int32_t frameA, int32_t frameB) = 0;
+  // Words of several 7-bit addresses (words.size() == addresses.size()), 0..65535 each.
+  // False when the transport failed: every word is then 0. The sensor answers a read in the
+  // next frame, so a transport can pipeline the reads (n + 1 frames); this fallback reads
+  // them one at a time.
+  virtual bool ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words);
+};
+
+// What ReadRegister gives for one entry.
+struct RegisterReading {
+  int32_t RawValue = 0;
+  float ScaledValue = 0.0f;
+  int32_t NewDataFlag = 0;  // 32768 or 0; 0 for entries without a new-data bit
 };
 
 class RegisterAccess {
@@ -45,6 +58,12 @@ class RegisterAccess {
   // Reads and converts an entry; sets RawValue, ScaledValue and (output registers)
   // NewDataFlag. Unreadable entries and indexes outside 0..296 send nothing.
   void ReadRegister(int16_t index);
+  // Reads several entries in one pass of the transport (one adapter exchange of n + 1 words,
+  // or n + 1 port frames) and converts each as ReadRegister does. readings.size() must equal
+  // indexes.size(). Unreadable entries and indexes outside 0..296 are not sent and read as
+  // zeros. RawValue, ScaledValue and NewDataFlag are left alone. False, with every reading
+  // zero, when there is no transport or it failed (it has reported the failure).
+  bool ReadRegisters(std::span<const int16_t> indexes, std::span<RegisterReading> readings);
   // Writes bits 0-15 of the value: high byte to the odd address, low byte to the even one,
   // then waits 0.1 ms.
   void WriteRegister(int16_t index, int32_t value);
@@ -80,5 +99,8 @@ class RegisterAccess {
 
 // Converts a register word the way ReadRegister does (masks the entry's width, sign-converts).
 int32_t ConvertRaw(const RegisterEntry& entry, int32_t word);
+// The whole conversion of ReadRegister: raw value, scaled value and (output registers) the
+// new-data flag of a register word.
+RegisterReading ConvertWord(const RegisterEntry& entry, int32_t word);
 
 }  // namespace pemra

@@ -116,6 +116,10 @@ void frmDatalog::BuildControls() {
   format->addWidget(ckDisableND);
   format->addWidget(ckNOScale);
   format->addWidget(ckNOHeader);
+  // Off: one ReadRegister per channel, as long as a sample takes. On: every sensor sample
+  // once, all channels in one exchange, paced by the new-data flag.
+  ckBurst = Check("ckBurst", "One row per sensor sample (burst read)", FrameDataFormat);
+  format->addWidget(ckBurst);
 
   FrameFileInfo = new QGroupBox(QStringLiteral("FILE INFORMATION"), this);
   FrameFileInfo->setObjectName(QStringLiteral("FrameFileInfo"));
@@ -278,7 +282,7 @@ void frmDatalog::cmdStartDatalog_Click() {
 void frmDatalog::SetSettingsEnabled(bool enabled) {
   for (int k = 1; k <= kLogChannels; ++k) CheckReg[static_cast<size_t>(k)]->setEnabled(enabled);
   for (QWidget* w : std::initializer_list<QWidget*>{
-           ckNOHeader, ckNOScale, ckDisableND, txtSamplesPerFile, txtSampleDelay,
+           ckNOHeader, ckNOScale, ckDisableND, ckBurst, txtSamplesPerFile, txtSampleDelay,
            txtFilesPerSession, txtDirectory, txtFileName}) {
     w->setEnabled(enabled);
   }
@@ -293,17 +297,21 @@ void frmDatalog::RunDatalog() {
   runTimer_.start();
   statusShownAt_ = -1;
   Session& session = app_.session;
-  const DatalogContext context{session.access,
-                               session.clock,
-                               *timeOfDay_,
-                               session.messages,
-                               app_.options.dataDir,
-                               app_.DecimalSeparator(),
-                               [&session] { return InterfaceUsable(session); },
-                               nullptr,
-                               QCoreApplication::applicationName().toStdString()};
+  std::optional<BurstSampleReader> burst;
+  if (ckBurst->isChecked()) burst.emplace(session.access);
+  const DatalogContext context{
+      session.access,
+      session.clock,
+      *timeOfDay_,
+      session.messages,
+      app_.options.dataDir,
+      app_.DecimalSeparator(),
+      [&session, &burst] { return InterfaceUsable(session) && !(burst && burst->Ended()); },
+      burst ? &*burst : nullptr,
+      QCoreApplication::applicationName().toStdString()};
   lastResult_ = pemra::RunDatalog(context, *this);
   ShowRunStatus(lastResult_.rowsWritten, true);
+  if (burst) ShowBurstSummary(*burst);
   app_.cancelRun = nullptr;
   LBLDatalogInProgress->hide();
   cmdStartDatalog->setText(kStart);
@@ -313,6 +321,21 @@ void frmDatalog::RunDatalog() {
   if (closeRequested_ || app_.closeAfterRun) QDialog::reject();
   if (app_.closeAfterRun && mainWindow_ != nullptr) {
     QMetaObject::invokeMethod(mainWindow_, &QWidget::close, Qt::QueuedConnection);
+  }
+}
+
+void frmDatalog::ShowBurstSummary(const BurstSampleReader& burst) {
+  const BurstSummary summary = burst.Summary();
+  lblRunStatus->setText(lblRunStatus->text() +
+                        QStringLiteral("    Samples missed (estimated): %1    Duplicates discarded: %2")
+                            .arg(summary.missed)
+                            .arg(summary.duplicates));
+  if (summary.end == BurstEnd::NoNewData && !burst.Channels().empty()) {
+    const std::string& pacing =
+        app_.session.access.Table()[static_cast<size_t>(burst.Channels().front())].RegName;
+    app_.session.messages.Show(Message{"No new data from " + pacing + ": the burst read stopped.",
+                                       QCoreApplication::applicationName().toStdString(),
+                                       MessageIcon::Warning});
   }
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/Application.h"
+#include "datalog/BurstSampleReader.h"
 #include "datalog/DatalogRun.h"
 #include "datalog/TimeOfDay.h"
 
@@ -54,6 +55,7 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   QCheckBox* ckDisableND = nullptr;
   QCheckBox* ckNOScale = nullptr;
   QCheckBox* ckNOHeader = nullptr;
+  QCheckBox* ckBurst = nullptr;  // one row per sensor sample (an addition)
   QGroupBox* FrameFileInfo = nullptr;
   QLineEdit* txtFileNum = nullptr;
   QLineEdit* txtFileName = nullptr;
@@ -81,6 +83,8 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   void BuildControls();
   void SetSettingsEnabled(bool enabled);
   void ShowRunStatus(int64_t rows, bool final);
+  // Misses and duplicates after a burst run; why it stopped if the sensor brought no data.
+  void ShowBurstSummary(const BurstSampleReader& burst);
   // Replaces a box's text by `fix` when given (the change handler then runs again).
   static void Replace(QLineEdit* box, const std::optional<QString>& fix);
 

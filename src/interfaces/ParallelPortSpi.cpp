@@ -1,5 +1,7 @@
 #include "interfaces/ParallelPortSpi.h"
 
+#include <algorithm>
+
 #include "core/Timing.h"
 #include "interfaces/TraceText.h"
 
@@ -93,6 +95,19 @@ void ParallelPortSpi::WriteFramePair(int32_t frameA, int32_t frameB) {
   ParallelWriteFrame(frameB);
 }
 
+bool ParallelPortSpi::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {
+  std::fill(words.begin(), words.end(), 0);
+  if (selection_.InterfaceType != 1 || words.size() != addresses.size()) return false;
+  for (size_t i = 0; i <= addresses.size(); ++i) {
+    const auto frame =
+        i < addresses.size() ? static_cast<uint16_t>((addresses[i] & 0x7F) << 8) : uint16_t{0};
+    const int32_t answer = ExchangeFrame(frame);
+    if (trace_ != nullptr) TraceSpiFrame(*trace_, frame, answer);
+    if (i > 0) words[i - 1] = answer;
+  }
+  return true;
+}
+
 uint16_t ParallelPortSpi::Base() const { return static_cast<uint16_t>(selection_.PortAddress); }
 
 void ParallelPortSpi::SendFrame(int32_t frame) {
@@ -108,6 +123,23 @@ void ParallelPortSpi::SendFrame(int32_t frame) {
   }
   io_.Out(p, kIdle);
   Delay(clock_, kFrameStallMs);
+}
+
+int32_t ParallelPortSpi::ExchangeFrame(uint16_t frame) {
+  const uint16_t p = Base();
+  const auto status = static_cast<uint16_t>(p + 1);
+  int32_t word = 0;
+  io_.Out(p, kDeselectedDinLow);
+  io_.Out(p, kClockHighDinLow);
+  for (int n = 15; n >= 0; --n) {
+    const bool one = ((frame >> n) & 1) != 0;
+    io_.Out(p, one ? kClockLowDinHigh : kClockLowDinLow);  // the sensor puts out its next bit
+    if ((io_.In(status) & kDoutMask) == 0) word += int32_t{1} << n;
+    io_.Out(p, one ? kClockHighDinHigh : kClockHighDinLow);  // rising edge: sensor takes DIN
+  }
+  io_.Out(p, kIdle);
+  Delay(clock_, kFrameStallMs);
+  return word;
 }
 
 }  // namespace pemra

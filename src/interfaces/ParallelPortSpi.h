@@ -37,11 +37,18 @@ class ParallelPortSpi final : public RegisterTransport {
   // RegisterTransport
   int32_t ReadWord(int16_t address) override;
   void WriteFramePair(int32_t frameA, int32_t frameB) override;
+  // n + 1 frames, each with the usual stall: the read frames of the n addresses, then a frame
+  // of zeros (a read of address 0, which changes nothing); frame i + 1 clocks in the word of
+  // address i. 0s and no port access unless InterfaceType is 1.
+  bool ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) override;
 
  private:
   uint16_t Base() const;
   // The 67 data-register writes of one frame and the stall after it.
   void SendFrame(int32_t frame);
+  // Sends a frame and returns the word clocked in during it: per bit, clock low with the bit
+  // on DIN, read DOUT, clock high. Then the stall.
+  int32_t ExchangeFrame(uint16_t frame);
 
   const Selection& selection_;
   PortIo& io_;

@@ -1,5 +1,7 @@
 #include "interfaces/UsbSpi.h"
 
+#include <algorithm>
+
 #include "interfaces/TraceText.h"
 
 namespace pemra {
@@ -129,6 +131,28 @@ int32_t UsbSpi::ReadWord(int16_t address) {
   UsbSpiExchange(2);
   if (!adapters_.UsbSelected) return 0;  // this exchange failed
   return InWords[2];
+}
+
+bool UsbSpi::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {
+  std::fill(words.begin(), words.end(), 0);
+  if (words.size() != addresses.size()) return false;
+  constexpr size_t kPerExchange = kMaxWords - 1;  // one word is the trailing frame
+  for (size_t first = 0; first < addresses.size(); first += kPerExchange) {
+    const size_t n = std::min(kPerExchange, addresses.size() - first);
+    for (size_t i = 0; i < n; ++i) {
+      OutWords[i + 1] = static_cast<uint16_t>((addresses[first + i] & 0x7F) << 8);
+    }
+    OutWords[n + 1] = 0x0000;
+    CselChannel = 1;
+    if (!adapters_.UsbSelected) break;
+    UsbSpiExchange(static_cast<uint8_t>(n + 1));
+    if (!adapters_.UsbSelected) break;  // this exchange failed
+    for (size_t i = 0; i < n; ++i) words[first + i] = InWords[i + 2];
+  }
+  if (adapters_.UsbSelected) return true;
+  // Words of an exchange before the failure must not pass for a complete set.
+  std::fill(words.begin(), words.end(), 0);
+  return false;
 }
 
 void UsbSpi::WriteFramePair(int32_t frameA, int32_t frameB) {

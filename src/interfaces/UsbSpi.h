@@ -33,6 +33,11 @@ class UsbSpi final : public RegisterTransport {
   // deselected by a failure, including one during this read) sends nothing and reads 0.
   int32_t ReadWord(int16_t address) override;
   void WriteFramePair(int32_t frameA, int32_t frameB) override;
+  // Pipelined reads: one exchange of n + 1 words (the n read frames, then a read of address
+  // 0, which changes nothing) whose reply words 2..n+1 are the registers' words; more than
+  // fifteen addresses take several exchanges. A failed exchange has reported itself and
+  // deselected the adapter: every word is then 0 and nothing more is sent.
+  bool ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) override;
 
  private:
   UsbAdapters& adapters_;

@@ -4,16 +4,6 @@
 
 namespace pemra::sim {
 
-namespace {
-constexpr Nanoseconds kFastBase{610350};     // 0.61035 ms
-constexpr Nanoseconds kSlowBase{18921000};  // 18.921 ms
-}  // namespace
-
-Nanoseconds SamplePeriod(uint16_t smplPrd) {
-  const Nanoseconds base = (smplPrd & 0x80) ? kSlowBase : kFastBase;
-  return base * ((smplPrd & 0x7F) + 1);
-}
-
 void SampleClock::Start(Nanoseconds now, Nanoseconds period) {
   epochStart_ = now;
   epochFirst_ = 0;

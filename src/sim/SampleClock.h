@@ -6,12 +6,9 @@
 #include <cstdint>
 
 #include "core/Clock.h"
+#include "core/SamplePeriod.h"  // SamplePeriod of a SMPL_PRD word
 
 namespace pemra::sim {
-
-// Sample period of a SMPL_PRD word: Tb x (Ns + 1), Ns = bits 0-6, Tb = 0.61035 ms (bit 7
-// clear) or 18.921 ms (bit 7 set). Exact in nanoseconds.
-Nanoseconds SamplePeriod(uint16_t smplPrd);
 
 class SampleClock {
  public:

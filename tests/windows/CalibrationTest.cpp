@@ -80,6 +80,54 @@ TEST(Calibration, SingleGyroModelHidesTheYAndZGyroRows) {
       EXPECT_EQ(w.cmdCal[size_t(row)]->isHidden(), hidden) << model << " row " << row;
       EXPECT_EQ(w.lbl[size_t(row)]->isHidden(), hidden) << model << " row " << row;
     }
+    // The rows' captions go with them: one visible "deg / sec" and one gyro "Y-Axis Offset"
+    // fewer than the accelerometers' on the single-gyro model.
+    const struct {
+      const char* caption;
+      int visible;  // on 21410; three more or one more on the other models
+      int others;
+    } captions[] = {{"deg / sec", 1, 3}, {"g", 3, 3}, {"X-Axis Offset", 2, 2},
+                    {"Y-Axis Offset", 1, 2}, {"Z-Axis Offset", 1, 2}};
+    for (const auto& c : captions) {
+      int visible = 0;
+      for (const QLabel* label : w.findChildren<QLabel*>()) {
+        visible += label->text() == QLatin1String(c.caption) && !label->isHidden();
+      }
+      EXPECT_EQ(visible, model == 21410 ? c.visible : c.others) << model << " " << c.caption;
+    }
+  }
+}
+
+TEST(Calibration, EachCommandWritesItsCodeAndWaitsItsOwnTime) {
+  const struct {
+    const char* button;
+    int32_t word;  // written to COMMAND, or the row's code to its register
+    int16_t index;
+    int waitedMs;
+  } cases[] = {{"cmdAutoNull", 1, reg::COMMAND, 250},
+               {"cmdFactoryCal", 2, reg::COMMAND, 250},
+               {"cmdFlash", 8, reg::COMMAND, 200},
+               {"cmdCal_AY", -4, reg::YACCL_OFF, 100}};  // -0.01 g
+  for (const auto& c : cases) {
+    testing::GuiFake env;
+    env.Load(1);
+    fmCalibration w(env.app, env.form.get());
+    w.show();
+    env.clock.ClearWaits();
+    env.fake.frames.clear();
+    w.txt[4]->setText(QStringLiteral("-0.01"));
+    w.findChild<QPushButton*>(QString::fromLatin1(c.button))->click();
+    const int address = env.session.table[c.index].RegAddress;
+    // The high byte to the odd address, then the low byte to the even one.
+    ASSERT_GE(env.fake.frames.size(), 2u) << c.button;
+    EXPECT_EQ(env.fake.frames[0], 0x8000 + (address + 1) * 256 + ((c.word >> 8) & 0xFF))
+        << c.button;
+    EXPECT_EQ(env.fake.frames[1], 0x8000 + address * 256 + (c.word & 0xFF)) << c.button;
+    Nanoseconds waited{0};
+    for (Nanoseconds wait : env.clock.Waits()) {
+      if (wait >= milliseconds(1)) waited += wait;
+    }
+    EXPECT_EQ(waited, milliseconds(c.waitedMs)) << c.button;
   }
 }
 
@@ -87,7 +135,6 @@ TEST(Calibration, AutoNullAndFactoryRestoreAreReadBackAfterTheirWait) {
   Rig env;
   fmCalibration& w = env.Open();
   w.cmdAutoNull->click();
-  EXPECT_EQ(env.WindowWaited(), milliseconds(250));
   EXPECT_NE(SensorCode(env, 0), 0);  // the rig's gyros have a bias to null
   for (int row = 0; row < fmCalibration::kRows; ++row) {
     EXPECT_EQ(w.lbl[size_t(row)]->text().toStdString(), NumberToHex(SensorCode(env, row)));
@@ -102,7 +149,7 @@ TEST(Calibration, AutoNullAndFactoryRestoreAreReadBackAfterTheirWait) {
 TEST(Calibration, PrecisionAutoNullCountsDown33SecondsWithTheControlsDisabled) {
   Rig env;
   fmCalibration& w = env.Open();
-  w.LbLInProgress->setText(QStringLiteral("  In Progress"));
+  EXPECT_EQ(w.LbLInProgress->text(), QStringLiteral("  In Progress"));
   std::vector<QString> captions;
   bool enabledDuringCountdown = false;
   QTimer watch;
@@ -136,6 +183,15 @@ TEST(Calibration, PrecisionAutoNullCountsDown33SecondsWithTheControlsDisabled) {
     EXPECT_EQ(w.txt[size_t(row)]->text().toStdString(),
               GeneralText(code * kOffsetRows[size_t(row)].factor));
   }
+
+  // A second run starts from where the first one's caption ended.
+  captions.clear();
+  watch.start(0);
+  w.cmdPreciAutoNull->click();
+  watch.stop();
+  ASSERT_EQ(captions.size(), 34u);
+  EXPECT_EQ(captions.front(), QStringLiteral("  In Progress  0"));
+  EXPECT_EQ(captions[1], QStringLiteral("  In Progress  32"));
 }
 
 TEST(Calibration, MenuOpensTheWindowModally) {

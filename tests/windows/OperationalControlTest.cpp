@@ -132,6 +132,19 @@ TEST(OperationalControl, LoadingShowsTheSensorAndWritesNothing) {
   EXPECT_EQ(w.pos(), env.form->frameGeometry().topLeft());
 }
 
+TEST(OperationalControl, UnknownRangeCodeLeavesTheHighestRangeForTheNextUpdate) {
+  for (uint16_t loaded : {0x0002, 0x0304, 0x0501, 0x0701}) {
+    SCOPED_TRACE(NumberToHex(loaded));
+    Rig env;
+    env.SetSensorWord(reg::SENS_AVG, loaded);
+    frmOperationalControl& w = env.Open();
+    EXPECT_TRUE(w.opt_Rate_320->isChecked());
+    EXPECT_EQ(w.txtTaps->text().toInt(), 1 << (loaded & 7));
+    w.cmdWriteSensAvg->click();
+    EXPECT_EQ(env.SensorWord(reg::SENS_AVG), 0x0400 | (loaded & 7));
+  }
+}
+
 TEST(OperationalControl, RangeCaptionsFollowTheModel) {
   const struct {
     int16_t model;
@@ -168,12 +181,25 @@ TEST(OperationalControl, OptionClicksWriteTheLineWordsAndShadows) {
   EXPECT_EQ(env.session.access.MscCtrlShadow, 0x0007);
 }
 
+TEST(OperationalControl, EachWriteWaitsItsOwnTime) {
+  const struct {
+    const char* button;  // object name of what is clicked
+    int waitedMs;
+  } cases[] = {{"cmdWriteSmpl_prd", 10}, {"cmdWriteSensAvg", 0},    {"cmdWriteAuxDac", 400},
+               {"optIO_one_output", 100}, {"optDREnable_Off", 100}, {"cmdFlash", 200}};
+  for (const auto& c : cases) {
+    Rig env;
+    frmOperationalControl& w = env.Open();
+    w.findChild<QAbstractButton*>(QString::fromLatin1(c.button))->click();
+    EXPECT_EQ(env.WindowWaited(), std::chrono::milliseconds(c.waitedMs)) << c.button;
+  }
+}
+
 TEST(OperationalControl, FlashUpdateIsSavedByTheSensor) {
   Rig env;
   frmOperationalControl& w = env.Open();
   w.cmdFlash->click();
   EXPECT_EQ(env.SensorWord(reg::ENDURANCE), 1);
-  EXPECT_EQ(env.WindowWaited(), std::chrono::milliseconds(200));
 }
 
 TEST(OperationalControl, LostAdapterWritesNothingAndKeepsTheShownValues) {

@@ -1,0 +1,67 @@
+#include "datalog/BurstSampleReader.h"
+
+#include <algorithm>
+
+#include "core/RegisterTable.h"
+
+namespace pemra {
+
+namespace {
+constexpr int16_t kPitchRollModel = 21410;  // X gyro only; pitch and roll for two temperatures
+}  // namespace
+
+BurstSampleReader::BurstSampleReader(RegisterAccess& access, BurstOptions options)
+    : access_(access), options_(options) {}
+
+void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& readings) {
+  if (!capture_ || channels != channels_) {
+    earlier_ = Summary();
+    std::vector<int16_t> entries;
+    for (int16_t k = 1; k <= kLogChannels; ++k) {
+      if (channels[static_cast<size_t>(k)]) entries.push_back(k);
+    }
+    // The first entry of a burst paces it. Model 21410 has no Y and Z gyros, whose registers
+    // never flag new data: another checked channel goes first (readings go back by entry).
+    if (access_.CurrentSelection().DeviceType == kPitchRollModel) {
+      const auto pacing = std::find_if(entries.begin(), entries.end(), [](int16_t k) {
+        return k != reg::YGYRO_OUT && k != reg::ZGYRO_OUT;
+      });
+      std::rotate(entries.begin(), pacing, entries.end());
+    }
+    channels_ = channels;
+    capture_.emplace(access_, std::move(entries), options_);
+    capture_->Start();
+  }
+  BurstRow row;
+  const bool taken = capture_->Next(row);
+  const std::vector<int16_t>& entries = capture_->Channels();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    ChannelReading& reading = readings[static_cast<size_t>(entries[i])];
+    reading = ChannelReading{};
+    if (!taken) continue;
+    reading.raw = row.readings[i].RawValue;
+    reading.scaled = row.readings[i].ScaledValue;
+    reading.newData = row.readings[i].NewDataFlag > 0;
+  }
+}
+
+bool BurstSampleReader::Ended() const {
+  return capture_ && capture_->Summary().end != BurstEnd::Running;
+}
+
+const std::vector<int16_t>& BurstSampleReader::Channels() const {
+  static const std::vector<int16_t> kNone;
+  return capture_ ? capture_->Channels() : kNone;
+}
+
+BurstSummary BurstSampleReader::Summary() const {
+  if (!capture_) return earlier_;
+  BurstSummary total = capture_->Summary();
+  total.rows += earlier_.rows;
+  total.missed += earlier_.missed;
+  total.duplicates += earlier_.duplicates;
+  if (earlier_.rows > 0) total.first = earlier_.first;
+  return total;
+}
+
+}  // namespace pemra

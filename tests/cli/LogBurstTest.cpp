@@ -1,0 +1,93 @@
+// pemra-cli --sim-timing hs log --burst on the test clock: one row per sensor sample at the
+// fastest rate with its summary, and a transfer failure that leaves the file complete to the
+// last good sample.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "cli/Cli.h"
+#include "datalog/DatalogTestSupport.h"
+#include "sim/Rig.h"
+
+namespace pemra::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Log {
+  int status = 0;
+  std::string err;
+  std::vector<std::vector<std::string>> rows;  // fields of each row of DATALOG_1.csv
+};
+
+// `setup` lines, then a raw log of 300 samples in bursts. `rig` null: the program's own rig.
+Log RunLog(const std::string& timing, const std::string& setup, TestClock& clock, sim::Rig* rig) {
+  const fs::path dir = fs::temp_directory_path() / "pemra-cli-log-burst";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  Environment env;
+  env.clock = &clock;
+  env.rig = rig;
+  env.configPath = dir / "CommPort.cfg";
+  env.decimalSeparator = '.';
+  std::istringstream in(setup + "log --burst --samples 300 --raw --no-header --dir " +
+                        dir.string() + "\n");
+  std::ostringstream out, err;
+  Log log;
+  log.status = Run({"--simulate", "--sim-timing", timing, "script", "-"}, in, out, err, env);
+  log.err = err.str();
+  std::istringstream file(testing::ReadWholeFile(dir / "DATALOG_1.csv"));
+  for (std::string line; std::getline(file, line);) {
+    std::vector<std::string> fields;
+    std::istringstream split(line.substr(0, line.size() - 1));  // without the CR
+    for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
+    EXPECT_EQ(fields.size(), 23u);
+    for (size_t nd = 1; nd < fields.size(); nd += 2) EXPECT_EQ(fields[nd], "1") << line;
+    log.rows.push_back(fields);
+  }
+  fs::remove_all(dir);
+  return log;
+}
+
+double Number(const std::string& text, const std::string& after) {
+  const size_t at = text.find(after);
+  return at == std::string::npos ? -1 : std::stod(text.substr(at + after.size()));
+}
+
+TEST(LogBurstTest, EverySampleAtTheFastestRateOnAHighSpeedAdapter) {
+  TestClock clock;
+  const Log log = RunLog("hs", "write SMPL_PRD 0\n", clock, nullptr);
+  ASSERT_EQ(log.status, 0) << log.err;
+  EXPECT_EQ(log.rows.size(), 300u);
+  EXPECT_TRUE(log.err.starts_with("rows written: 300\nsamples missed (estimated): 0\n"
+                                  "duplicates discarded: "))
+      << log.err;
+  EXPECT_EQ(Number(log.err, "(sensor: "), 1638.4);
+  EXPECT_NEAR(Number(log.err, "achieved rate: "), 1638.4, 8);
+}
+
+TEST(LogBurstTest, TransferFailureLeavesTheFileCompleteToTheLastGoodSample) {
+  TestClock clock;
+  sim::RigOptions options = testing::PatternRig();
+  options.timingModel = true;
+  sim::Rig rig{clock, options};
+  // Opening takes eight transfers, the capture's SMPL_PRD read two; then bursts of two.
+  rig.SimUsb().FailNthTransfer(8 + 2 + 2 * 30 + 1);
+  const Log log = RunLog("hs", "", clock, &rig);
+  EXPECT_EQ(log.status, 1);
+  EXPECT_TRUE(log.err.starts_with("Error Writing SPI\n")) << log.err;
+  EXPECT_EQ(Number(log.err, "rows written: "), static_cast<double>(log.rows.size()));
+  ASSERT_GT(log.rows.size(), 5u);
+  EXPECT_LE(log.rows.size(), 30u);
+  for (size_t i = 0; i < log.rows.size(); ++i) {
+    EXPECT_EQ(log.rows[i][0], std::to_string(i + 1));
+    if (i == 0) continue;
+    // Supply: the sample number modulo 4096 in the test pattern.
+    EXPECT_EQ(std::stoi(log.rows[i][2]), (std::stoi(log.rows[i - 1][2]) + 1) % 4096) << i;
+  }
+}
+
+}  // namespace
+}  // namespace pemra::cli
