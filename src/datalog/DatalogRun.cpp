@@ -11,9 +11,12 @@ namespace pemra {
 namespace {
 
 void ShowWriteError(const DatalogContext& context, const SpooledFile& file) {
-  context.messages.Show(Message{"Cannot write the data-log file " + file.Error() +
-                            "\r\n\r\nThe rows taken so far are kept in " + file.Spool().string(),
-                        context.messageTitle, MessageIcon::Warning});
+  std::string text = "Cannot write the data-log file " + file.Error();
+  // A spool that could not be created holds nothing to recover.
+  if (!file.SpoolFailed()) {
+    text += "\r\n\r\nThe rows taken so far are kept in " + file.Spool().string();
+  }
+  context.messages.Show(Message{std::move(text), context.messageTitle, MessageIcon::Warning});
 }
 
 void ShowInterfaceLost(const DatalogContext& context, const std::filesystem::path& path,

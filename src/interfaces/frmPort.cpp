@@ -10,6 +10,7 @@
 #include "core/Selection.h"
 #include "core/Timing.h"
 #include "interfaces/ParallelPortSpi.h"
+#include "windows/OpsWindowSupport.h"
 
 namespace pemra {
 
@@ -47,7 +48,8 @@ frmPort::frmPort(Selection& selection, ParallelPortSpi& parallel, QWidget* paren
 
   connect(cmdOK, &QPushButton::clicked, this, &frmPort::cmdOK_Click);
   connect(cmdCancel, &QPushButton::clicked, this, &frmPort::cmdCancel_Click);
-  if (parent) move(parent->window()->frameGeometry().topLeft());
+  // At the main window's top-left corner, frame on frame.
+  MoveToParentCorner(this);
 }
 
 void frmPort::showEvent(QShowEvent* event) {

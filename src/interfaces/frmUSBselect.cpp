@@ -17,6 +17,7 @@
 #include "core/NumberText.h"
 #include "interfaces/UsbAdapters.h"
 #include "interfaces/UsbSpi.h"
+#include "windows/OpsWindowSupport.h"
 
 namespace pemra {
 
@@ -104,7 +105,8 @@ frmUSBselect::frmUSBselect(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoo
   connect(cmdFindEzUsb, &QPushButton::clicked, this, &frmUSBselect::cmdFindEzUsb_Click);
   connect(cmdDebugUsb, &QPushButton::clicked, this, &frmUSBselect::cmdDebugUsb_Click);
   connect(cmdExit, &QPushButton::clicked, this, &frmUSBselect::cmdExit_Click);
-  if (parent) move(parent->window()->frameGeometry().topLeft());
+  // At the main window's top-left corner, frame on frame.
+  MoveToParentCorner(this);
 }
 
 void frmUSBselect::showEvent(QShowEvent* event) {

@@ -185,6 +185,27 @@ TEST(InterfaceMenus, ParallelDialogCancelAndEmptyEntryChangeNothing) {
   EXPECT_FALSE(form.mnuPort->isChecked());
 }
 
+TEST(InterfaceMenus, DialogsOpenAtTheMainWindowsTopLeftCorner) {
+  for (const bool usb : {false, true}) {
+    GuiRig env;
+    frmForm1& form = env.Load(2);
+    form.move(140, 90);
+    QPoint opened;
+    const auto record = [&](QDialog& d) {
+      opened = d.frameGeometry().topLeft();
+      d.reject();
+    };
+    if (usb) {
+      OnModal<frmUSBselect>(record);
+      form.mnuUsb->trigger();
+    } else {
+      OnModal<frmPort>(record);
+      form.mnuPort->trigger();
+    }
+    EXPECT_EQ(opened, form.frameGeometry().topLeft()) << (usb ? "usb" : "port");
+  }
+}
+
 TEST(InterfaceMenus, UsbDialogListsTheAdaptersAndSelects) {
   sim::RigOptions options;
   options.adapters[2] = sim::AdapterOptions{true, kProductMcp, false};

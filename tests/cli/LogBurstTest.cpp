@@ -10,6 +10,7 @@
 #include "cli/Cli.h"
 #include "datalog/DatalogTestSupport.h"
 #include "sim/Rig.h"
+#include "support/ScratchDir.h"
 
 namespace pemra::cli {
 namespace {
@@ -24,9 +25,8 @@ struct Log {
 
 // `setup` lines, then a raw log of 300 samples in bursts. `rig` null: the program's own rig.
 Log RunLog(const std::string& timing, const std::string& setup, TestClock& clock, sim::Rig* rig) {
-  const fs::path dir = fs::temp_directory_path() / "pemra-cli-log-burst";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const testing::ScratchDir scratch;
+  const fs::path& dir = scratch.path();
   Environment env;
   env.clock = &clock;
   env.rig = rig;

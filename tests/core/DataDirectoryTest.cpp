@@ -2,7 +2,6 @@
 // documents folder under pemra/ (created), found through the XDG user-dirs file.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,10 +17,9 @@ namespace fs = std::filesystem;
 class DataDirectoryTest : public ::testing::Test {
  protected:
   DataDirectoryTest() {
-    // One folder per test process: tests of other runs (ctest -j, other checkouts) run at
-    // the same time.
-    home = fs::temp_directory_path() / ("pemra-data-dir-home-" + std::to_string(::getpid()));
-    fs::remove_all(home);
+    // A folder of its own: ctest runs the tests of this fixture in parallel processes.
+    std::string pattern = (fs::temp_directory_path() / "pemra-data-dir-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) home = pattern;
     fs::create_directories(home / ".config");
     setenv("HOME", home.c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");

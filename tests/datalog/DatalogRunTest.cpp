@@ -186,6 +186,19 @@ TEST(DatalogRun, WriteFailureReportsTheFileKeepsItsRowsAndEarlierFiles) {
   EXPECT_FALSE(fs::exists(r.dir / "DATALOG_3.csv"));
 }
 
+TEST(DatalogRun, SpoolThatCannotBeCreatedIsAWriteErrorPromisingNoRows) {
+  LogRig r;
+  r.frontEnd.settings.channels[1] = true;
+  fs::create_directory(r.dir / "DATALOG_1.csv.spool");
+  const LogResult result = r.Run();
+  EXPECT_EQ(result.end, LogEnd::WriteError);
+  ASSERT_EQ(r.messages.messages.size(), 1u);
+  EXPECT_EQ(r.messages.messages[0].text, "Cannot write the data-log file " +
+                                             (r.dir / "DATALOG_1.csv.spool").string() +
+                                             ": Is a directory");
+  EXPECT_TRUE(r.frontEnd.started.empty());
+}
+
 TEST(DatalogRun, FileSizeLimitWhileSamplingEndsTheRunAndNamesTheSpool) {
   LogRig r;
   r.frontEnd.settings.channels.fill(true);

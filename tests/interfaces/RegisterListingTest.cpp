@@ -10,6 +10,7 @@
 #include "core/RecordingTransport.h"
 #include "core/RegisterAccess.h"
 #include "interfaces/RegisterListing.h"
+#include "support/ScratchDir.h"
 
 namespace pemra {
 namespace {
@@ -67,7 +68,8 @@ TEST_F(RegisterListingTest, UnreadableEntriesAreNotReadAndShowNoValue) {
 }
 
 TEST_F(RegisterListingTest, SavedFileEndsWithOneMoreLineEnd) {
-  const auto path = std::filesystem::temp_directory_path() / "pemra-listing-test.txt";
+  const testing::ScratchDir scratch;
+  const auto path = scratch.path() / "Registers_LOG.txt";
   const std::string listing = RegisterListing(access);
   std::string error;
   ASSERT_TRUE(SaveRegisterListing(path, "old contents that are longer than the listing" + listing,
@@ -78,9 +80,8 @@ TEST_F(RegisterListingTest, SavedFileEndsWithOneMoreLineEnd) {
   contents << file.rdbuf();
   EXPECT_EQ(contents.str(), listing + "\r\n");
   EXPECT_TRUE(contents.str().ends_with("\r\n\r\n"));
-  std::filesystem::remove(path);
 
-  const auto bad = std::filesystem::temp_directory_path() / "no-such-dir" / "Registers_LOG.txt";
+  const auto bad = scratch.path() / "no-such-dir" / "Registers_LOG.txt";
   EXPECT_FALSE(SaveRegisterListing(bad, listing, &error));
   EXPECT_NE(error.find(bad.string()), std::string::npos);
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
