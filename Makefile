@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 export CCACHE_BASEDIR ?= $(CURDIR)
 
-.PHONY: all setup configure build run test bench sanitize clean package
+.PHONY: all setup configure build run test bench sanitize fuzz clean package
 
 all: build
 
@@ -39,9 +39,23 @@ package: build
 
 # The same suite under address and undefined-behaviour sanitizers.
 sanitize: setup
-	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPEMRA_WERROR=ON -DPEMRA_SANITIZE=ON -DPEMRA_BUILD_BENCH=OFF >/dev/null
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPEMRA_WERROR=ON -DPEMRA_SANITIZE=ON -DPEMRA_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# The fuzz harnesses of fuzz/ under libFuzzer (needs clang), each for FUZZ_SECONDS from the
+# seed corpus; what they find new is kept in build-fuzz/corpus-NAME. The seed corpus itself
+# is replayed by `make test` and `make sanitize` with any compiler.
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DPEMRA_FUZZ=ON -DPEMRA_BUILD_GUI=OFF -DPEMRA_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_config fuzz_numbers fuzz_script
+	@for n in config numbers script; do mkdir -p build-fuzz/corpus-$$n; \
+	  echo "fuzz_$$n:"; \
+	  build-fuzz/fuzz/fuzz_$$n -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    build-fuzz/corpus-$$n fuzz/corpus/$$n > build-fuzz/fuzz_$$n.log 2>&1; status=$$?; \
+	  grep -E "number_of_executed_units|^Done|ERROR|property" build-fuzz/fuzz_$$n.log; \
+	  [ $$status -eq 0 ] || { echo "fuzz_$$n failed: see build-fuzz/fuzz_$$n.log"; exit 1; }; done
+
 clean:
-	@rm -rf $(BUILD) build-asan
+	@rm -rf $(BUILD) build-asan build-fuzz

@@ -45,6 +45,9 @@ class Application {
   AppOptions options;
   WindowOpeners windows;
 
+  // What reading CommPort.cfg at start found; the save at exit goes by it.
+  ConfigFileStatus configStatus;
+
   ChartRanges Ranges;
   // While a window runs a long operation that must end cleanly (a logging run): asks it to
   // end. Closing the main window then waits for it, and the window closes the main window

@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+
+#include "app/SignalClose.h"
+
 namespace pemra {
 
 namespace {
@@ -26,6 +30,20 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 }  // namespace
 
 void MessageBoxSink::Show(const Message& message) {
+  // Once a signal has asked the program to end, nothing waits for a click: the message
+  // goes to standard error.
+  if (TerminationRequested()) {
+    std::string text = message.text;
+    for (size_t at = text.find('\r'); at != std::string::npos; at = text.find('\r', at)) {
+      if (at + 1 < text.size() && text[at + 1] == '\n') {
+        text.erase(at, 1);
+      } else {
+        text[at] = '\n';
+      }
+    }
+    std::fprintf(stderr, "pemra-eval: %s\n", text.c_str());
+    return;
+  }
   // Texts carry CR LF line ends; a Qt label breaks lines on LF alone.
   QString text = QString::fromStdString(message.text);
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

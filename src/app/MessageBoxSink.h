@@ -1,6 +1,7 @@
 #pragma once
 // Shows each library message in a modal message box: the message's icon, its title (an
-// empty title gives a box without one) and its text, with an OK button.
+// empty title gives a box without one) and its text, with an OK button. After a
+// termination signal messages go to standard error instead, so none blocks the exit.
 
 #include "core/Message.h"
 

@@ -1,6 +1,12 @@
 #include "app/SignalClose.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QMessageBox>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <atomic>
 #include <csignal>
@@ -23,9 +29,38 @@ void OnSignal(int signal) {
   [[maybe_unused]] const ssize_t written = write(wakeFds[0], &byte, 1);
 }
 
+void CloseDialog(QDialog* dialog) {
+  if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+    // A box with only an OK button ignores a close request; it is answered instead.
+    box->done(QDialog::Rejected);
+    return;
+  }
+  // A window's own close handling is its cancel (a running loop ends, a log is closed);
+  // one that refuses to close is rejected all the same.
+  dialog->close();
+  if (dialog->isVisible()) dialog->reject();
+}
+
 }  // namespace
 
+bool TerminationRequested() { return signalsSeen.load() > 0; }
+
+void CloseModalWindows() {
+  // The innermost modal window first, so each nested event loop ends in turn.
+  for (int guard = 0; guard < 64; ++guard) {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) break;
+    CloseDialog(dialog);
+  }
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* dialog = qobject_cast<QDialog*>(widget); dialog != nullptr && dialog->isVisible()) {
+      CloseDialog(dialog);
+    }
+  }
+}
+
 SignalClose::SignalClose(QObject* parent) : QObject(parent) {
+  signalsSeen = 0;
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, wakeFds) != 0) return;
   notifier_ = new QSocketNotifier(wakeFds[1], QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &SignalClose::Drain);
@@ -41,17 +76,35 @@ SignalClose::SignalClose(QObject* parent) : QObject(parent) {
 SignalClose::~SignalClose() {
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  if (qApp != nullptr) qApp->removeEventFilter(this);
   if (wakeFds[0] >= 0) {
     close(wakeFds[0]);
     close(wakeFds[1]);
     wakeFds[0] = wakeFds[1] = -1;
   }
+  signalsSeen = 0;
+}
+
+bool SignalClose::eventFilter(QObject* watched, QEvent* event) {
+  // A window opened after the signal (a box from the shutdown, a dialog from a load that
+  // was under way) is closed as soon as it shows.
+  if (event->type() == QEvent::Show) {
+    if (auto* dialog = qobject_cast<QDialog*>(watched); dialog != nullptr && dialog->isWindow()) {
+      QPointer<QDialog> guarded(dialog);
+      QTimer::singleShot(0, this, [guarded] {
+        if (guarded && guarded->isVisible()) CloseDialog(guarded);
+      });
+    }
+  }
+  return QObject::eventFilter(watched, event);
 }
 
 void SignalClose::Drain() {
   char byte = 0;
   [[maybe_unused]] const ssize_t got = read(wakeFds[1], &byte, 1);
+  if (qApp != nullptr) qApp->installEventFilter(this);
   emit CloseRequested();
+  CloseModalWindows();
 }
 
 }  // namespace pemra

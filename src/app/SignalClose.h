@@ -1,12 +1,19 @@
 #pragma once
-// SIGINT and SIGTERM ask the main window to close, so the shutdown runs and the
-// configuration file is written. A second signal while closing ends the program at once.
+// SIGINT and SIGTERM end the program normally and promptly: the main window is asked to
+// close (so the shutdown runs and the configuration file is written), every open message
+// box and modal window is closed as its own cancel would close it, and any that opens
+// after the signal is closed at once. A second signal while closing ends the program at
+// once.
 
 #include <QObject>
 
 class QSocketNotifier;
 
 namespace pemra {
+
+// True once a termination signal has arrived in this run: nothing may wait for the user
+// any more (messages go to standard error instead of a box).
+bool TerminationRequested();
 
 class SignalClose : public QObject {
   Q_OBJECT
@@ -19,10 +26,16 @@ class SignalClose : public QObject {
  signals:
   void CloseRequested();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void Drain();
 
   QSocketNotifier* notifier_ = nullptr;
 };
+
+// Closes every visible dialog (message boxes included), innermost first.
+void CloseModalWindows();
 
 }  // namespace pemra

@@ -3,7 +3,6 @@
 #include <QApplication>
 
 #include <filesystem>
-#include <system_error>
 
 #include "core/DeviceModel.h"
 #include "core/RegisterTable.h"
@@ -30,14 +29,20 @@ void PrepareSession(Application& app) {
   session.selection.FactoryMode = 0;
   session.selection.InterfaceType = 0;
 
-  std::error_code error;
-  const bool haveFile = std::filesystem::exists(app.options.configPath, error);
-  if (app.options.simulate && !haveFile) {
+  // Temporary files of a write that was killed part-way are of no use to anyone.
+  RemoveStaleConfigTemporaries(app.options.configPath);
+  app.configStatus = LoadConfigFile(session.selection, app.options.configPath);
+  if (app.configStatus.state == ConfigFileState::Missing && app.options.simulate) {
     // A first run on the simulated sensor shows live data at once.
     session.selection.InterfaceType = 2;
     session.selection.DeviceType = kPrimaryModel;
-  } else {
-    ReadConfigFile(session.selection, app.options.configPath);
+  }
+  if (app.configStatus.state == ConfigFileState::Unreadable) {
+    // Said once, here: the file keeps the user's settings, so it is not replaced at exit.
+    session.messages.Show({app.configStatus.reason +
+                               "\r\nThe saved settings are not used, and the file is left as "
+                               "it is at exit.",
+                           "", MessageIcon::Warning});
   }
   InitRegisterTable(session.table);
 }

@@ -417,7 +417,7 @@ void frmForm1::closeEvent(QCloseEvent* event) {
 void frmForm1::Shutdown() {
   Delay(session_.clock, 250.0f);
   std::string error;
-  if (!WriteConfigFile(session_.selection, app_.options.configPath, &error)) {
+  if (!SaveConfigFile(session_.selection, app_.options.configPath, app_.configStatus, &error)) {
     session_.messages.Show({error, "", MessageIcon::Error});
   }
   shutdownDone_ = true;

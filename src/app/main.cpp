@@ -16,6 +16,7 @@
 #include "app/MessageBoxSink.h"
 #include "app/SignalClose.h"
 #include "app/StartProgram.h"
+#include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "core/DataDirectory.h"
 #include "core/Version.h"
@@ -35,6 +36,18 @@ struct Arguments {
   bool help = false;
 };
 
+// A word of the user's as it may be echoed: control characters escaped, cut to 60.
+QString Shown(const QString& word) {
+  QString shown;
+  for (const QChar c : word) {
+    if (shown.size() >= 60) return shown + QStringLiteral("...");
+    shown += c.isPrint() ? QString(c)
+                         : QStringLiteral("\\x") +
+                               QString::number(c.unicode(), 16).toUpper().rightJustified(2, u'0');
+  }
+  return shown;
+}
+
 Arguments Parse(const QStringList& args) {
   Arguments a;
   for (qsizetype i = 1; i < args.size(); ++i) {
@@ -48,7 +61,7 @@ Arguments Parse(const QStringList& args) {
     } else if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
       a.help = true;
     } else {
-      std::fprintf(stderr, "pemra-eval: unknown argument '%s'\n", qPrintable(arg));
+      std::fprintf(stderr, "pemra-eval: unknown argument '%s'\n", qPrintable(Shown(arg)));
       a.ok = false;
     }
   }
@@ -69,6 +82,8 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // A file-size limit makes a write fail with its message instead of killing the program.
+  pemra::IgnoreFileSizeSignal();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("pemra-eval"));
   // The installed desktop entry's name: desktops match the windows to its icon by it.

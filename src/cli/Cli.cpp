@@ -1,14 +1,19 @@
 #include "cli/Cli.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <memory>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/InputText.h"
 #include "core/Selection.h"
+#include "core/Timing.h"
 
 namespace pemra::cli {
 
@@ -16,11 +21,22 @@ namespace {
 
 constexpr int16_t kSimulatedPortAddress = 0x378;
 
+const char* InterfaceWord(int16_t type) {
+  return type == 1 ? "parallel" : type == 2 ? "usb" : "none";
+}
+
 // The configuration file's choices, then the simulator's defaults, then the options.
-// Returns kExitUsage with a message for an option that does not make sense.
+// Returns kExitUsage with a message for an option that does not make sense. `note` tells
+// which of the settings used come from the file.
 int ChooseSelection(const ConnectionOptions& options, const Environment& env,
-                    Selection& selection, std::ostream& err) {
-  const bool haveFile = ReadConfigFile(selection, env.configPath);
+                    Selection& selection, std::string& note, std::ostream& err) {
+  const ConfigFileStatus status = LoadConfigFile(selection, env.configPath);
+  if (status.state == ConfigFileState::Unreadable) {
+    err << "pemra-cli: " << Shown(status.reason, 4 * kMaxShown) << "; its settings are not used\n";
+  }
+  const bool haveFile = status.state == ConfigFileState::Loaded ||
+                        status.state == ConfigFileState::Unrecognised;
+  const Selection fromFile = selection;
   if (options.simulate) {
     if (!haveFile) {
       selection.InterfaceType = 2;
@@ -34,7 +50,7 @@ int ChooseSelection(const ConnectionOptions& options, const Environment& env,
     const std::optional<int16_t> port = ParsePortAddress(options.port);
     if (!port) {
       err << fmt::format("pemra-cli: '{}' is not a port address: give one to four hex digits\n",
-                         options.port);
+                         Shown(options.port));
       return kExitUsage;
     }
     selection.PortAddress = *port;
@@ -42,29 +58,60 @@ int ChooseSelection(const ConnectionOptions& options, const Environment& env,
   if (!options.model.empty()) {
     const std::optional<int16_t> model = ParseModelCode(options.model);
     if (!model) {
-      err << fmt::format("pemra-cli: '{}' is not a model code\n", options.model);
+      err << fmt::format("pemra-cli: '{}' is not a model code\n", Shown(options.model));
       return kExitUsage;
     }
     selection.DeviceType = *model;
+  }
+  if (haveFile) {
+    std::vector<std::string> parts;
+    if (options.interface.empty()) {
+      parts.push_back(fmt::format("interface {}", InterfaceWord(selection.InterfaceType)));
+    }
+    if (options.port.empty() && selection.InterfaceType == 1 && fromFile.PortAddress != 0) {
+      parts.push_back("port " + NumberToHex(selection.PortAddress));
+    }
+    if (options.model.empty()) parts.push_back(fmt::format("model {}", selection.DeviceType));
+    if (!parts.empty()) {
+      note = fmt::format("pemra-cli: {} from {}\n", fmt::join(parts, ", "),
+                         Shown(env.configPath.string(), 4 * kMaxShown));
+    }
   }
   return kExitDone;
 }
 
 int RunScript(const std::string& path, Connection& connection, Streams streams) {
-  std::ifstream file;
-  std::istream* input = &streams.in;
-  const std::string name = path == "-" ? "standard input" : path;
+  const std::string name = path == "-" ? "standard input" : Shown(path, 4 * kMaxShown);
+  std::unique_ptr<FdInputBuffer> file;
+  std::streambuf* input = streams.in.rdbuf();
   if (path != "-") {
-    file.open(path);
-    if (!file) {
-      streams.err << fmt::format("pemra-cli: cannot open the script {}: {}\n", path,
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      streams.err << fmt::format("pemra-cli: cannot open the script {}: {}\n", name,
                                  std::strerror(errno));
       return kExitUsage;
     }
-    input = &file;
+    file = std::make_unique<FdInputBuffer>(fd, true);
+    input = file.get();
   }
+  if (input == nullptr) return kExitDone;
+  LineReader reader(*input);
   std::string line;
-  for (int number = 1; std::getline(*input, line); ++number) {
+  for (int number = 1;; ++number) {
+    const LineReader::Status read = reader.Next(line);
+    if (read == LineReader::Status::End) break;
+    if (read == LineReader::Status::ReadError) {
+      const int code = reader.ReadErrorCode();
+      streams.err << fmt::format("pemra-cli: cannot read the script {}: {}\n", name,
+                                 code != 0 ? std::strerror(code) : "read error");
+      return kExitFailed;
+    }
+    if (read == LineReader::Status::TooLong) {
+      streams.err << fmt::format(
+          "pemra-cli: the script stopped at line {} of {}: the line is longer than {} bytes\n",
+          number, name, kMaxInputLine);
+      return kExitUsage;
+    }
     const std::optional<std::vector<std::string>> words = SplitScriptLine(line);
     int status = kExitDone;
     if (!words) {
@@ -83,15 +130,10 @@ int RunScript(const std::string& path, Connection& connection, Streams streams) 
       }
     }
     if (status != kExitDone) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
       streams.err << fmt::format("pemra-cli: the script stopped at line {} of {}: {}\n", number,
-                                 name, line);
+                                 name, Shown(line));
       return status;
     }
-  }
-  if (input->bad()) {
-    streams.err << fmt::format("pemra-cli: cannot read the script {}\n", name);
-    return kExitFailed;
   }
   return kExitDone;
 }
@@ -100,6 +142,13 @@ int RunScript(const std::string& path, Connection& connection, Streams streams) 
 
 int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
         std::ostream& err, const Environment& env) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i].size() > kMaxInputLine) {
+      err << fmt::format("pemra-cli: argument {} ('{}') is longer than {} bytes\n", i + 1,
+                         Shown(args[i]), kMaxInputLine);
+      return kExitUsage;
+    }
+  }
   const ParseResult parsed = ParseCommandLine(args);
   if (parsed.helpShown) {
     out << parsed.output;
@@ -111,7 +160,8 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   }
 
   Selection selection;
-  if (const int status = ChooseSelection(parsed.options, env, selection, err);
+  std::string note;
+  if (const int status = ChooseSelection(parsed.options, env, selection, note, err);
       status != kExitDone) {
     return status;
   }
@@ -120,6 +170,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     return kExitUsage;
   }
   Connection connection(selection, parsed.options.simulate, parsed.options.trace, env, err);
+  connection.SetOpeningNote(note);
   connection.SetSimTiming(parsed.options.simTiming);
   const Streams streams{in, out, err};
   if (parsed.command.kind == CommandKind::Script) {

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "cli/InputText.h"
 #include "cli/LogCommand.h"
 #include "core/Timing.h"
 #include "core/Version.h"
@@ -15,6 +16,13 @@ namespace pemra::cli {
 namespace {
 
 constexpr double kMaxWaitMs = 24.0 * 3600.0 * 1000.0;
+
+// An option given with an empty value ("--port ''") is a mistake, not an absent option.
+const CLI::Validator kNonEmpty(
+    [](std::string& value) {
+      return value.empty() ? std::string("an empty value is not allowed") : std::string();
+    },
+    "");
 
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -41,7 +49,8 @@ void AddCommands(CLI::App& app, Command& command, bool withScript) {
 
   auto* dump = app.add_subcommand("dump", "list all registers");
   dump->add_option("--file", command.path,
-                   "write the listing to this file (CR LF line ends) instead of the terminal");
+                   "write the listing to this file (CR LF line ends) instead of the terminal")
+      ->check(kNonEmpty);
   dump->callback([&command] { command.kind = CommandKind::Dump; });
 
   auto* wait = app.add_subcommand("wait", "pause that many milliseconds");
@@ -53,13 +62,24 @@ void AddCommands(CLI::App& app, Command& command, bool withScript) {
   if (withScript) {
     auto* script = app.add_subcommand(
         "script", "run commands from a file or standard input (-), one per line, on one connection");
-    script->add_option("FILE", command.path, "script file, or - for standard input")->required();
+    script->add_option("FILE", command.path, "script file, or - for standard input")
+        ->required()
+        ->check(kNonEmpty);
     script->callback([&command] { command.kind = CommandKind::Script; });
   }
   app.require_subcommand(1);
 }
 
 void Parse(CLI::App& app, std::vector<std::string> args, ParseResult& result) {
+  // "--port=" would take the next word as its value; an empty value is refused here.
+  for (const std::string& arg : args) {
+    if (arg.starts_with("--") && arg.size() > 3 && arg.back() == '=' &&
+        arg.find('=') == arg.size() - 1) {
+      result.exitCode = kExitUsage;
+      result.output = Shown(arg.substr(0, arg.size() - 1)) + ": an empty value is not allowed";
+      return;
+    }
+  }
   std::reverse(args.begin(), args.end());  // CLI11 takes the words last first
   try {
     app.parse(args);
@@ -74,11 +94,12 @@ void Parse(CLI::App& app, std::vector<std::string> args, ParseResult& result) {
     result.output = std::string(version.what()) + "\n";
   } catch (const CLI::ParseError& error) {
     result.exitCode = kExitUsage;
-    result.output = error.what();
+    // The message may quote the user's words: made safe and kept short.
+    result.output = Shown(error.what(), 4 * kMaxShown);
     // A word that is no command is reported as such, not as a missing command.
     const std::vector<std::string> rest = app.remaining();
     if (app.get_subcommands().empty() && !rest.empty()) {
-      result.output = "unknown command '" + rest.front() + "'";
+      result.output = "unknown command '" + Shown(rest.front()) + "'";
     }
   }
 }
@@ -92,8 +113,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   app.add_flag("--simulate", result.options.simulate, "use the simulated sensor");
   app.add_option("--interface", result.options.interface, "the interface to use")
       ->check(CLI::IsMember({"usb", "parallel"}));
-  app.add_option("--port", result.options.port, "parallel-port base address in hex");
-  app.add_option("--model", result.options.model, "sensor model code (21410 to 21490)");
+  app.add_option("--port", result.options.port, "parallel-port base address in hex")
+      ->check(kNonEmpty);
+  app.add_option("--model", result.options.model, "sensor model code (21410 to 21490)")
+      ->check(kNonEmpty);
   app.add_flag("--trace", result.options.trace,
                "print every SPI frame and USB transfer on standard error");
   app.add_option("--sim-timing", result.options.simTiming,

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "cli/InputText.h"
 #include "cli/LogCommand.h"
 #include "core/LowPower.h"
 #include "core/NumberText.h"
@@ -22,7 +23,7 @@ std::optional<int16_t> LookUp(const RegisterTable& table, const std::string& nam
   if (!index) {
     err << fmt::format(
         "pemra-cli: unknown register '{}': give a register name or an index from 0 to 31\n",
-        name);
+        Shown(name));
   }
   return index;
 }
@@ -74,6 +75,7 @@ int Read(const Command& command, Connection& connection, Streams streams) {
                 << NumberToHex(access.RawValue) << '\t'
                 << GeneralText(access.ScaledValue, connection.DecimalSeparator()) << '\n';
   }
+  connection.WarnIfNoSensor();
   return kExitDone;
 }
 
@@ -92,7 +94,8 @@ int Write(const Command& command, Connection& connection, Streams streams) {
   std::optional<int32_t> value = ParseRegisterValue(command.value);
   if (!value) {
     streams.err << fmt::format(
-        "pemra-cli: '{}' is not a register value: give one to four hex digits\n", command.value);
+        "pemra-cli: '{}' is not a register value: give one to four hex digits\n",
+        Shown(command.value));
     return kExitUsage;
   }
 
@@ -114,13 +117,14 @@ int Dump(const Command& command, Connection& connection, Streams streams) {
   const std::string listing =
       RegisterListing(session->access, connection.DecimalSeparator(), toFile ? "\r\n" : "\n");
   if (!connection.Healthy()) return kExitFailed;
+  connection.WarnIfNoSensor();
   if (!toFile) {
     streams.out << listing;
     return kExitDone;
   }
   std::string error;
   if (!SaveRegisterListing(command.path, listing, &error)) {
-    streams.err << "pemra-cli: cannot write the listing: " << error << '\n';
+    streams.err << "pemra-cli: cannot write the listing: " << Shown(error, 4 * kMaxShown) << '\n';
     return kExitFailed;
   }
   return kExitDone;
@@ -130,7 +134,8 @@ int Wait(const Command& command, Connection& connection, Streams streams) {
   const std::optional<double> ms = ParseMilliseconds(command.value, connection.DecimalSeparator());
   if (!ms) {
     streams.err << fmt::format(
-        "pemra-cli: '{}' is not a time: give milliseconds from 0 to 86400000\n", command.value);
+        "pemra-cli: '{}' is not a time: give milliseconds from 0 to 86400000\n",
+        Shown(command.value));
     return kExitUsage;
   }
   Connection& c = connection;

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "core/Timing.h"
 #include "interfaces/LibusbDriver.h"
 #include "interfaces/PpdevPortIo.h"
 #include "sim/Rig.h"
@@ -33,7 +34,64 @@ void StreamMessageSink::Show(const Message& message) {
   for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
     text.erase(at, 1);
   }
+  if (context_) text += context_();
   stream_ << text << '\n';
+}
+
+std::string WatchedTransport::NameAt(int addressBits) const {
+  const int even = addressBits & 0x7E;
+  for (int16_t i = 0; i < kFilledRegisters; ++i) {
+    const RegisterEntry& entry = table_[static_cast<size_t>(i)];
+    if (entry.RegAddress == even) {
+      std::string name = entry.RegName;
+      name.erase(name.find_last_not_of(' ') + 1);
+      return name;
+    }
+  }
+  return "address " + NumberToHex(even);
+}
+
+std::string WatchedTransport::Cause() const {
+  if (driver_ == nullptr) return {};
+  std::string error = driver_->LastError();
+  return error != errorBefore_ ? error : std::string();
+}
+
+int32_t WatchedTransport::ReadWord(int16_t address) {
+  if (driver_ != nullptr) errorBefore_ = driver_->LastError();
+  doing_ = "reading " + NameAt(address);
+  const int32_t word = inner_.ReadWord(address);
+  doing_.clear();
+  Count(address, word);
+  return word;
+}
+
+void WatchedTransport::Count(int16_t address, int32_t word) {
+  ++reads_;
+  if ((word & 0xFFFF) == 0xFFFF) {
+    ++onesReads_;
+    if ((address & 0x7E) == table_[reg::STATUS].RegAddress) statusOnes_ = true;
+  }
+}
+
+bool WatchedTransport::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {
+  if (addresses.empty()) return inner_.ReadWords(addresses, words);
+  if (driver_ != nullptr) errorBefore_ = driver_->LastError();
+  doing_ = "reading " + NameAt(addresses[0]) +
+           (addresses.size() > 1 ? " and " + std::to_string(addresses.size() - 1) + " more" : "");
+  const bool ok = inner_.ReadWords(addresses, words);
+  doing_.clear();
+  if (ok) {
+    for (size_t i = 0; i < addresses.size() && i < words.size(); ++i) Count(addresses[i], words[i]);
+  }
+  return ok;
+}
+
+void WatchedTransport::WriteFramePair(int32_t frameA, int32_t frameB) {
+  if (driver_ != nullptr) errorBefore_ = driver_->LastError();
+  doing_ = "writing " + NameAt(frameB >> 8);
+  inner_.WriteFramePair(frameA, frameB);
+  doing_.clear();
 }
 
 Connection::Connection(const Selection& selection, bool simulate, bool trace,
@@ -90,13 +148,26 @@ Session& Connection::Raw() {
   session_ = std::make_unique<Session>(*clock_, messages_, *port, *usb,
                                        trace_ ? &*trace_ : nullptr);
   session_->selection = selection_;
-  return *session_;
+  Session& s = *session_;
+  watchedParallel_ = std::make_unique<WatchedTransport>(s.parallel, s.access.Table());
+  watchedUsb_ = std::make_unique<WatchedTransport>(s.usbSpi, s.access.Table(), usb);
+  s.access.SetParallelTransport(watchedParallel_.get());
+  s.access.SetUsbTransport(watchedUsb_.get());
+  messages_.SetContext([this] {
+    const WatchedTransport& busy =
+        !watchedUsb_->Doing().empty() ? *watchedUsb_ : *watchedParallel_;
+    if (busy.Doing().empty()) return std::string();
+    const std::string cause = busy.Cause();
+    return " (" + busy.Doing() + (cause.empty() ? "" : ": " + cause) + ")";
+  });
+  return s;
 }
 
 int Connection::Open(Session*& session) {
   Session& s = Raw();
   session = &s;
   if (opened_) return *opened_;
+  if (!openingNote_.empty()) err_ << openingNote_;
   // Settings that cannot work are usage errors, found before anything is sent.
   if (!IsKnownModel(s.selection.DeviceType)) {
     err_ << fmt::format(
@@ -132,8 +203,21 @@ int Connection::Open(Session*& session) {
   // The model's register table and gyro scales, before any read of ours.
   SetDevice(s.selection.DeviceType, s.selection, s.access, ranges_, messages_, separator_);
   if (!Healthy()) return kExitFailed;
+  watchedParallel_->Reset();
+  watchedUsb_->Reset();
   opened_ = kExitDone;
   return kExitDone;
+}
+
+void Connection::WarnIfNoSensor() {
+  if (!session_ || !opened_ || *opened_ != kExitDone) return;
+  const Selection& selection = session_->selection;
+  const WatchedTransport& watch = selection.InterfaceType == 1 ? *watchedParallel_ : *watchedUsb_;
+  if (!watch.NoSensorSeen()) return;
+  err_ << "pemra-cli: warning: no sensor seems to answer on "
+       << (selection.InterfaceType == 1 ? "the parallel port at " + NumberToHex(selection.PortAddress)
+                                        : std::string("the USB adapter"))
+       << " (every word read was FFFF)\n";
 }
 
 bool Connection::Healthy() {

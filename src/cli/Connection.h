@@ -4,6 +4,7 @@
 // the way the main window does it, once, on first use.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -40,14 +41,54 @@ struct Environment {
 // byte, else '.'.
 char DecimalSeparatorOf(const char* decimalPoint);
 
-// Messages go to standard error, one text per message.
+// Messages go to standard error, one text per message. While a register is being read or
+// written, a message (a transport failure) is followed by what was under way and the
+// back end's reason: "Error Reading SPI (reading ALM_MAG1: pipe error)".
 class StreamMessageSink final : public MessageSink {
  public:
   explicit StreamMessageSink(std::ostream& stream) : stream_(stream) {}
   void Show(const Message& message) override;
+  void SetContext(std::function<std::string()> context) { context_ = std::move(context); }
 
  private:
   std::ostream& stream_;
+  std::function<std::string()> context_;
+};
+
+// Sits between register access and a transport: names the register each frame is for (for
+// messages) and notices when every word read is all ones, as a port with nothing attached
+// reads.
+class WatchedTransport final : public RegisterTransport {
+ public:
+  // `driver`: the USB back end whose errors explain a failure of this transport.
+  WatchedTransport(RegisterTransport& inner, const RegisterTable& table,
+                   const UsbDriver* driver = nullptr)
+      : inner_(inner), table_(table), driver_(driver) {}
+  int32_t ReadWord(int16_t address) override;
+  void WriteFramePair(int32_t frameA, int32_t frameB) override;
+  // Passed on whole, so a transport that pipelines a burst still does.
+  bool ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) override;
+
+  void Reset() { reads_ = onesReads_ = 0, statusOnes_ = false; }
+  // True when reads were made and each gave FFFF, or a read of STATUS did.
+  bool NoSensorSeen() const { return statusOnes_ || (reads_ > 0 && onesReads_ == reads_); }
+  // "reading XGYRO_OUT" / "writing SMPL_PRD" while a frame is under way, else empty.
+  const std::string& Doing() const { return doing_; }
+  // The back end's reason for a failure during the current frame, or empty.
+  std::string Cause() const;
+
+ private:
+  std::string NameAt(int addressBits) const;
+  void Count(int16_t address, int32_t word);
+
+  RegisterTransport& inner_;
+  const RegisterTable& table_;
+  const UsbDriver* driver_;
+  std::string errorBefore_;
+  std::string doing_;
+  int reads_ = 0;
+  int onesReads_ = 0;
+  bool statusOnes_ = false;
 };
 
 class StreamTraceSink final : public TraceSink {
@@ -75,6 +116,10 @@ class Connection {
   int Open(Session*& session);
   // After an operation: false when the transport failed and deselected the adapter.
   bool Healthy();
+  // Said before the connection is first opened (which settings CommPort.cfg supplied).
+  void SetOpeningNote(std::string note) { openingNote_ = std::move(note); }
+  // After a command's reads: warns on standard error when no sensor seems to answer.
+  void WarnIfNoSensor();
 
   Clock& SessionClock() { return *clock_; }
   // "hs" or "fs": the rig this connection makes waits real hardware's time per bulk transfer
@@ -100,6 +145,9 @@ class Connection {
   std::unique_ptr<Session> session_;
   ChartRanges ranges_;
   std::optional<int> opened_;  // the result of opening, once tried
+  std::string openingNote_;
+  std::unique_ptr<WatchedTransport> watchedParallel_;
+  std::unique_ptr<WatchedTransport> watchedUsb_;
   std::string simTiming_;
 };
 

@@ -1,14 +1,25 @@
 #include "core/Selection.h"
 
-#include <array>
-#include <fstream>
-#include <optional>
-
 #include "core/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
 
 namespace pemra {
 
 namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -40,11 +51,12 @@ std::optional<int16_t> ParseInt16(std::string_view text) {
 
 // One line: the field ends at a comma, leading blanks are dropped; the key is the text
 // before the blank that precedes the first "=", the value the text after "= ".
-void ParseConfigLine(std::string_view line, Selection& selection) {
+// Returns true when the line was one of the four settings with a good value.
+bool ParseConfigLine(std::string_view line, Selection& selection) {
   line = line.substr(0, line.find(','));
   while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
   const size_t equals = line.find('=');
-  if (equals == std::string_view::npos) return;
+  if (equals == std::string_view::npos) return false;
   const std::string_view key = line.substr(0, equals == 0 ? 0 : equals - 1);
   const std::string_view valueText =
       equals + 2 <= line.size() ? line.substr(equals + 2) : std::string_view{};
@@ -57,8 +69,10 @@ void ParseConfigLine(std::string_view line, Selection& selection) {
     target = &selection.FactoryMode;
   else if (key == "Product")
     target = &selection.DeviceType;
-  if (target == nullptr) return;
-  if (const auto value = ParseInt16(valueText)) *target = *value;
+  if (target == nullptr) return false;
+  const auto value = ParseInt16(valueText);
+  if (value) *target = *value;
+  return value.has_value();
 }
 
 // A number as it follows a text item: a blank or a minus sign, the digits, a blank.
@@ -67,9 +81,12 @@ std::string NumberField(int16_t value) {
   return (wide < 0 ? "-" : " ") + std::to_string(wide < 0 ? -wide : wide) + " ";
 }
 
+std::string SystemReason(int error) { return std::strerror(error); }
+
 }  // namespace
 
 void ParseConfigText(std::string_view text, Selection& selection) {
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   while (!text.empty()) {
     const size_t end = text.find_first_of("\r\n");
     ParseConfigLine(text.substr(0, end), selection);
@@ -89,27 +106,60 @@ std::string FormatConfigText(const Selection& selection) {
          "Product = " + NumberField(selection.DeviceType) + "\r\n";
 }
 
-bool ReadConfigFile(Selection& selection, const std::filesystem::path& path) {
+ConfigFileStatus LoadConfigFile(Selection& selection, const std::filesystem::path& path) {
   // Only a regular file is read: a directory, a FIFO or a device in its place would give
   // nothing useful or never end. The file is read in chunks to its end, so a good line
   // after any amount of junk still counts; a line longer than kMaxLine cannot be one of
   // the four settings and is skipped without being held in memory.
   constexpr size_t kMaxLine = 64 * 1024;
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
+  ConfigFileStatus status;
+  const auto unreadable = [&](const std::string& reason) {
+    status.state = ConfigFileState::Unreadable;
+    status.reason = "Cannot read " + path.string() + ": " + reason;
+    return status;
+  };
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return status;  // missing (or a link to nothing)
+    return unreadable(SystemReason(errno));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    return unreadable(S_ISDIR(st.st_mode) ? SystemReason(EISDIR) : "it is not a regular file");
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return unreadable(SystemReason(errno));
+
+  Selection found = selection;
+  bool recognised = false;
+  bool anyContent = false;
+  bool atStart = true;
   std::string line;
   bool tooLong = false;
   const auto endLine = [&] {
-    if (!tooLong) ParseConfigLine(line, selection);
+    if (!tooLong) recognised = ParseConfigLine(line, found) || recognised;
     line.clear();
     tooLong = false;
   };
   std::array<char, 64 * 1024> chunk;
-  while (file.read(chunk.data(), chunk.size()) || file.gcount() > 0) {
-    const auto count = static_cast<size_t>(file.gcount());
-    for (size_t i = 0; i < count; ++i) {
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      const int code = errno;
+      ::close(fd);
+      return unreadable(SystemReason(code));
+    }
+    if (got == 0) break;
+    auto count = static_cast<size_t>(got);
+    anyContent = true;
+    size_t i = 0;
+    // A byte-order mark written by an editor is not part of the first key.
+    if (atStart && count >= kByteOrderMark.size() &&
+        std::string_view(chunk.data(), kByteOrderMark.size()) == kByteOrderMark) {
+      i = kByteOrderMark.size();
+    }
+    atStart = false;
+    for (; i < count; ++i) {
       const char c = chunk[i];
       // CR, LF and CR LF all end a line; the empty line between CR and LF has no "=".
       if (c == '\r' || c == '\n') {
@@ -124,14 +174,78 @@ bool ReadConfigFile(Selection& selection, const std::filesystem::path& path) {
       }
     }
   }
-  if (file.bad()) return false;
+  ::close(fd);
   endLine();
-  return true;
+  selection = found;
+  status.state = (anyContent && !recognised) ? ConfigFileState::Unrecognised
+                                             : ConfigFileState::Loaded;
+  return status;
+}
+
+bool ReadConfigFile(Selection& selection, const std::filesystem::path& path) {
+  const ConfigFileState state = LoadConfigFile(selection, path).state;
+  return state == ConfigFileState::Loaded || state == ConfigFileState::Unrecognised;
 }
 
 bool WriteConfigFile(const Selection& selection, const std::filesystem::path& path,
                      std::string* error) {
   return ReplaceFileAtomically(path, FormatConfigText(selection), error);
+}
+
+bool SaveConfigFile(const Selection& selection, const std::filesystem::path& path,
+                    const ConfigFileStatus& loaded, std::string* error) {
+  if (loaded.state == ConfigFileState::Unreadable) return true;
+  if (loaded.state == ConfigFileState::Unrecognised) {
+    // The old file is kept under a second name before the new one replaces it: a hard
+    // link where the file system has them, else a copy.
+    const std::filesystem::path target = ReplacedFile(path);
+    const std::filesystem::path backup = target.string() + ".bak";
+    std::error_code ec;
+    std::filesystem::remove(backup, ec);
+    if (::link(target.c_str(), backup.c_str()) != 0 && errno != ENOENT) {
+      std::filesystem::copy_file(target, backup, std::filesystem::copy_options::overwrite_existing,
+                                 ec);
+      if (ec) {
+        if (error != nullptr) {
+          *error = "Cannot keep " + target.string() + " as " + backup.string() + ": " +
+                   ec.message() + "; the file was left as it is";
+        }
+        return false;
+      }
+    }
+  }
+  return WriteConfigFile(selection, path, error);
+}
+
+int RemoveStaleConfigTemporaries(const std::filesystem::path& path) {
+  int removed = RemoveStaleTemporaries(path);
+  // Earlier versions named their temporary files "<file>.XXXXXX". Such a name may be a
+  // user's own file, so one is removed only when its whole text is the start of what this
+  // program writes (a write cut short), and it is no larger than a whole file.
+  const std::filesystem::path target = ReplacedFile(path);
+  const std::string prefix = target.filename().string() + ".";
+  const std::filesystem::path dir =
+      target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+  std::error_code ec;
+  std::filesystem::directory_iterator it(dir, ec);
+  if (ec) return removed;
+  for (const auto& entry : it) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
+        !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
+      continue;
+    }
+    if (!entry.is_regular_file(ec) || entry.is_symlink(ec) || entry.file_size(ec) > 128) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    Selection parsed;
+    ParseConfigText(text, parsed);
+    if (FormatConfigText(parsed).starts_with(text) && std::filesystem::remove(entry.path(), ec)) {
+      ++removed;
+    }
+  }
+  return removed;
 }
 
 }  // namespace pemra

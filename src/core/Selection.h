@@ -31,10 +31,38 @@ std::string FormatConfigText(const Selection& selection);
 // 64 KiB are skipped.
 bool ReadConfigFile(Selection& selection,
                     const std::filesystem::path& path = std::filesystem::path(kConfigFileName));
-// Replaces the file atomically (temporary file beside it, then rename). On failure returns
-// false and puts the file name and the system's reason in `error`.
+// Replaces the file atomically (temporary file beside it, then rename; a symbolic link's
+// target is replaced, permissions are never widened). On failure returns false and puts the
+// file name and the system's reason in `error`.
 bool WriteConfigFile(const Selection& selection,
                      const std::filesystem::path& path = std::filesystem::path(kConfigFileName),
                      std::string* error = nullptr);
+
+// What reading the file at start found; it decides what the save at exit may do.
+enum class ConfigFileState {
+  Missing,       // no such file: the save creates it
+  Loaded,        // read; its settings (if any) were taken
+  Unreadable,    // there, but could not be read (no permission, not a regular file, ...)
+  Unrecognised,  // read, but not one line of it was a setting: kept as .bak when replaced
+};
+struct ConfigFileStatus {
+  ConfigFileState state = ConfigFileState::Missing;
+  std::string reason;  // Unreadable: the file and the system's reason
+};
+
+// Reads the file like ReadConfigFile (a leading UTF-8 byte-order mark is skipped) and says
+// what it found.
+ConfigFileStatus LoadConfigFile(Selection& selection,
+                                const std::filesystem::path& path =
+                                    std::filesystem::path(kConfigFileName));
+// The save at exit: a file that could not be read at start is left alone (true, nothing
+// written: its settings were never seen, so they must not be replaced); a file with no
+// recognised line is first kept as "<file>.bak"; otherwise as WriteConfigFile.
+bool SaveConfigFile(const Selection& selection, const std::filesystem::path& path,
+                    const ConfigFileStatus& loaded, std::string* error = nullptr);
+// Removes the temporary files that a write killed part-way left beside the file. Returns
+// how many were removed.
+int RemoveStaleConfigTemporaries(
+    const std::filesystem::path& path = std::filesystem::path(kConfigFileName));
 
 }  // namespace pemra

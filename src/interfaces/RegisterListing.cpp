@@ -36,9 +36,10 @@ std::string RegisterListing(RegisterAccess& access, char decimalSeparator,
 
 bool SaveRegisterListing(const std::filesystem::path& path, std::string_view listing,
                          std::string* error) {
-  std::string contents(listing);
-  contents += "\r\n";
-  return ReplaceFileAtomically(path, contents, error);
+  // Replaced atomically: a failed or killed write leaves the old listing whole.
+  std::string text(listing);
+  text += "\r\n";
+  return ReplaceFileAtomically(path, text, error);
 }
 
 }  // namespace pemra

@@ -32,9 +32,13 @@ TEST_P(ChartZoomCycle, DividesByTwoEightSixtyFourThenRestores) {
 INSTANTIATE_TEST_SUITE_P(Ranges, ChartZoomCycle,
                          testing::Values(Cycle{350, {175, 43.75, 5.47, 350, 175, 43.75}},
                                          Cycle{10, {5, 1.25, 0.16, 10, 5}},
-                                         Cycle{1.5, {0.75, 0.19, 0.02, 1.5}}),
+                                         Cycle{1.5, {0.75, 0.19, 0.02, 1.5}},
+                                         // Halves of a hundredth go to the even digit.
+                                         Cycle{0.25, {0.12, 0.03, 0.0, 0.25}},
+                                         Cycle{1.25, {0.62, 0.16, 0.02, 1.25}},
+                                         Cycle{5, {2.5, 0.62, 0.08, 5}}),
                          [](const testing::TestParamInfo<Cycle>& info) {
-                           return "Top" + std::to_string(static_cast<int>(info.param.top * 10));
+                           return "Top" + std::to_string(static_cast<int>(info.param.top * 100));
                          });
 
 TEST(ChartZoom, RangeChangedBetweenClicksIsDividedFurther) {

@@ -60,7 +60,7 @@ class FakeTransport final : public RegisterTransport {
 // loop, so from inside its exec()). Gives up after a few hundred event-loop passes.
 template <class D>
 void OnModal(std::function<void(D&)> action) {
-  auto* timer = new QTimer;
+  auto* timer = new QTimer(qApp);  // owned by the application: never leaked if no dialog opens
   auto tries = std::make_shared<int>(0);
   QObject::connect(timer, &QTimer::timeout, [timer, tries, action = std::move(action)] {
     if (auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget())) {

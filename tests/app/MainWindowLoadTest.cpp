@@ -376,8 +376,11 @@ TEST(LiveReadout, ChoosingNoInterfaceDuringTheLoopStopsIt) {
     QTest::mouseClick(d.optUsbPort[4], Qt::LeftButton);  // "None"
     d.close();
   });
+  QStringList shown;  // the boxes after the last sample taken
   QObject::connect(&form, &frmForm1::SampleTaken, [&] {
     ++taken;
+    shown.clear();
+    for (int i = 1; i <= frmForm1::kOutputs; ++i) shown << form.txtReadReg[i]->text();
     if (taken == 3) form.mnuUsb->trigger();  // the menu, used while the loop runs
     if (taken > 1000) form.cmdReadData->setText(QStringLiteral("Read"));  // runaway guard
   });
@@ -386,6 +389,10 @@ TEST(LiveReadout, ChoosingNoInterfaceDuringTheLoopStopsIt) {
   EXPECT_EQ(env.session.selection.InterfaceType, 0);
   EXPECT_EQ(taken, 3);  // the sample in hand finishes, no further one is taken
   EXPECT_EQ(form.cmdReadData->text(), QStringLiteral("Read"));
+  // No read without an interface replaced the values with the table's offsets.
+  for (int i = 1; i <= frmForm1::kOutputs; ++i) {
+    EXPECT_EQ(form.txtReadReg[i]->text(), shown[i - 1]) << "box " << i;
+  }
 }
 
 TEST(StartUp, SimulatedFirstRunUsesTheAdapterAndThePrimaryModel) {

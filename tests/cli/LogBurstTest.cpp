@@ -77,7 +77,7 @@ TEST(LogBurstTest, TransferFailureLeavesTheFileCompleteToTheLastGoodSample) {
   rig.SimUsb().FailNthTransfer(8 + 2 + 2 * 30 + 1);
   const Log log = RunLog("hs", "", clock, &rig);
   EXPECT_EQ(log.status, 1);
-  EXPECT_TRUE(log.err.starts_with("Error Writing SPI\n")) << log.err;
+  EXPECT_TRUE(log.err.starts_with("Error Writing SPI (reading SUPPLY_OUT and 10 more: ")) << log.err;
   EXPECT_EQ(Number(log.err, "rows written: "), static_cast<double>(log.rows.size()));
   ASSERT_GT(log.rows.size(), 5u);
   EXPECT_LE(log.rows.size(), 30u);

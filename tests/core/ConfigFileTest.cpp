@@ -1,12 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <random>
 
+#include "core/AtomicFile.h"
 #include "core/Selection.h"
 
 namespace pemra {
@@ -119,6 +124,9 @@ class ConfigFileTest : public ::testing::Test {
   size_t EntriesInDir() const {
     return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
   }
+  static void Put(const fs::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary) << text;
+  }
 
   fs::path dir;
   fs::path path;
@@ -216,6 +224,120 @@ TEST_F(ConfigFileTest, WriteFailureNamesTheFileAndTheReason) {
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
     EXPECT_EQ(FileText(), FormatConfigText(Selection{1, 0, 0, 0}));  // old file intact
   }
+}
+
+TEST_F(ConfigFileTest, HostileFilesAreReadOrReportedNeverMistakenForMissing) {
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    ConfigFileState state;
+    Selection read;      // from {7, 7, 7, 7}
+    const char* reason;  // in the report of an unreadable file
+  };
+  const bool root = ::geteuid() == 0;  // root reads a file without permissions
+  const std::vector<Case> cases = {
+      {"missing", [] {}, ConfigFileState::Missing, {7, 7, 7, 7}, ""},
+      {"byte-order mark", [&] { Put(path, "\xEF\xBB\xBFInterface =  1 \r\nProduct =  21410 \r\n"); },
+       ConfigFileState::Loaded, {1, 7, 7, 21410}, ""},
+      {"empty", [&] { Put(path, ""); }, ConfigFileState::Loaded, {7, 7, 7, 7}, ""},
+      {"only junk", [&] { Put(path, "Interface: 2\r\n\x01 = x\r\n"); },
+       ConfigFileState::Unrecognised, {7, 7, 7, 7}, ""},
+      {"no permission", [&] { Put(path, "Interface =  2 \r\n"); fs::permissions(path, fs::perms::none); },
+       root ? ConfigFileState::Loaded : ConfigFileState::Unreadable,
+       root ? Selection{2, 7, 7, 7} : Selection{7, 7, 7, 7}, "Permission denied"},
+      {"a directory", [&] { fs::create_directory(path); }, ConfigFileState::Unreadable,
+       {7, 7, 7, 7}, "Is a directory"},
+      {"a FIFO", [&] { ::mkfifo(path.c_str(), 0644); }, ConfigFileState::Unreadable,
+       {7, 7, 7, 7}, "not a regular file"},
+      {"a link to a device", [&] { fs::create_symlink("/dev/zero", path); },
+       ConfigFileState::Unreadable, {7, 7, 7, 7}, "not a regular file"},
+      {"a link loop", [&] { fs::create_symlink(path, path); }, ConfigFileState::Unreadable,
+       {7, 7, 7, 7}, "Too many levels"},
+      {"a dangling link", [&] { fs::create_symlink("nowhere.cfg", path); },
+       ConfigFileState::Missing, {7, 7, 7, 7}, ""},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    c.make();
+    Selection s{7, 7, 7, 7};
+    const ConfigFileStatus status = LoadConfigFile(s, path);
+    EXPECT_EQ(status.state, c.state) << c.what;
+    EXPECT_EQ(s, c.read) << c.what;
+    if (c.state != ConfigFileState::Unreadable) continue;
+    EXPECT_NE(status.reason.find(path.string() + ": "), std::string::npos) << status.reason;
+    EXPECT_NE(status.reason.find(c.reason), std::string::npos) << status.reason;
+    // Its settings were never seen: the save at exit leaves it as it is.
+    const auto before = fs::symlink_status(path).type();
+    EXPECT_TRUE(SaveConfigFile(Selection{2, 0, 0, 21420}, path, status)) << c.what;
+    EXPECT_EQ(fs::symlink_status(path).type(), before) << c.what;
+  }
+}
+
+TEST_F(ConfigFileTest, WritingThroughALinkReplacesItsTargetAndKeepsItsMode) {
+  fs::create_directory(dir / "settings");
+  const fs::path target = dir / "settings" / "real.cfg";
+  Put(target, "old\r\n");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+  fs::create_symlink("settings/real.cfg", path);  // relative to the link's folder
+  std::string error;
+  ASSERT_TRUE(WriteConfigFile(Selection{1, 888, 0, 21420}, path, &error)) << error;
+  EXPECT_EQ(fs::read_symlink(path), "settings/real.cfg");
+  std::ifstream in(target, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            FormatConfigText(Selection{1, 888, 0, 21420}));
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(EntriesInDir(), 2u);  // no temporary file left, here or beside the target
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "settings"), {}), 1);
+}
+
+TEST_F(ConfigFileTest, NewFileGetsTheDefaultCreationMode) {
+  using P = fs::perms;
+  const P rw = P::owner_read | P::owner_write;
+  for (const auto& [mask, mode] : std::vector<std::pair<mode_t, P>>{
+           {022, rw | P::group_read | P::others_read}, {077, rw},
+           {002, rw | P::group_read | P::group_write | P::others_read}}) {
+    fs::remove(path);
+    const mode_t previous = ::umask(mask);
+    const bool written = WriteConfigFile(Selection{}, path);
+    ::umask(previous);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(fs::status(path).permissions(), mode) << std::oct << mask;
+  }
+}
+
+TEST_F(ConfigFileTest, StaleTemporariesOfOursAreRemovedOthersKept) {
+  Put(path, "Interface =  2 \r\n");
+  Put(dir / ".CommPort.cfg.tmp-Ab12Cd", "Interface =  1 \r\nPort Ad");  // a killed write
+  Put(dir / "CommPort.cfg.Q7rT2x", "Interface =  2 \r\nPort Address =  8");  // older naming
+  Put(dir / "CommPort.cfg.Xy12ab", "notes of the user");
+  Put(dir / ".CommPort.cfg.tmp-Busy00", "Interface =  1 ");
+  // A write under way in another program holds its temporary file locked.
+  const int busy = ::open((dir / ".CommPort.cfg.tmp-Busy00").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(busy, LOCK_EX), 0);
+  EXPECT_EQ(RemoveStaleConfigTemporaries(path), 2);
+  ::close(busy);
+  EXPECT_FALSE(fs::exists(dir / ".CommPort.cfg.tmp-Ab12Cd"));
+  EXPECT_FALSE(fs::exists(dir / "CommPort.cfg.Q7rT2x"));
+  EXPECT_EQ(EntriesInDir(), 3u);
+}
+
+TEST_F(ConfigFileTest, FileSizeLimitIsAWriteErrorNotADeath) {
+  const Selection old{2, 888, 0, 21420};
+  ASSERT_TRUE(WriteConfigFile(old, path));
+  const auto writeUnderLimit = [this] {  // in a child: SIGXFSZ would kill it without a word
+    IgnoreFileSizeSignal();
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = 20;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::string error;
+    const bool written = WriteConfigFile(Selection{1, 632, 0, 21410}, path, &error);
+    // The child's stderr is a file under the same limit: the verdict goes in the exit code.
+    std::_Exit(written ? 3 : error.find("File too large") == std::string::npos ? 4 : 0);
+  };
+  EXPECT_EXIT(writeUnderLimit(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(FileText(), FormatConfigText(old));
+  EXPECT_EQ(EntriesInDir(), 1u);
 }
 
 }  // namespace

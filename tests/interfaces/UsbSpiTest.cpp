@@ -150,5 +150,20 @@ TEST_F(UsbSpiTest, NothingIsSentOrChangedWhileNoAdapterIsSelected) {
   }
 }
 
+TEST_F(UsbSpiTest, ShortReplyToAnExchangeIsAFailure) {
+  // Three of the four reply bytes: the second word is not known, so nothing is taken.
+  spi.OutWords[1] = 0x3E00;
+  spi.OutWords[2] = 0x3E00;
+  spi.InWords[2] = 0x5555;
+  driver.answerWords = {0x0000, 0x1234};
+  driver.shortReplies = true;
+  spi.UsbSpiExchange(2);
+  ASSERT_EQ(messages.messages.size(), 1u);
+  EXPECT_EQ(messages.messages[0].text, "Error Reading SPI");
+  EXPECT_FALSE(adapters.UsbSelected);
+  EXPECT_EQ(spi.InWords[2], 0x5555);
+  EXPECT_TRUE(driver.openSlots.empty());
+}
+
 }  // namespace
 }  // namespace pemra
