@@ -1,5 +1,6 @@
 #include "windows/OpsWindowSupport.h"
 
+#include <QBoxLayout>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,6 +73,17 @@ QLineEdit* EntryBox(const char* name, QWidget* parent) {
   box->setMaxLength(32);
   box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("0")) * 14);
   return box;
+}
+
+void AddFlashAndCloseRow(QBoxLayout* layout, QWidget* parent, QPushButton*& cmdFlash,
+                         QPushButton*& cmdClose) {
+  auto* buttons = new QHBoxLayout;
+  cmdFlash = CommandButton(QStringLiteral("Flash Memory Register Update"), "cmdFlash", parent);
+  cmdClose = CommandButton(QStringLiteral("Close Window"), "cmdClose", parent);
+  buttons->addWidget(cmdFlash);
+  buttons->addStretch(1);
+  buttons->addWidget(cmdClose);
+  layout->addLayout(buttons);
 }
 
 }  // namespace pemra

@@ -11,6 +11,7 @@
 
 #include "core/Clock.h"
 
+class QBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -37,5 +38,9 @@ QLabel* HexLabel(const char* name, QWidget* parent);
 // start a command.
 QPushButton* CommandButton(const QString& caption, const char* name, QWidget* parent);
 QLineEdit* EntryBox(const char* name, QWidget* parent);
+// The bottom row both windows end with: "Flash Memory Register Update" on the left,
+// "Close Window" on the right.
+void AddFlashAndCloseRow(QBoxLayout* layout, QWidget* parent, QPushButton*& cmdFlash,
+                         QPushButton*& cmdClose);
 
 }  // namespace pemra

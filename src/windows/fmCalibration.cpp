@@ -115,13 +115,7 @@ void fmCalibration::BuildControls() {
   }
   top->addWidget(manual);
 
-  auto* buttons = new QHBoxLayout;
-  cmdFlash = CommandButton(QStringLiteral("Flash Memory Register Update"), "cmdFlash", this);
-  cmdClose = CommandButton(QStringLiteral("Close Window"), "cmdClose", this);
-  buttons->addWidget(cmdFlash);
-  buttons->addStretch(1);
-  buttons->addWidget(cmdClose);
-  top->addLayout(buttons);
+  AddFlashAndCloseRow(top, this, cmdFlash, cmdClose);
   top->setSizeConstraint(QLayout::SetFixedSize);
 
   connect(cmdAutoNull, &QPushButton::clicked, this, &fmCalibration::cmdAutoNull_Click);

@@ -171,13 +171,7 @@ void frmOperationalControl::BuildControls() {
   dac->addWidget(lblAuxDac, 1, 3);
   top->addWidget(dacFrame);
 
-  auto* buttons = new QHBoxLayout;
-  cmdFlash = CommandButton(QStringLiteral("Flash Memory Register Update"), "cmdFlash", this);
-  cmdClose = CommandButton(QStringLiteral("Close Window"), "cmdClose", this);
-  buttons->addWidget(cmdFlash);
-  buttons->addStretch(1);
-  buttons->addWidget(cmdClose);
-  top->addLayout(buttons);
+  AddFlashAndCloseRow(top, this, cmdFlash, cmdClose);
   top->setSizeConstraint(QLayout::SetFixedSize);
 }
 
