@@ -21,14 +21,17 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@if [ -x $(BUILD)/src/app/pemra-eval ]; then $(BUILD)/src/app/pemra-eval --simulate; \
+	@if [ -x $(BUILD)/src/gui/pemra-eval ]; then $(BUILD)/src/gui/pemra-eval --simulate; \
 	else echo "pemra-eval is not built yet: the main window arrives with a later change."; fi
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-bench: build
-	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+# Benchmarks measure the optimised program: a Release build of their own in build-bench.
+bench: setup
+	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target benchmarks
+	@for b in build-bench/bench_*; do [ -x "$$b" ] && [ -f "$$b" ] && "$$b"; done; true
 
 # The Debian package pemra_<version>_<arch>.deb, put at the top of the tree
 # (then: sudo apt install ./pemra_*.deb).
@@ -58,4 +61,4 @@ fuzz: setup
 	  [ $$status -eq 0 ] || { echo "fuzz_$$n failed: see build-fuzz/fuzz_$$n.log"; exit 1; }; done
 
 clean:
-	@rm -rf $(BUILD) build-asan build-fuzz
+	@rm -rf $(BUILD) build-asan build-fuzz build-bench

@@ -9,7 +9,7 @@
 #include <array>
 #include <cmath>
 
-#include "app/StripChart.h"
+#include "gui/kit/StripChart.h"
 
 #include "QtBenchmarkMain.h"
 

@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/Application.h"
-#include "app/frmForm1.h"
 #include "core/Clock.h"
 #include "core/Message.h"
+#include "gui/kit/Application.h"
+#include "gui/main/frmForm1.h"
 #include "interfaces/Session.h"
 #include "sim/Rig.h"
 

@@ -10,13 +10,13 @@
 
 #include <sys/resource.h>
 
-#include "app/Application.h"
-#include "app/frmForm1.h"
 #include "core/Clock.h"
 #include "core/Message.h"
+#include "gui/kit/Application.h"
+#include "gui/main/frmForm1.h"
+#include "gui/windows/fmCalibration.h"
 #include "interfaces/Session.h"
 #include "sim/Rig.h"
-#include "windows/fmCalibration.h"
 
 #include "QtBenchmarkMain.h"
 

@@ -25,10 +25,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/Application.h"
-#include "app/frmForm1.h"
 #include "core/Clock.h"
 #include "core/Message.h"
+#include "gui/kit/Application.h"
+#include "gui/main/frmForm1.h"
 #include "interfaces/Session.h"
 #include "sim/Rig.h"
 

@@ -1,0 +1,82 @@
+#pragma once
+// The GUI's application object: the session every window talks through, plus the values
+// that belong to the windows rather than to the library (chart ranges, the manual register
+// window's selected entry, the USB debug loop's stop flag, the platform name).
+
+#include <QWidget>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "core/DeviceModel.h"
+#include "core/Selection.h"
+#include "interfaces/Session.h"
+
+namespace pemra {
+
+// Opens one of the windows that the main window and the USB selection dialog reach,
+// modally, with the given parent. Empty while that window does not exist in this build.
+using WindowOpener = std::function<void(QWidget* parent)>;
+
+struct WindowOpeners {
+  WindowOpener Calibration;       // fmCalibration
+  WindowOpener OperationControl;  // frmOperationalControl
+  WindowOpener Alarms;            // frmAlarms
+  WindowOpener Datalog;           // frmDatalog
+  WindowOpener Registers;         // frmManualReg
+  WindowOpener UsbDebug;          // frmUSBdebug
+};
+
+// What a window may ask of the main window without knowing its class. The main window
+// fills this in while it exists; all empty when there is none (a window shown on its own).
+struct MainWindowLink {
+  QWidget* window = nullptr;
+  // The readout's gyro scaling and the rate chart follow the range the sensor now holds.
+  std::function<void(int16_t model)> SetGyroScales;
+  // Stops the live readout loop (its check box is cleared).
+  std::function<void()> StopLiveLoop;
+};
+
+struct AppOptions {
+  bool simulate = false;                  // --simulate
+  std::filesystem::path dataDir;          // data logs and listings: see ChooseDataDirectory
+  std::filesystem::path configPath{std::string(kConfigFileName)};  // in the working directory
+};
+
+class Application {
+ public:
+  Application(Session& session, AppOptions options);
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  Session& session;
+  AppOptions options;
+  WindowOpeners windows;
+  MainWindowLink mainWindow;
+
+  // What reading CommPort.cfg at start found; the save at exit goes by it.
+  ConfigFileStatus configStatus;
+
+  ChartRanges Ranges;
+  // While a window runs a long operation that must end cleanly (a logging run): asks it to
+  // end. Closing the main window then waits for it, and the window closes the main window
+  // again once the run is over when closeAfterRun is set.
+  std::function<void()> cancelRun;
+  bool closeAfterRun = false;
+  int16_t SelectedRegister = 0;
+  bool DebugLoopStop = true;
+  std::string OsName;
+
+  // The decimal separator numbers are shown with (the user's locale).
+  char DecimalSeparator() const { return decimalSeparator_; }
+
+ private:
+  char decimalSeparator_ = '.';
+};
+
+// The platform's own name ("Linux" on Linux), as the operating system reports it.
+std::string PlatformName();
+
+}  // namespace pemra

@@ -1,0 +1,36 @@
+#include "gui/main/Windows.h"
+
+#include "gui/dialogs/frmUSBdebug.h"
+#include "gui/kit/Application.h"
+#include "gui/windows/frmAlarms.h"
+#include "gui/windows/frmDatalog.h"
+#include "gui/windows/frmManualReg.h"
+
+namespace pemra {
+
+void RegisterWindows(Application& app) {
+  (void)app;
+
+  WindowOpener CalibrationOpener(Application&);  // windows/fmCalibration.cpp
+  app.windows.Calibration = CalibrationOpener(app);
+
+  WindowOpener OperationalControlOpener(Application&);  // windows/frmOperationalControl.cpp
+  app.windows.OperationControl = OperationalControlOpener(app);
+
+  app.windows.Alarms = [&app](QWidget* parent) {
+    frmAlarms window(app, parent);
+    window.exec();
+  };
+
+  app.windows.Datalog = [&app](QWidget* parent) {
+    frmDatalog window(app, parent, nullptr, parent);
+    window.exec();
+  };
+
+  app.windows.Registers = frmManualReg::Opener(app);
+
+  app.windows.UsbDebug = frmUSBdebug::Opener(app.session.adapters, app.session.usbSpi,
+                                              app.DebugLoopStop, app.DecimalSeparator());
+}
+
+}  // namespace pemra

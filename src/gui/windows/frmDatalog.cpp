@@ -1,0 +1,390 @@
+#include "gui/windows/frmDatalog.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDate>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTime>
+#include <QVBoxLayout>
+
+#include "core/NumberText.h"
+#include "gui/kit/EntryRules.h"
+
+namespace pemra {
+
+namespace {
+
+const QString kStart = QStringLiteral("Start Datalog");
+const QString kCancel = QStringLiteral("Cancel Datalog");
+constexpr int16_t kAngleModel = 21410;
+constexpr qint64 kStatusIntervalMs = 200;
+
+constexpr std::array<const char*, kLogChannels + 1> kChannelCaptions = {
+    "",           "Power Supply",  "X Gyro",        "Y Gyro",        "Z Gyro",  "X Accel",
+    "Y Accel",    "Z Accel",       "X Temperature", "Y Temperature", "Z Temperature",
+    "Aux Adc"};
+
+// The system's local time; date and time texts in the locale's short date format and its
+// time format with seconds (a time-zone name is left out).
+class LocaleTimeOfDay final : public SystemTimeOfDay {
+ public:
+  std::string DateText() override {
+    return QLocale().toString(QDate::currentDate(), QLocale::ShortFormat).toStdString();
+  }
+  std::string TimeText() override {
+    QString format = QLocale().timeFormat(QLocale::LongFormat);
+    format.remove(QRegularExpression(QStringLiteral("\\s*t+")));
+    return QLocale().toString(QTime::currentTime(), format.trimmed()).toStdString();
+  }
+};
+
+std::optional<QString> Limited(const QString& text, QChar separator, const char* notNumber,
+                               double low, const char* lowText, double high,
+                               const char* highText, bool lowFirst) {
+  const std::optional<double> value = NumericValue(text, separator);
+  if (!value) return QString::fromLatin1(notNumber);
+  if (lowFirst && *value < low) return QString::fromLatin1(lowText);
+  if (*value > high) return QString::fromLatin1(highText);
+  if (!lowFirst && *value < low) return QString::fromLatin1(lowText);
+  return std::nullopt;
+}
+
+double ValueOf(const QLineEdit* box, QChar separator, double otherwise) {
+  return NumericValue(box->text(), separator).value_or(otherwise);
+}
+
+QLineEdit* Box(const char* name, QWidget* parent) {
+  auto* box = new QLineEdit(parent);
+  box->setObjectName(QString::fromLatin1(name));
+  return box;
+}
+
+QCheckBox* Check(const char* name, const char* caption, QWidget* parent) {
+  auto* check = new QCheckBox(QString::fromLatin1(caption), parent);
+  check->setObjectName(QString::fromLatin1(name));
+  return check;
+}
+
+}  // namespace
+
+std::optional<QString> SampleDelayCorrection(const QString& text, QChar decimalSeparator) {
+  return Limited(text, decimalSeparator, "0", 0, "0", 32000, "32000", false);
+}
+std::optional<QString> SamplesPerFileCorrection(const QString& text, QChar decimalSeparator) {
+  return Limited(text, decimalSeparator, "1000", 1, "1", 2147483647.0, "2147483647", true);
+}
+std::optional<QString> FilesPerSessionCorrection(const QString& text, QChar decimalSeparator) {
+  return Limited(text, decimalSeparator, "1", 1, "1", 2000000000.0, "2000000000", true);
+}
+
+frmDatalog::frmDatalog(Application& app, QWidget* mainWindow, TimeOfDay* timeOfDay,
+                       QWidget* parent)
+    : QDialog(parent), app_(app), mainWindow_(mainWindow), timeOfDay_(timeOfDay) {
+  if (timeOfDay_ == nullptr) {
+    ownTimeOfDay_ = std::make_unique<LocaleTimeOfDay>();
+    timeOfDay_ = ownTimeOfDay_.get();
+  }
+  directory_ = QString::fromStdString(app_.options.dataDir.string());
+  BuildControls();
+  if (mainWindow_ != nullptr) move(mainWindow_->frameGeometry().topLeft());
+  Form_Load();
+}
+
+frmDatalog::~frmDatalog() {
+  if (app_.cancelRun && running_) app_.cancelRun = nullptr;
+}
+
+void frmDatalog::BuildControls() {
+  setObjectName(QStringLiteral("frmDatalog"));
+  setWindowTitle(QStringLiteral("Datalog Control"));
+
+  FrameDataFormat = new QGroupBox(QStringLiteral("DATA FORMAT"), this);
+  FrameDataFormat->setObjectName(QStringLiteral("FrameDataFormat"));
+  ckDisableND = Check("ckDisableND", "Disable New Data Flags", FrameDataFormat);
+  ckNOScale = Check("ckNOScale", "LSB Data Only...   No scaling", FrameDataFormat);
+  ckNOHeader = Check("ckNOHeader", "Numeric Data Only...  No file header", FrameDataFormat);
+  auto* format = new QVBoxLayout(FrameDataFormat);
+  format->addWidget(ckDisableND);
+  format->addWidget(ckNOScale);
+  format->addWidget(ckNOHeader);
+  // Off: one ReadRegister per channel, as long as a sample takes. On: every sensor sample
+  // once, all channels in one exchange, paced by the new-data flag.
+  ckBurst = Check("ckBurst", "One row per sensor sample (burst read)", FrameDataFormat);
+  format->addWidget(ckBurst);
+
+  FrameFileInfo = new QGroupBox(QStringLiteral("FILE INFORMATION"), this);
+  FrameFileInfo->setObjectName(QStringLiteral("FrameFileInfo"));
+  txtFileNum = Box("txtFileNum", FrameFileInfo);
+  txtFileName = Box("txtFileName", FrameFileInfo);
+  txtDirectory = Box("txtDirectory", FrameFileInfo);
+  txtDirectory->setMinimumWidth(260);
+  lblFext = new QLabel(FrameFileInfo);
+  lblFext->setObjectName(QStringLiteral("lblFext"));
+  auto* info = new QGridLayout(FrameFileInfo);
+  info->addWidget(new QLabel(QStringLiteral("File Number"), FrameFileInfo), 0, 0);
+  info->addWidget(txtFileNum, 0, 1);
+  info->addWidget(new QLabel(QStringLiteral("File Name"), FrameFileInfo), 1, 0);
+  info->addWidget(txtFileName, 1, 1);
+  info->addWidget(lblFext, 1, 2);
+  info->addWidget(new QLabel(QStringLiteral("Directory"), FrameFileInfo), 2, 0);
+  info->addWidget(txtDirectory, 2, 1, 1, 2);
+
+  FrameFilePref = new QGroupBox(QStringLiteral("FILE SETUP"), this);
+  FrameFilePref->setObjectName(QStringLiteral("FrameFilePref"));
+  txtSampleDelay = Box("txtSampleDelay", FrameFilePref);
+  txtFilesPerSession = Box("txtFilesPerSession", FrameFilePref);
+  txtSamplesPerFile = Box("txtSamplesPerFile", FrameFilePref);
+  auto* setup = new QGridLayout(FrameFilePref);
+  setup->addWidget(new QLabel(QStringLiteral("Sample Delay msec"), FrameFilePref), 0, 0);
+  setup->addWidget(txtSampleDelay, 0, 1);
+  setup->addWidget(new QLabel(QStringLiteral("Files per Session"), FrameFilePref), 1, 0);
+  setup->addWidget(txtFilesPerSession, 1, 1);
+  setup->addWidget(new QLabel(QStringLiteral("Samples per File"), FrameFilePref), 2, 0);
+  setup->addWidget(txtSamplesPerFile, 2, 1);
+
+  FrameDataSelection = new QGroupBox(QStringLiteral("DATA SELECTION"), this);
+  FrameDataSelection->setObjectName(QStringLiteral("FrameDataSelection"));
+  auto* selection = new QGridLayout(FrameDataSelection);
+  ckTime = Check("ckTime", "Time (Sec)", FrameDataSelection);
+  selection->addWidget(ckTime, 0, 0);
+  for (int k = 1; k <= kLogChannels; ++k) {
+    const QByteArray name = "CheckReg_" + QByteArray::number(k);
+    CheckReg[static_cast<size_t>(k)] =
+        Check(name.constData(), kChannelCaptions[static_cast<size_t>(k)], FrameDataSelection);
+    selection->addWidget(CheckReg[static_cast<size_t>(k)], k % 6, k / 6);
+  }
+  CheckReg[1]->setChecked(true);
+
+  cmdStartDatalog = new QPushButton(kStart, this);
+  cmdStartDatalog->setObjectName(QStringLiteral("cmdStartDatalog"));
+  cmdStartDatalog->setAutoDefault(false);
+  LBLDatalogInProgress =
+      new QLabel(QStringLiteral("D A T A L O G    I N    P R O G R E S S"), this);
+  LBLDatalogInProgress->setObjectName(QStringLiteral("LBLDatalogInProgress"));
+  LBLDatalogInProgress->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
+  QSizePolicy keepPlace = LBLDatalogInProgress->sizePolicy();
+  keepPlace.setRetainSizeWhenHidden(true);  // the button keeps its size when the label shows
+  LBLDatalogInProgress->setSizePolicy(keepPlace);
+  lblRunStatus = new QLabel(this);
+  lblRunStatus->setObjectName(QStringLiteral("lblRunStatus"));
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(FrameDataFormat, 0, 0);
+  grid->addWidget(FrameFileInfo, 0, 1);
+  grid->addWidget(FrameFilePref, 1, 0);
+  grid->addWidget(FrameDataSelection, 1, 1);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(cmdStartDatalog);
+  bottom->addWidget(LBLDatalogInProgress, 1, Qt::AlignCenter);
+  grid->addLayout(bottom, 2, 0, 1, 2);
+  grid->addWidget(lblRunStatus, 3, 0, 1, 2);
+
+  connect(cmdStartDatalog, &QPushButton::clicked, this, &frmDatalog::cmdStartDatalog_Click);
+  connect(txtDirectory, &QLineEdit::textChanged, this, &frmDatalog::txtDirectory_Change);
+  connect(txtFileName, &QLineEdit::textChanged, this, &frmDatalog::txtFileName_Change);
+  connect(txtSampleDelay, &QLineEdit::textChanged, this, &frmDatalog::txtSampleDelay_Change);
+  connect(txtSamplesPerFile, &QLineEdit::textChanged, this,
+          &frmDatalog::txtSamplesPerFile_Change);
+  connect(txtFilesPerSession, &QLineEdit::textChanged, this,
+          &frmDatalog::txtFilesPerSession_Change);
+}
+
+void frmDatalog::Form_Load() {
+  txtSamplesPerFile->setText(QStringLiteral("1000"));
+  txtSamplesPerFile_Change();  // also when the text was already "1000"
+  txtSampleDelay->setText(QStringLiteral("0"));
+  txtFilesPerSession->setText(QStringLiteral("1"));
+  txtDirectory->setText(directory_);
+  BaseFileName = QStringLiteral("DATALOG");
+  txtFileName->setText(QStringLiteral("DATALOG"));
+  txtFileNum->setText(QStringLiteral("1"));
+  txtFileNum->setEnabled(false);
+  LBLDatalogInProgress->hide();
+  // A running live readout ends when its "Loop" box is cleared.
+  if (mainWindow_ != nullptr && app_.mainWindow.StopLiveLoop) app_.mainWindow.StopLiveLoop();
+  lblFext->setText(QString::fromLatin1(LogTextFormatFor(app_.DecimalSeparator()).extension));
+}
+
+void frmDatalog::Form_Activate() {
+  const bool angles = app_.session.selection.DeviceType == kAngleModel;
+  CheckReg[3]->setVisible(!angles);
+  CheckReg[4]->setVisible(!angles);
+  CheckReg[9]->setText(angles ? QStringLiteral("Pitch_Out") : QStringLiteral("Y Temperature"));
+  CheckReg[10]->setText(angles ? QStringLiteral("Roll_Out") : QStringLiteral("Z Temperature"));
+  QCoreApplication::processEvents();
+}
+
+bool frmDatalog::event(QEvent* e) {
+  const bool handled = QDialog::event(e);
+  if (e->type() == QEvent::WindowActivate) Form_Activate();
+  return handled;
+}
+
+void frmDatalog::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  // Offscreen and on some window managers no activation follows the first showing.
+  Form_Activate();
+}
+
+void frmDatalog::Replace(QLineEdit* box, const std::optional<QString>& fix) {
+  if (fix) box->setText(*fix);
+}
+
+void frmDatalog::txtDirectory_Change() {
+  if (txtDirectory->text() != directory_) txtDirectory->setText(directory_);
+}
+
+void frmDatalog::txtFileName_Change() { BaseFileName = txtFileName->text(); }
+
+void frmDatalog::txtSampleDelay_Change() {
+  Replace(txtSampleDelay, SampleDelayCorrection(txtSampleDelay->text(),
+                                                QChar::fromLatin1(app_.DecimalSeparator())));
+}
+
+void frmDatalog::txtSamplesPerFile_Change() {
+  const QChar separator = QChar::fromLatin1(app_.DecimalSeparator());
+  Replace(txtSamplesPerFile, SamplesPerFileCorrection(txtSamplesPerFile->text(), separator));
+  SamplesPerFile = ValueOf(txtSamplesPerFile, separator, 1000);
+}
+
+void frmDatalog::txtFilesPerSession_Change() {
+  Replace(txtFilesPerSession,
+          FilesPerSessionCorrection(txtFilesPerSession->text(),
+                                    QChar::fromLatin1(app_.DecimalSeparator())));
+}
+
+void frmDatalog::cmdStartDatalog_Click() {
+  bool any = false;
+  for (int k = 1; k <= kLogChannels; ++k) any = any || CheckReg[static_cast<size_t>(k)]->isChecked();
+  if (!any) {
+    app_.session.messages.Show(
+        Message{"Please check at least one DATA SELECTION box.", "", MessageIcon::None});
+    return;
+  }
+  if (cmdStartDatalog->text() == kStart) {
+    if (running_) return;  // the run in progress has been cancelled and is finishing
+    cmdStartDatalog->setText(kCancel);
+    RunDatalog();
+  } else if (cmdStartDatalog->text() == kCancel) {
+    cmdStartDatalog->setText(kStart);
+  }
+}
+
+void frmDatalog::SetSettingsEnabled(bool enabled) {
+  for (int k = 1; k <= kLogChannels; ++k) CheckReg[static_cast<size_t>(k)]->setEnabled(enabled);
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           ckNOHeader, ckNOScale, ckDisableND, ckBurst, txtSamplesPerFile, txtSampleDelay,
+           txtFilesPerSession, txtDirectory, txtFileName}) {
+    w->setEnabled(enabled);
+  }
+}
+
+void frmDatalog::RunDatalog() {
+  running_ = true;
+  LBLDatalogInProgress->show();
+  SetSettingsEnabled(false);
+  // Closing the main window (or a signal) during the run ends it after the current sample.
+  app_.cancelRun = [this] { cmdStartDatalog->setText(kStart); };
+  runTimer_.start();
+  statusShownAt_ = -1;
+  Session& session = app_.session;
+  std::optional<BurstSampleReader> burst;
+  if (ckBurst->isChecked()) burst.emplace(session.access);
+  const DatalogContext context{
+      session.access,
+      session.clock,
+      *timeOfDay_,
+      session.messages,
+      app_.options.dataDir,
+      app_.DecimalSeparator(),
+      [&session, &burst] { return InterfaceUsable(session) && !(burst && burst->Ended()); },
+      burst ? &*burst : nullptr,
+      QCoreApplication::applicationName().toStdString()};
+  lastResult_ = pemra::RunDatalog(context, *this);
+  ShowRunStatus(lastResult_.rowsWritten, true);
+  if (burst) ShowBurstSummary(*burst);
+  app_.cancelRun = nullptr;
+  LBLDatalogInProgress->hide();
+  cmdStartDatalog->setText(kStart);
+  SetSettingsEnabled(true);
+  running_ = false;
+
+  if (closeRequested_ || app_.closeAfterRun) QDialog::reject();
+  if (app_.closeAfterRun && mainWindow_ != nullptr) {
+    QMetaObject::invokeMethod(mainWindow_, &QWidget::close, Qt::QueuedConnection);
+  }
+}
+
+void frmDatalog::ShowBurstSummary(const BurstSampleReader& burst) {
+  const BurstSummary summary = burst.Summary();
+  lblRunStatus->setText(lblRunStatus->text() +
+                        QStringLiteral("    Samples missed (estimated): %1    Duplicates discarded: %2")
+                            .arg(summary.missed)
+                            .arg(summary.duplicates));
+  if (summary.end == BurstEnd::NoNewData && !burst.Channels().empty()) {
+    const std::string& pacing =
+        app_.session.access.Table()[static_cast<size_t>(burst.Channels().front())].RegName;
+    app_.session.messages.Show(Message{"No new data from " + pacing + ": the burst read stopped.",
+                                       QCoreApplication::applicationName().toStdString(),
+                                       MessageIcon::Warning});
+  }
+}
+
+void frmDatalog::ShowRunStatus(int64_t rows, bool final) {
+  const qint64 elapsed = runTimer_.elapsed();
+  if (!final && statusShownAt_ >= 0 && elapsed - statusShownAt_ < kStatusIntervalMs) return;
+  statusShownAt_ = elapsed;
+  lblRunStatus->setText(
+      QStringLiteral("Rows written: %1    Elapsed: %2 s")
+          .arg(rows)
+          .arg(QString::fromStdString(
+              FormatNumber(static_cast<double>(elapsed) / 1000.0, "0.0", app_.DecimalSeparator()))));
+}
+
+const LogSettings& frmDatalog::Settings() {
+  const QChar separator = QChar::fromLatin1(app_.DecimalSeparator());
+  LogSettings& s = settings_;
+  s.baseFileName = BaseFileName.toStdString();
+  s.filesPerSession = ValueOf(txtFilesPerSession, separator, 1);
+  s.samplesPerFile = ValueOf(txtSamplesPerFile, separator, 1000);
+  s.sampleDelayMs = ValueOf(txtSampleDelay, separator, 0);
+  s.time = ckTime->isChecked();
+  for (int k = 1; k <= kLogChannels; ++k) {
+    s.channels[static_cast<size_t>(k)] = CheckReg[static_cast<size_t>(k)]->isChecked();
+  }
+  s.disableNewData = ckDisableND->isChecked();
+  s.noScale = ckNOScale->isChecked();
+  s.noHeader = ckNOHeader->isChecked();
+  return s;
+}
+
+void frmDatalog::FileStarted(int64_t fileNumber) {
+  txtFileNum->setText(QString::number(fileNumber));
+  QCoreApplication::processEvents();
+}
+
+bool frmDatalog::SampleTaken(const LogProgress& progress) {
+  ShowRunStatus(progress.rowsTaken, false);
+  QCoreApplication::processEvents();
+  return cmdStartDatalog->text() != kStart;
+}
+
+void frmDatalog::reject() {
+  if (running_) {
+    // Closing during a run cancels it; the window closes once the file is complete.
+    closeRequested_ = true;
+    cmdStartDatalog->setText(kStart);
+    return;
+  }
+  QDialog::reject();
+}
+
+}  // namespace pemra

@@ -1,0 +1,280 @@
+#include "gui/windows/frmManualReg.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "core/LowPower.h"
+#include "core/NumberText.h"
+#include "core/Timing.h"
+#include "gui/kit/Application.h"
+#include "gui/kit/NamedWidget.h"
+#include "gui/kit/OpsWindowSupport.h"
+#include "interfaces/RegisterListing.h"
+
+namespace pemra {
+
+namespace {
+
+// A grey box the window fills and the user only reads.
+QLineEdit* ShowBox(const char* name, int characters) {
+  auto* box = Named<QLineEdit>(name);
+  box->setReadOnly(true);
+  QPalette palette = box->palette();
+  palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+  box->setPalette(palette);
+  box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * characters + 12);
+  return box;
+}
+
+// The listing box shows at least this many lines, and all 34 (with room for a few the user
+// adds) when the screen is tall enough.
+constexpr int kShortestListing = 12;
+constexpr int kWholeListing = 36;
+
+QString TrueFalse(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
+
+}  // namespace
+
+frmManualReg::frmManualReg(Application& app, QWidget* parent)
+    : QDialog(parent), app_(app), session_(app.session) {
+  setObjectName(QStringLiteral("frmManualReg"));
+  setWindowTitle(QStringLiteral("Register Information"));
+
+  cmdClose = Named<QPushButton>("cmdClose", QStringLiteral("Close Window"));
+  cmdUpdateFlash = Named<QPushButton>("cmdUpdateFlash", QStringLiteral("Update Flash"));
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(cmdUpdateFlash);
+  buttons->addStretch(1);
+  buttons->addWidget(cmdClose);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(BuildRegisterGroup());
+  layout->addWidget(BuildListingGroup(), 1);
+  layout->addLayout(buttons);
+
+  NoDefaultButtons(*this);
+
+  // A choice is taken whether it comes from the list or from code setting the index; an
+  // entry picked again from the list is read again.
+  connect(cmboRegister, &QComboBox::currentIndexChanged, this, [this] {
+    changedBeforeActivation_ = true;
+    cmboRegister_Click();
+  });
+  connect(cmboRegister, &QComboBox::activated, this, [this] {
+    if (!std::exchange(changedBeforeActivation_, false)) cmboRegister_Click();
+  });
+  connect(cmdRead, &QPushButton::clicked, this, &frmManualReg::cmdRead_Click);
+  connect(cmdWrite, &QPushButton::clicked, this, &frmManualReg::cmdWrite_Click);
+  connect(cmdReadUserReg, &QPushButton::clicked, this, &frmManualReg::cmdReadUserReg_Click);
+  connect(cmdWriteFile, &QPushButton::clicked, this, &frmManualReg::cmdWriteFile_Click);
+  connect(cmdPrint, &QPushButton::clicked, this, &frmManualReg::cmdPrint_Click);
+  connect(cmdUpdateFlash, &QPushButton::clicked, this, &frmManualReg::cmdUpdateFlash_Click);
+  connect(cmdClose, &QPushButton::clicked, this, &frmManualReg::cmdClose_Click);
+
+  Form_Load();
+}
+
+std::function<void(QWidget*)> frmManualReg::Opener(Application& app) {
+  auto kept = std::make_shared<QPointer<frmManualReg>>();
+  return [&app, kept](QWidget* parent) {
+    if (*kept != nullptr && (*kept)->parentWidget() != parent) delete kept->data();
+    if (*kept == nullptr) *kept = new frmManualReg(app, parent);
+    (*kept)->exec();
+    if (*kept != nullptr && (*kept)->Unloaded()) delete kept->data();
+  };
+}
+
+QWidget* frmManualReg::BuildRegisterGroup() {
+  auto* box = new QGroupBox(QStringLiteral("Register Read/Write"));
+  cmboRegister = Named<QComboBox>("cmboRegister");
+  cmboRegister->setMinimumContentsLength(12);
+  txtRegAddr = ShowBox("txtRegAddr", 5);
+  txtRegByte = ShowBox("txtRegByte", 3);
+  txtRegRead = ShowBox("txtRegRead", 5);
+  txtRegWrite = ShowBox("txtRegWrite", 5);
+  cmdRead = Named<QPushButton>("cmdRead", QStringLiteral("Read (Hex)"));
+  txtHex = ShowBox("txtHex", 5);
+  txtRegVal = ShowBox("txtRegVal", 12);
+  txtDataWrite = Named<QLineEdit>("txtDataWrite");
+  // HexToNumber takes four digits: longer text cannot be typed.
+  txtDataWrite->setMaxLength(4);
+  cmdWrite = Named<QPushButton>("cmdWrite", QStringLiteral("Write (Hex)"));
+
+  auto* grid = new QGridLayout(box);
+  grid->addWidget(cmboRegister, 1, 0);
+  grid->addWidget(new QLabel(QStringLiteral("Base Addr (Hex)")), 0, 1);
+  grid->addWidget(txtRegAddr, 1, 1);
+  grid->addWidget(new QLabel(QStringLiteral("Num Bytes")), 0, 2);
+  grid->addWidget(txtRegByte, 1, 2);
+  grid->addWidget(new QLabel(QStringLiteral("Read Flag")), 0, 3);
+  grid->addWidget(txtRegRead, 1, 3);
+  grid->addWidget(new QLabel(QStringLiteral("Write Flag")), 0, 4);
+  grid->addWidget(txtRegWrite, 1, 4);
+  grid->addWidget(cmdRead, 2, 0);
+  grid->addWidget(txtHex, 2, 1);
+  grid->addWidget(new QLabel(QStringLiteral("Deci. Value")), 2, 2, Qt::AlignRight);
+  grid->addWidget(txtRegVal, 2, 3, 1, 2);
+  grid->addWidget(cmdWrite, 3, 0);
+  grid->addWidget(txtDataWrite, 3, 1);
+  return box;
+}
+
+QWidget* frmManualReg::BuildListingGroup() {
+  auto* box = new QGroupBox(QStringLiteral("User Registers (Hex Values)"));
+  Text1 = Named<QPlainTextEdit>("Text1");
+  Text1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  const int column = Text1->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  Text1->setTabStopDistance(8 * column);
+  Text1->setMinimumSize(56 * column, kShortestListing * Text1->fontMetrics().lineSpacing());
+  cmdReadUserReg = Named<QPushButton>("cmdReadUserReg", QStringLiteral("Read"));
+  cmdWriteFile = Named<QPushButton>("cmdWriteFile", QStringLiteral("Save"));
+  cmdPrint = Named<QPushButton>("cmdPrint", QStringLiteral("Print"));
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(cmdReadUserReg);
+  buttons->addWidget(cmdWriteFile);
+  buttons->addWidget(new QLabel(QStringLiteral("Registers_Log")));
+  buttons->addStretch(1);
+  buttons->addWidget(cmdPrint);
+  auto* layout = new QVBoxLayout(box);
+  layout->addWidget(Text1, 1);
+  layout->addLayout(buttons);
+  return box;
+}
+
+void frmManualReg::Form_Load() {
+  MoveToParentCorner(this);
+  const int wanted = sizeHint().height() +
+                     (kWholeListing - kShortestListing) * Text1->fontMetrics().lineSpacing();
+  const int room = screen() != nullptr ? screen()->availableGeometry().height() * 9 / 10 : wanted;
+  resize(sizeHint().width(), std::min(wanted, room));
+  // The flash update of this window stays out of reach, as in every release so far; the
+  // other configuration windows each have one.
+  cmdUpdateFlash->setVisible(false);
+  // Filling the list chooses nothing: "Write (Hex)" keeps the entry chosen last in this run.
+  const QSignalBlocker quiet(cmboRegister);
+  for (int index = 0; index < kFilledRegisters; ++index) {
+    cmboRegister->addItem(QString::fromStdString(session_.table[static_cast<size_t>(index)].RegName));
+  }
+  cmboRegister->setCurrentIndex(-1);
+  cmdReadUserReg_Click();
+}
+
+void frmManualReg::cmboRegister_Click() {
+  const int index = cmboRegister->currentIndex();
+  if (index < 0) return;
+  app_.SelectedRegister = static_cast<int16_t>(index);
+  const RegisterEntry& entry = session_.table[static_cast<size_t>(index)];
+  txtRegAddr->setText(QString::fromStdString(NumberToHex(entry.RegAddress)));
+  txtRegByte->setText(QString::number(entry.RegBytes));
+  txtRegRead->setText(TrueFalse(entry.RegReadable));
+  txtRegWrite->setText(TrueFalse(entry.RegWritable));
+  cmdWrite->setEnabled(entry.RegWritable);
+  cmdRead->setEnabled(entry.RegReadable);
+  cmdRead_Click();
+}
+
+void frmManualReg::cmdRead_Click() {
+  const int index = cmboRegister->currentIndex();
+  if (index < 0 || !session_.table[static_cast<size_t>(index)].RegReadable) return;
+  RegisterAccess& access = session_.access;
+  access.ReadRegister(static_cast<int16_t>(index));
+  txtHex->setText(QString::fromStdString(NumberToHex(access.RawValue)));
+  txtRegVal->setText(QString::fromStdString(GeneralText(access.ScaledValue, app_.DecimalSeparator())));
+}
+
+void frmManualReg::cmdWrite_Click() {
+  int32_t value = HexToNumber(txtDataWrite->text().toLatin1().toStdString());
+  if (session_.selection.InterfaceType == 2 && value > kMaxUsbSamplePeriod &&
+      app_.SelectedRegister == reg::SMPL_PRD) {
+    session_.messages.Show(Message{kLowPowerWarning, "", MessageIcon::None});
+    value = kMaxUsbSamplePeriod;
+  }
+  session_.access.WriteRegister(app_.SelectedRegister, value);
+}
+
+void frmManualReg::cmdReadUserReg_Click() {
+  // Lines end with LF in the box; the saved file has CR LF.
+  Text1->setPlainText(QString::fromStdString(
+      RegisterListing(session_.access, app_.DecimalSeparator(), "\n")));
+}
+
+void frmManualReg::cmdWriteFile_Click() {
+  QString text = Text1->toPlainText();
+  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  const std::filesystem::path path =
+      app_.options.dataDir / std::filesystem::path(std::string(kRegisterLogFileName));
+  std::string error;
+  if (!SaveRegisterListing(path, text.toStdString(), &error)) {
+    session_.messages.Show(Message{error, "", MessageIcon::Error});
+  }
+}
+
+bool frmManualReg::PrintWindowImage(QPrinter& printer) {
+  const QPixmap image = grab();
+  QPainter painter;
+  if (!painter.begin(&printer)) {
+    const QString target = printer.outputFileName().isEmpty() ? printer.printerName()
+                                                              : printer.outputFileName();
+    session_.messages.Show(Message{"Cannot print to " + target.toStdString(), "",
+                                   MessageIcon::Error});
+    return false;
+  }
+  // The image as large as the page allows, without distortion, at the page's top-left.
+  const QRect page = painter.viewport();
+  const QSize size = image.size().scaled(page.size(), Qt::KeepAspectRatio);
+  painter.drawPixmap(QRect(page.topLeft(), size), image);
+  return painter.end();
+}
+
+void frmManualReg::cmdPrint_Click() {
+  const QPrinterInfo defaultPrinter = QPrinterInfo::defaultPrinter();
+  if (!defaultPrinter.isNull()) {
+    QPrinter printer(defaultPrinter, QPrinter::HighResolution);
+    PrintWindowImage(printer);
+    return;
+  }
+  // No printer to print on: the print dialog offers printing to a PDF file instead.
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  const std::filesystem::path pdf = app_.options.dataDir / "Registers_LOG.pdf";
+  printer.setOutputFileName(QString::fromStdString(pdf.string()));
+  QPrintDialog dialog(&printer, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  PrintWindowImage(printer);
+}
+
+void frmManualReg::cmdUpdateFlash_Click() {
+  session_.access.WriteRegister(reg::COMMAND, command::FlashUpdate);
+  Delay(session_.clock, 250.0f);
+}
+
+void frmManualReg::cmdClose_Click() { hide(); }
+
+void frmManualReg::closeEvent(QCloseEvent* event) {
+  unloaded_ = true;
+  QDialog::closeEvent(event);
+}
+
+}  // namespace pemra

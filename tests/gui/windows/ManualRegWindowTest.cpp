@@ -1,0 +1,212 @@
+// The manual register window on the simulated sensor: what an entry's choice shows and
+// allows, hex writes with the low-power limit over USB, the window kept between openings,
+// the listing, its saved file and printing.
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "core/LowPower.h"
+#include "gui/GuiTestSupport.h"
+#include "gui/windows/frmManualReg.h"
+
+namespace pemra {
+namespace {
+
+using testing::OnModal;
+
+constexpr uint8_t kSmplPrd = 0x36;
+
+struct RegRig : testing::GuiRig {
+  frmManualReg& Open(int16_t interfaceType = 1) {
+    Load(interfaceType);
+    window = std::make_unique<frmManualReg>(app, form.get());
+    window->show();
+    return *window;
+  }
+  void Choose(int index) {
+    window->cmboRegister->setCurrentIndex(index);
+    emit window->cmboRegister->activated(index);
+  }
+  uint16_t Word(uint8_t address) { return rig.Sensor().PeekRegister(address); }
+  std::filesystem::path LogPath() const { return app.options.dataDir / "Registers_LOG.txt"; }
+  std::unique_ptr<frmManualReg> window;
+};
+
+QByteArray FileBytes(const std::filesystem::path& path) {
+  QFile file(QString::fromStdString(path.string()));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST(ManualRegWindow, ChoosingAnEntryShowsItsFlagsAndReadsIt) {
+  struct Case { int index; const char* address; const char* bytes; bool readable; bool writable; };
+  const Case cases[] = {
+      {31, "003E", "1", false, true},  // COMMAND
+      {30, "003C", "2", true, false},  // STATUS
+      {13, "001A", "2", true, true},   // XGYRO_ OFF
+      {12, "0018", "2", false, false}, // Reserved
+  };
+  RegRig env;
+  frmManualReg& w = env.Open();
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Register Information"));
+  ASSERT_EQ(w.cmboRegister->count(), 32);
+  EXPECT_EQ(w.cmboRegister->currentIndex(), -1);
+  EXPECT_FALSE(w.cmdUpdateFlash->isVisible());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.index);
+    w.txtHex->clear();
+    w.cmboRegister->setCurrentIndex(c.index);  // chosen by code: taken as a click
+    EXPECT_EQ(env.app.SelectedRegister, c.index);
+    EXPECT_EQ(w.txtRegAddr->text(), QString::fromLatin1(c.address));
+    EXPECT_EQ(w.txtRegByte->text(), QString::fromLatin1(c.bytes));
+    EXPECT_EQ(w.txtRegRead->text(), c.readable ? QStringLiteral("True") : QStringLiteral("False"));
+    EXPECT_EQ(w.txtRegWrite->text(), c.writable ? QStringLiteral("True") : QStringLiteral("False"));
+    EXPECT_EQ(w.cmdRead->isEnabled(), c.readable);
+    EXPECT_EQ(w.cmdWrite->isEnabled(), c.writable);
+    EXPECT_EQ(w.txtHex->text().isEmpty(), !c.readable);  // read at once when it can be
+  }
+  env.Choose(13);  // XGYRO_ OFF, 13-bit signed
+  w.txtDataWrite->setText(QStringLiteral("FFFF"));
+  w.cmdWrite->click();
+  w.cmdRead->click();
+  EXPECT_EQ(w.txtHex->text(), QStringLiteral("FFFF"));
+  EXPECT_EQ(w.txtRegVal->text(), QStringLiteral("-0.018315"));
+  w.txtHex->clear();
+  emit w.cmboRegister->activated(13);  // the same entry picked again is read again
+  EXPECT_EQ(w.txtHex->text(), QStringLiteral("FFFF"));
+}
+
+TEST(ManualRegWindow, SamplePeriodIsLimitedOverUsb) {
+  struct Case { int16_t interfaceType; const char* typed; uint16_t written; bool warned; };
+  const Case cases[] = {{2, "0A", 9, true}, {1, "0A", 10, false}, {2, "9", 9, false},
+                        {2, "1G", 9, true}};  // G counts as 0: 0x10
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    RegRig env;
+    frmManualReg& w = env.Open(c.interfaceType);
+    env.messages.messages.clear();
+    env.Choose(27);  // SMPL_PRD
+    w.txtDataWrite->setText(QString::fromLatin1(c.typed));
+    w.cmdWrite->click();
+    EXPECT_EQ(env.Word(kSmplPrd) & 0xFF, c.written);
+    EXPECT_EQ(env.HasMessage(kLowPowerWarning), c.warned);
+  }
+}
+
+TEST(ManualRegWindow, CloseHidesAndTheTitleBarUnloads) {
+  RegRig env;
+  env.Load(1);
+  ASSERT_TRUE(env.form->mnuRegisters->isEnabled());
+  // First opening: choose SMPL_PRD and change the listing by hand, then "Close Window".
+  OnModal<frmManualReg>([](frmManualReg& w) {
+    w.cmboRegister->setCurrentIndex(27);
+    emit w.cmboRegister->activated(27);
+    w.Text1->setPlainText(QStringLiteral("edited"));
+    w.cmdClose->click();
+  });
+  env.form->mnuRegisters_Click();
+  // Second opening: all still there; the title bar's close box unloads.
+  QString listing;
+  int shown = -2;
+  OnModal<frmManualReg>([&](frmManualReg& w) {
+    listing = w.Text1->toPlainText();
+    shown = w.cmboRegister->currentIndex();
+    w.close();
+  });
+  env.form->mnuRegisters_Click();
+  EXPECT_EQ(listing, QStringLiteral("edited"));
+  EXPECT_EQ(shown, 27);
+  // Third opening loads afresh; "Write (Hex)" still writes to the entry chosen last.
+  OnModal<frmManualReg>([&](frmManualReg& w) {
+    listing = w.Text1->toPlainText();
+    shown = w.cmboRegister->currentIndex();
+    w.txtDataWrite->setText(QStringLiteral("5"));
+    w.cmdWrite->click();
+    w.cmdClose->click();
+  });
+  env.form->mnuRegisters_Click();
+  EXPECT_TRUE(listing.startsWith(QStringLiteral("Name\t\tAddr")));
+  EXPECT_EQ(shown, -1);
+  EXPECT_EQ(env.Word(kSmplPrd) & 0xFF, 5);
+}
+
+TEST(ManualRegWindow, ListingAndItsSavedFile) {
+  RegRig env;
+  frmManualReg& w = env.Open();
+  const QStringList lines = w.Text1->toPlainText().split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 35);  // 34 lines, each ended
+  EXPECT_EQ(lines[0], QStringLiteral("Name\t\tAddr\thexValue\t   decValue"));
+  EXPECT_EQ(lines[14], QStringLiteral("Reserved     \t0018\t----\t   ----"));
+  EXPECT_EQ(lines[33], QStringLiteral("COMMAND     \t003E\t----\t   ----"));
+  EXPECT_EQ(lines[3], QStringLiteral("SUPPLY_OUT     \t0002\t0AAA\t   4.99999"));  // 5 V rig
+
+  w.cmdWriteFile->click();
+  w.Text1->appendPlainText(QStringLiteral("my note"));  // the file holds what the box shows
+  w.cmdWriteFile->click();
+  QString expected = w.Text1->toPlainText();
+  expected.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  const QByteArray bytes = FileBytes(env.LogPath());
+  EXPECT_EQ(bytes, expected.toLatin1() + "\r\n");
+
+  w.cmdReadUserReg->click();
+  w.cmdWriteFile->click();
+  EXPECT_TRUE(FileBytes(env.LogPath()).endsWith("\t   ----\r\n\r\n"));
+  EXPECT_TRUE(env.messages.messages.empty());
+}
+
+TEST(ManualRegWindow, SaveFailureNamesTheFileAndReason) {
+  RegRig env;
+  frmManualReg& w = env.Open();
+  env.app.options.dataDir = env.app.options.dataDir / "missing";
+  w.cmdWriteFile->click();
+  ASSERT_EQ(env.messages.messages.size(), 1u);
+  const std::string& text = env.messages.messages[0].text;
+  EXPECT_NE(text.find(env.LogPath().string()), std::string::npos) << text;
+  EXPECT_NE(text.find("No such file or directory"), std::string::npos) << text;
+}
+
+TEST(ManualRegWindow, PrintsAnImageOfTheWindow) {
+  RegRig env;
+  frmManualReg& w = env.Open();
+  const std::filesystem::path pdf = env.app.options.dataDir / "window.pdf";
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(QString::fromStdString(pdf.string()));
+  ASSERT_TRUE(w.PrintWindowImage(printer));
+  const QByteArray bytes = FileBytes(pdf);
+  EXPECT_TRUE(bytes.startsWith("%PDF"));
+  EXPECT_TRUE(bytes.contains("/Image"));
+
+  // A printer that cannot be started is reported by name.
+  printer.setOutputFileName(QString::fromStdString((env.app.options.dataDir / "no" / "x.pdf").string()));
+  EXPECT_FALSE(w.PrintWindowImage(printer));
+  ASSERT_EQ(env.messages.messages.size(), 1u);
+  EXPECT_NE(env.messages.messages[0].text.find("x.pdf"), std::string::npos);
+}
+
+TEST(ManualRegWindow, WithoutPrinterACancelledDialogPrintsNothing) {
+  if (!QPrinterInfo::defaultPrinter().isNull()) GTEST_SKIP() << "a default printer exists";
+  RegRig env;
+  frmManualReg& w = env.Open();
+  bool offered = false;
+  OnModal<QPrintDialog>([&](QPrintDialog& dialog) {
+    offered = true;
+    dialog.reject();
+  });
+  w.cmdPrint->click();
+  EXPECT_TRUE(offered);
+  EXPECT_FALSE(std::filesystem::exists(env.app.options.dataDir / "Registers_LOG.pdf"));
+}
+
+}  // namespace
+}  // namespace pemra
