@@ -21,6 +21,7 @@ class BurstSampleReader final : public SampleReader {
   void ReadSample(const ChannelSet& channels, SampleReadings& readings) override;
 
   bool Ended() const;
+  bool Stopped() const override;
   // The register-table entries each burst reads, the pacing one first (empty before the
   // first sample).
   const std::vector<int16_t>& Channels() const;

@@ -79,8 +79,8 @@ TEST(BurstCaptureTest, OneRowPerSampleWhenBurstsKeepUpAndMissesCountedWhenNot) {
 
 TEST(BurstCaptureTest, PacedByAChannelThatHasNewDataOrEndedWhenNoneHas) {
   // Model 21410 has no Y gyro: its register never flags new data. The log's reader lets the
-  // X accelerometer, checked after it, pace; alone, the Y gyro brings no sample and the
-  // capture ends.
+  // X accelerometer, checked after it, pace; alone, the Y gyro is paced by the supply
+  // output, read along but not given back.
   Bench bench(Road::UsbTimingOff, 0x01, 21410);
   ChannelSet channels{};
   channels[reg::XACCL_OUT] = channels[reg::YGYRO_OUT] = true;
@@ -95,9 +95,13 @@ TEST(BurstCaptureTest, PacedByAChannelThatHasNewDataOrEndedWhenNoneHas) {
   EXPECT_EQ(samples.back() - samples.front(), 4);
 
   channels[reg::XACCL_OUT] = false;
+  readings[reg::SUPPLY_OUT].raw = -1;
   reader.ReadSample(channels, readings);
-  EXPECT_EQ(reader.Summary().end, BurstEnd::NoNewData);
-  EXPECT_EQ(reader.Summary().rows, 5);
+  EXPECT_FALSE(reader.Ended());
+  EXPECT_EQ(reader.Summary().rows, 6);
+  EXPECT_EQ(reader.Channels(), (std::vector<int16_t>{reg::SUPPLY_OUT, reg::YGYRO_OUT}));
+  EXPECT_EQ(readings[reg::SUPPLY_OUT].raw, -1);
+  EXPECT_FALSE(readings[reg::YGYRO_OUT].newData);
 }
 
 }  // namespace

@@ -80,6 +80,9 @@ class frmDatalog : public QDialog, private LogFrontEnd {
  private:
   void BuildControls();
   void SetSettingsEnabled(bool enabled);
+  // False, after saying why, when the file name breaks a rule or the data directory is
+  // missing or cannot be written.
+  bool CanWriteFiles();
   void ShowRunStatus(int64_t rows, bool final);
   // Misses and duplicates after a burst run; why it stopped if the sensor brought no data.
   void ShowBurstSummary(const BurstSampleReader& burst);
