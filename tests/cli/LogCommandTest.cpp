@@ -147,14 +147,16 @@ TEST_F(LogCommandTest, ASecondRunIntoTheSameNameFailsWithTheFileAccessErrorAndIt
       << err;
 }
 
-// A slow sensor (2.4 s between samples): the signal comes while the capture waits for the
-// second sample, which is then never logged.
+// A slow sensor on the port (2.4 s between samples): the signal comes while the capture
+// waits for the second sample, which is then never logged.
 TEST_F(LogCommandTest, SignalDuringABurstCapturesWaitEndsItAtOnceAsACancel) {
   day.raiseAt = 3;  // begin seconds, the first sample's time, the second's
   day.signal = SIGINT;
   const std::string script = "write SMPL_PRD 00FF\nlog --burst --time --no-header --channels 1 "
                              "--samples 5 --dir " + dir.string() + "\n";
-  EXPECT_EQ(Run({"--simulate", "script", "-"}, script), kExitInterrupted) << err;
+  EXPECT_EQ(Run({"--simulate", "--interface", "parallel", "script", "-"}, script),
+            kExitInterrupted)
+      << err;
   const std::string text = File("DATALOG_1.csv");
   EXPECT_TRUE(text.starts_with("1,0,1,")) << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;

@@ -104,5 +104,23 @@ TEST(BurstCaptureTest, PacedByAChannelThatHasNewDataOrEndedWhenNoneHas) {
   EXPECT_FALSE(readings[reg::YGYRO_OUT].newData);
 }
 
+// A slow sensor (2.4 s between samples, on the port) makes the capture wait 0.6 s between
+// bursts.
+TEST(BurstCaptureTest, AStopRequestEndsAWaitWithinItsCheckInterval) {
+  using namespace std::chrono_literals;
+  Bench bench(Road::ParallelTimingOff, 0xFF);
+  Nanoseconds stopAt = Nanoseconds::max();
+  BurstOptions options;
+  options.stopRequested = [&] { return bench.clock.Now() >= stopAt; };
+  BurstCapture capture(bench.session.access, {reg::SUPPLY_OUT}, options);
+  capture.Start();
+  BurstRow row;
+  ASSERT_TRUE(capture.Next(row));
+  stopAt = bench.clock.Now() + 100ms;
+  EXPECT_FALSE(capture.Next(row));
+  EXPECT_EQ(capture.Summary().end, BurstEnd::Stopped);
+  EXPECT_LE(bench.clock.Now() - stopAt, 50ms);
+}
+
 }  // namespace
 }  // namespace pemra
