@@ -100,7 +100,8 @@ TEST_F(LogCommandTest, BadArgumentsAreUsageErrorsBeforeAnythingIsWritten) {
       {{"--name", "a/b"},
        "'a/b' is not a file name: a file name cannot hold '/' or be '.' or '..' (give the "
        "directory with --dir)\n"},
-      {{"--name", ".."}, "'..' is not a file name: a file name cannot hold '/' or be '.' or '..'\n"},
+      {{"--name", ".."},
+       "'..' is not a file name: a file name cannot hold '/' or be '.' or '..'\n"},
       {{"--name", nul},
        "'a\\x00b' is not a file name: a file name cannot hold control characters (NUL, a line "
        "end, ESC, ...)\n"},

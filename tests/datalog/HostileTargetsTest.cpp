@@ -75,7 +75,8 @@ std::string InDir(std::string text, const fs::path& dir) {
 TEST(HostileTargets, EachIsRefusedWithItsReasonOrHandledWithoutLoss) {
   const std::string rows = "1,1,0,\r\n2,1,0.003663,\r\n";
   const HostileCase cases[] = {
-      {"FIFO at the target", [](const fs::path& d) { ::mkfifo((d / "DATALOG_1.csv").c_str(), 0644); },
+      {"FIFO at the target",
+       [](const fs::path& d) { ::mkfifo((d / "DATALOG_1.csv").c_str(), 0644); },
        "DATALOG", LogEnd::FileAccessError, "/DATALOG_1.csv: not a regular file (a FIFO)",
        FileAccessError("DATALOG_1.csv", "DIR/DATALOG_1.csv: not a regular file (a FIFO)"),
        {"DATALOG_1.csv"}, [](const fs::path& d) { EXPECT_TRUE(IsFifo(d / "DATALOG_1.csv")); }},
@@ -85,7 +86,8 @@ TEST(HostileTargets, EachIsRefusedWithItsReasonOrHandledWithoutLoss) {
        "Cannot write the data-log file DIR/DATALOG_1.csv.spool: not a regular file (a FIFO)",
        {"DATALOG_1.csv", "DATALOG_1.csv.spool"},
        [](const fs::path& d) { EXPECT_TRUE(IsFifo(d / "DATALOG_1.csv.spool")); }},
-      {"directory at the target", [](const fs::path& d) { fs::create_directory(d / "DATALOG_1.csv"); },
+      {"directory at the target",
+       [](const fs::path& d) { fs::create_directory(d / "DATALOG_1.csv"); },
        "DATALOG", LogEnd::FileAccessError, "/DATALOG_1.csv: Is a directory",
        FileAccessError("DATALOG_1.csv", "DIR/DATALOG_1.csv: Is a directory"), {"DATALOG_1.csv"},
        nullptr},
@@ -117,10 +119,11 @@ TEST(HostileTargets, EachIsRefusedWithItsReasonOrHandledWithoutLoss) {
        "Cannot write the data-log file DIR/DATALOG_1.csv.spool: not a regular file (a symbolic "
        "link)",
        {"DATALOG_1.csv", "DATALOG_1.csv.spool"}, nullptr},
-      {"spool left by a killed run, and one kept before",
+      {"spool and temporary file left by a killed run, and a spool kept before",
        [](const fs::path& d) {
          Write(d / "DATALOG_1.csv.spool", "1,1,7,\r\n2,1,8,\r\n");
          Write(d / "DATALOG_1.csv.spool.1", "kept earlier\r\n");
+         Write(d / ".DATALOG_1.csv.tmp-Ab3dE9", "H\r\n1,1,7,\r\n");
        },
        "DATALOG", LogEnd::Completed, "",
        "A run that did not finish left DIR/DATALOG_1.csv.spool: its rows are kept in "

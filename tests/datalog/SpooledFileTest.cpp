@@ -80,7 +80,9 @@ TEST(SpooledFile, AFullDiskLeavesWholeRowsAndTheOldFile) {
     disk.room = c.room;
     SpooledFile file(disk);
     ASSERT_TRUE(file.Create(target, 0ms));
-    for (size_t at = 0; at < rows.size(); at += 8) ASSERT_TRUE(file.AddRow(rows.substr(at, 8), 0ms));
+    for (size_t at = 0; at < rows.size(); at += 8) {
+      ASSERT_TRUE(file.AddRow(rows.substr(at, 8), 0ms));
+    }
     EXPECT_FALSE(file.Complete("File Name,log.csv\r\nDate,today\r\n"));
     EXPECT_EQ(file.Error(), (dir.path() / c.failed).string() + ": No space left on device");
     EXPECT_EQ(ReadWholeFile(dir.path() / "log.csv.spool"), c.spool);
