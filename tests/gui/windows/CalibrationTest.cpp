@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "core/OffsetCalibration.h"
 #include "core/RegisterTable.h"
 #include "core/Timing.h"
+#include "gui/main/SignalClose.h"
 #include "gui/windows/fmCalibration.h"
 
 namespace pemra {
@@ -192,6 +194,19 @@ TEST(Calibration, PrecisionAutoNullCountsDown33SecondsWithTheControlsDisabled) {
   ASSERT_EQ(captions.size(), 34u);
   EXPECT_EQ(captions.front(), QStringLiteral("  In Progress  0"));
   EXPECT_EQ(captions[1], QStringLiteral("  In Progress  32"));
+}
+
+// SIGTERM during the countdown: the wait ends, the window closes, the program shuts down.
+TEST(Calibration, TerminationSignalEndsThePrecisionCountdown) {
+  Rig env;
+  fmCalibration& w = env.Open();
+  SignalClose closer;
+  QTimer::singleShot(0, [] { std::raise(SIGTERM); });  // at the countdown's first yield
+  w.cmdPreciAutoNull->click();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(w.PrecisionAutoNullRunning());
+  EXPECT_TRUE(w.cmdClose->isEnabled());
+  EXPECT_LT(env.WindowWaited(), milliseconds(2000));
 }
 
 TEST(Calibration, MenuOpensTheWindowModally) {
