@@ -102,6 +102,8 @@ class CliFrontEnd final : public LogFrontEnd {
     }
     return gStopSignal == 0;
   }
+  // A signal also ends a long sample delay at once.
+  bool Waiting(const LogProgress&) override { return gStopSignal == 0; }
 
  private:
   LogSettings settings_;

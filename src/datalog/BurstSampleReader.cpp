@@ -39,6 +39,7 @@ void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& r
   }
   BurstRow row;
   const bool taken = capture_->Next(row);
+  sampleTime_ = taken ? std::optional<Nanoseconds>(row.at) : std::nullopt;
   const std::vector<int16_t>& entries = capture_->Channels();
   for (size_t i = 0; i < entries.size(); ++i) {
     if (!channels[static_cast<size_t>(entries[i])]) continue;  // read only to pace
@@ -50,6 +51,8 @@ void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& r
     reading.newData = row.readings[i].NewDataFlag > 0;
   }
 }
+
+std::optional<Nanoseconds> BurstSampleReader::SampleTime() const { return sampleTime_; }
 
 bool BurstSampleReader::Ended() const {
   return capture_ && capture_->Summary().end != BurstEnd::Running;

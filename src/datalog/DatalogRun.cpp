@@ -1,8 +1,11 @@
 #include "datalog/DatalogRun.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
+#include "core/NumberText.h"
 #include "core/Timing.h"
 #include "datalog/SpooledFile.h"
 
@@ -31,6 +34,28 @@ void ShowInterfaceLost(const DatalogContext& context, const std::filesystem::pat
                             path.filename().string() + " holds the " + std::to_string(rows) +
                             " samples taken.",
                         context.messageTitle, MessageIcon::Warning});
+}
+
+// Waits the sample delay as Delay would (the same 10-microsecond units, to the same end
+// time on the clock), in slices between which the front end is asked whether to go on.
+// False: the front end cut it short.
+bool WaitSampleDelay(Clock& clock, double milliseconds, LogFrontEnd& frontEnd,
+                     const LogProgress& progress) {
+  constexpr int64_t kNanosecondsPerUnit = 10'000;
+  const Nanoseconds end =
+      clock.Now() + Nanoseconds(DelayUnits(static_cast<float>(milliseconds)) * kNanosecondsPerUnit);
+  for (Nanoseconds left = end - clock.Now(); left > Nanoseconds::zero(); left = end - clock.Now()) {
+    clock.Wait(std::min(left, kDelaySlice));
+    if (clock.Now() < end && !frontEnd.Waiting(progress)) return false;
+  }
+  return true;
+}
+
+// Seconds with six decimals: the elapsed time of a burst row.
+void AppendElapsed(std::string& row, Nanoseconds elapsed, const LogTextFormat& format) {
+  AppendField(row, FormatNumber(std::chrono::duration<double>(elapsed).count(), "0.000000",
+                                format.decimalSeparator),
+              format.fieldSeparator);
 }
 
 }  // namespace
@@ -85,6 +110,9 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
     progress.fileNumber = number;
     frontEnd.FileStarted(number);
     const float beginSeconds = day.SecondsSinceMidnight();
+    const Nanoseconds begin = context.clock.Now();
+    // One file, one layout: a time column ticked or cleared during a file counts from the next.
+    const bool time = frontEnd.Settings().time;
 
     progress.samplesInFile = WholeCount(frontEnd.Settings().samplesPerFile);
     bool lastFile = false;
@@ -92,9 +120,18 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
       const LogSettings& s = frontEnd.Settings();
       row.clear();
       AppendField(row, i, sep);
-      // The clock is read before the registers: the time marks the start of the sample.
-      if (s.time) AppendField(row, day.SecondsSinceMidnight() - beginSeconds, format);
+      // The clock is read before the registers: the time marks the start of the sample. A
+      // reader that knows when its sample was read (bursts) gives the monotonic time since
+      // the file began instead, to the microsecond.
+      const float now = time ? day.SecondsSinceMidnight() : 0.0f;
       reader.ReadSample(s.channels, readings);
+      if (time) {
+        if (const std::optional<Nanoseconds> at = reader.SampleTime()) {
+          AppendElapsed(row, *at - begin, format);
+        } else {
+          AppendField(row, now - beginSeconds, format);
+        }
+      }
       if (context.interfaceUsable && !context.interfaceUsable()) {
         // This sample's values no longer come from the sensor: it is not logged. A reading
         // cut short by a stop request ends the run as a cancel.
@@ -120,10 +157,11 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
         result.error = file.Error();
         return result;
       }
-      if (s.sampleDelayMs > 0) Delay(context.clock, static_cast<float>(s.sampleDelayMs));
       progress.sample = i;
       ++progress.rowsTaken;
-      if (!frontEnd.SampleTaken(progress)) {
+      const bool waited =
+          !(s.sampleDelayMs > 0) || WaitSampleDelay(context.clock, s.sampleDelayMs, frontEnd, progress);
+      if (!frontEnd.SampleTaken(progress) || !waited) {
         result.end = LogEnd::Cancelled;
         lastFile = true;
         break;
@@ -137,7 +175,7 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
       // Date and time are those of the file's completion.
       header = LogHeaderLines(name, day.DateText(), day.TimeText(), beginSeconds, endSeconds,
                               format) +
-               LogTitleLine(s.channels, s.time, !s.disableNewData, context.access.Table(),
+               LogTitleLine(s.channels, time, !s.disableNewData, context.access.Table(),
                             context.access.CurrentSelection().DeviceType, format);
     }
     if (!file.Complete(header)) {

@@ -4,7 +4,9 @@
 // channel; a reader that takes the whole sample in one exchange can stand in for it.
 
 #include <array>
+#include <optional>
 
+#include "core/Clock.h"
 #include "core/RegisterAccess.h"
 #include "datalog/LogFormat.h"
 
@@ -25,6 +27,9 @@ class SampleReader {
   // True when the last ReadSample gave up on its sample because a stop was requested (a
   // signal during its waits): the run then ends as cancelled, not as a lost interface.
   virtual bool Stopped() const { return false; }
+  // When the last sample read was taken, on the session clock, for readers that know it
+  // (bursts); empty before the first sample and for the plain reader.
+  virtual std::optional<Nanoseconds> SampleTime() const { return std::nullopt; }
 };
 
 // ReadRegister(k) for each checked channel k, one after the other with no wait.

@@ -68,24 +68,30 @@ class LogCommandTest : public ::testing::Test {
 };
 
 TEST_F(LogCommandTest, WritesTheFilesOfTheDatalogWindow) {
+  // The time of day runs with the session clock from 01:00:00: begin and end seconds and
+  // the time column follow the sample delay.
+  ClockTimeOfDay running(clock, 3600.0, "07.12.2026", "01:00:00");
+  env.timeOfDay = &running;
   ASSERT_EQ(Run({"--simulate", "log", "--dir", dir.string(), "--name", "run", "--files", "2",
-                 "--samples", "2", "--delay", "2.45", "--channels", "xgyro_out, 8", "--time"}),
+                 "--samples", "2", "--delay", "20.5", "--channels", "xgyro_out, 8", "--time"}),
             0)
       << err;
   EXPECT_EQ(File("run_2.csv"),
             "File Name,run_2.csv\r\nDate,07.12.2026\r\nTime,01:00:00\r\n"
-            "Begin Seconds,3600\r\nEnd Seconds,3600\r\n \r\n"
+            "Begin Seconds,3600.041\r\nEnd Seconds,3600.082\r\n \r\n"
             "Sample #,Time (sec),XgND,X Gryo,XtND,X Temp,\r\n"
-            "1,0,1,0.29304,1,25.5812,\r\n2,0,1,0.43956,1,25.8718,\r\n");
+            "1,0,1,2.41758,1,29.7949,\r\n2,0.02050781,1,3.663,1,32.265,\r\n");
   EXPECT_TRUE(fs::exists(dir / "run_1.csv"));
 }
 
 TEST_F(LogCommandTest, AllElevenChannelsRawWithoutFlagsOrHeaderByDefault) {
-  ASSERT_EQ(Run({"--simulate", "log", "--dir", dir.string(), "--samples", "1", "--raw",
-                 "--no-nd", "--no-header"}),
+  // The pattern's first sample is all zeros: the second, 10 ms on, is not.
+  ASSERT_EQ(Run({"--simulate", "log", "--dir", dir.string(), "--samples", "2", "--delay", "10",
+                 "--raw", "--no-nd", "--no-header"}),
             0)
       << err;
-  EXPECT_EQ(File("DATALOG_1.csv"), "1,0,0,0,0,0,0,0,0,0,0,0,\r\n");
+  EXPECT_EQ(File("DATALOG_1.csv"),
+            "1,0,0,0,0,0,0,0,0,0,0,0,\r\n2,8,8,8,8,8,8,8,8,8,8,8,\r\n");
 }
 
 TEST_F(LogCommandTest, BadArgumentsAreUsageErrorsBeforeAnythingIsWritten) {
@@ -95,6 +101,7 @@ TEST_F(LogCommandTest, BadArgumentsAreUsageErrorsBeforeAnythingIsWritten) {
       {{"--samples", "2147483648"}, "'2147483648' is not a number of samples"},
       {{"--files", "x"}, "'x' is not a number of files"},
       {{"--delay", "32001"}, "'32001' is not a sample delay"},
+      {{"--delay", "-0.5"}, "'-0.5' is not a sample delay"},
       {{"--channels", "1,STATUS"}, "'STATUS' is not a channel"},
       {{"--channels", "12"}, "'12' is not a channel"},
       {{"--name", "a/b"},
@@ -159,7 +166,7 @@ TEST_F(LogCommandTest, SignalDuringABurstCapturesWaitEndsItAtOnceAsACancel) {
             kExitInterrupted)
       << err;
   const std::string text = File("DATALOG_1.csv");
-  EXPECT_TRUE(text.starts_with("1,0,1,")) << text;
+  EXPECT_TRUE(text.starts_with("1,")) << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
   EXPECT_EQ(err.find("can no longer be reached"), std::string::npos) << err;
 }
@@ -200,13 +207,26 @@ TEST_F(LogCommandTest, SignalEndsTheRunAfterTheSampleWithTheFileComplete) {
   }
 }
 
+// The largest delay and the last channel are accepted; a signal cuts the delay short.
+TEST_F(LogCommandTest, LongestDelayAndLastChannelAreTakenAndASignalEndsTheDelay) {
+  day.raiseAt = 2;  // begin seconds, then the first sample's time: SIGTERM before its delay
+  const Nanoseconds start = clock.Now();
+  EXPECT_EQ(Run({"--simulate", "log", "--dir", dir.string(), "--samples", "3", "--delay", "32000",
+                 "--channels", "11", "--time", "--raw", "--no-nd", "--no-header"}),
+            kExitTerminated)
+      << err;
+  EXPECT_EQ(File("DATALOG_1.csv"), "1,0,0,\r\n");
+  EXPECT_LT(clock.Now() - start, std::chrono::milliseconds(50));
+}
+
 TEST_F(LogCommandTest, LogIsAScriptCommandOnTheScriptsConnection) {
-  const std::string script = "write SENS_AVG 0400\nlog --dir " + dir.string() +
-                             " --samples 1 --channels 2 --no-header\n";
+  // A tenth of the sample rate: 30 ms on, the second row is sample 4, not 24.
+  const std::string script = "write SMPL_PRD 0009\nlog --dir " + dir.string() +
+                             " --samples 2 --delay 30 --channels 1 --raw --no-nd --no-header\n";
   ASSERT_EQ(Run({"--simulate", "script", "-"}, script), 0) << err;
   // The write and the log ran one after the other on one connection.
-  EXPECT_EQ(File("DATALOG_1.csv"), "1,1,0,\r\n");
-  EXPECT_EQ(rig.Sensor().PeekRegister(0x38), 0x0400);
+  EXPECT_EQ(File("DATALOG_1.csv"), "1,0,\r\n2,4,\r\n");
+  EXPECT_EQ(rig.Sensor().PeekRegister(0x36), 0x0009);
 }
 
 }  // namespace
