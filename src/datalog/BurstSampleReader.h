@@ -25,6 +25,7 @@ class BurstSampleReader final : public SampleReader {
   std::optional<Nanoseconds> SampleTime() const override;
 
   bool Ended() const;
+  bool Stopped() const override;
   // The register-table entries each burst reads, the pacing one first (empty before the
   // first sample).
   const std::vector<int16_t>& Channels() const;

@@ -22,6 +22,12 @@ void ShowWriteError(const DatalogContext& context, const SpooledFile& file) {
   context.messages.Show(Message{std::move(text), context.messageTitle, MessageIcon::Warning});
 }
 
+void ShowKeptSpool(const DatalogContext& context, const SpooledFile& file) {
+  context.messages.Show(Message{"A run that did not finish left " + file.Spool().string() +
+                                    ": its rows are kept in " + file.KeptSpool().string() + ".",
+                                context.messageTitle, MessageIcon::Information});
+}
+
 void ShowInterfaceLost(const DatalogContext& context, const std::filesystem::path& path,
                        int64_t rows) {
   context.messages.Show(Message{"The sensor can no longer be reached: logging has ended.\r\n" +
@@ -77,19 +83,29 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
   SampleReadings readings{};
 
   for (int64_t number = 1; number <= progress.files; ++number) {
-    const std::string name = LogFileName(frontEnd.Settings().baseFileName, number, format.extension);
+    const std::string& base = frontEnd.Settings().baseFileName;
+    const std::string name = LogFileName(base, number, format.extension);
+    // The front ends refuse such names first; a run never writes one.
+    if (const std::string_view rule = BaseFileNameProblem(base); !rule.empty()) {
+      result.error = rule;
+      context.messages.Show(
+          Message{FileAccessErrorText(name, rule), context.messageTitle, MessageIcon::Warning});
+      result.end = LogEnd::FileAccessError;
+      break;
+    }
     if (!file.Create(context.directory / name, context.clock.Now())) {
       result.error = file.Error();
       if (file.SpoolFailed()) {
         ShowWriteError(context, file);
         result.end = LogEnd::WriteError;
       } else {
-        context.messages.Show(
-            Message{FileAccessErrorText(name), context.messageTitle, MessageIcon::Warning});
+        context.messages.Show(Message{FileAccessErrorText(name, file.Error()),
+                                      context.messageTitle, MessageIcon::Warning});
         result.end = LogEnd::FileAccessError;
       }
       break;
     }
+    if (!file.KeptSpool().empty()) ShowKeptSpool(context, file);
     result.lastFileNumber = number;
     progress.fileNumber = number;
     frontEnd.FileStarted(number);
@@ -117,8 +133,10 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
         }
       }
       if (context.interfaceUsable && !context.interfaceUsable()) {
-        // This sample's values no longer come from the sensor: it is not logged.
-        result.end = LogEnd::InterfaceLost;
+        // This sample's values no longer come from the sensor: it is not logged. A reading
+        // cut short by a stop request ends the run as a cancel.
+        const bool stopped = reader.Stopped();
+        result.end = stopped ? LogEnd::Cancelled : LogEnd::InterfaceLost;
         lastFile = true;
         break;
       }

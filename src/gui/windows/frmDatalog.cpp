@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/DataDirectory.h"
 #include "core/NumberText.h"
 #include "gui/kit/EntryRules.h"
 #include "gui/kit/ScreenFit.h"
@@ -304,11 +305,30 @@ void frmDatalog::cmdStartDatalog_Click() {
   }
   if (cmdStartDatalog->text() == kStart) {
     if (running_) return;  // the run in progress has been cancelled and is finishing
+    if (!CanWriteFiles()) return;
     cmdStartDatalog->setText(kCancel);
     RunDatalog();
   } else if (cmdStartDatalog->text() == kCancel) {
     cmdStartDatalog->setText(kStart);
   }
+}
+
+bool frmDatalog::CanWriteFiles() {
+  const std::string title = QCoreApplication::applicationName().toStdString();
+  // The files must land in the directory the window shows, under a name the system takes
+  // as it stands.
+  const std::string name = BaseFileName.toStdString();
+  if (const std::string_view rule = BaseFileNameProblem(name); !rule.empty()) {
+    app_.session.messages.Show(Message{"The file name cannot be used: " + std::string(rule) + ".",
+                                       title, MessageIcon::Warning});
+    return false;
+  }
+  if (const std::string problem = DataDirectoryProblem(app_.options.dataDir); !problem.empty()) {
+    app_.session.messages.Show(
+        Message{"The data directory cannot be used:\r\n" + problem, title, MessageIcon::Warning});
+    return false;
+  }
+  return true;
 }
 
 void frmDatalog::SetSettingsEnabled(bool enabled) {

@@ -82,6 +82,9 @@ class frmDatalog : public QDialog, private LogFrontEnd {
  private:
   void BuildControls();
   void SetSettingsEnabled(bool enabled);
+  // False, after saying why, when the file name breaks a rule or the data directory is
+  // missing or cannot be written.
+  bool CanWriteFiles();
   // The status line and the progress bar; at most five times a second unless `final`.
   void ShowRunStatus(const LogProgress& progress, bool final);
   // Misses and duplicates after a burst run; why it stopped if the sensor brought no data.

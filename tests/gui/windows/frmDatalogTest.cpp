@@ -167,8 +167,52 @@ TEST(frmDatalog, FileAccessErrorCarriesTheProgramsTitleAndRestoresTheWindow) {
   ASSERT_EQ(g.messages.messages.size(), 1u);
   EXPECT_EQ(g.messages.messages[0].title, QCoreApplication::applicationName().toStdString());
   EXPECT_NE(g.messages.messages[0].text.find("File name = DATALOG_1.csv"), std::string::npos);
+  // The system's reason comes last.
+  EXPECT_TRUE(g.messages.messages[0].text.ends_with(
+      "Close the file or choose a different file name.\r\n\r\n" +
+      (g.app.options.dataDir / "DATALOG_1.csv").string() + ": Is a directory"))
+      << g.messages.messages[0].text;
   EXPECT_EQ(g.window->cmdStartDatalog->text(), QStringLiteral("Start Datalog"));
   EXPECT_TRUE(g.window->txtFileName->isEnabled());
+}
+
+// A name the files could not carry, or a data directory they cannot go into, is refused
+// with the rule before anything is written.
+TEST(frmDatalog, NamesAgainstTheRulesAndAMissingDirectoryAreRefusedBeforeTheRun) {
+  const std::filesystem::path given = "/nonexistent-pemra-data";
+  const struct Case {
+    const char* name;
+    const char* typed;
+    const std::filesystem::path* dataDir;  // null: the window's own
+    std::string message;
+  } cases[] = {
+      {"path up", "../x", nullptr,
+       "The file name cannot be used: a file name cannot hold '/' or be '.' or '..'."},
+      {"path down", "a/b", nullptr,
+       "The file name cannot be used: a file name cannot hold '/' or be '.' or '..'."},
+      {"dot dot", "..", nullptr,
+       "The file name cannot be used: a file name cannot hold '/' or be '.' or '..'."},
+      {"empty", "", nullptr, "The file name cannot be used: a file name cannot be empty."},
+      {"line end", "a\nb", nullptr,
+       "The file name cannot be used: a file name cannot hold control characters (NUL, a line "
+       "end, ESC, ...)."},
+      {"missing --data-dir", "DATALOG", &given,
+       "The data directory cannot be used:\r\n/nonexistent-pemra-data: No such file or "
+       "directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DatalogGui g;
+    const std::filesystem::path dir = g.app.options.dataDir;
+    if (c.dataDir != nullptr) g.app.options.dataDir = *c.dataDir;
+    g.window->txtFileName->setText(QString::fromLatin1(c.typed));
+    g.window->cmdStartDatalog->click();
+    ASSERT_EQ(g.messages.messages.size(), 1u);
+    EXPECT_EQ(g.messages.messages[0].text, c.message);
+    EXPECT_EQ(g.window->cmdStartDatalog->text(), QStringLiteral("Start Datalog"));
+    EXPECT_EQ(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator());
+    EXPECT_FALSE(std::filesystem::exists(dir.parent_path() / "x_1.csv"));
+  }
 }
 
 // A run of a million samples per file, ended at its first yield in three ways.
