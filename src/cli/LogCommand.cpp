@@ -232,7 +232,9 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
         session->messages,
         dir,
         connection.DecimalSeparator(),
-        [session, &burst] { return InterfaceUsable(*session) && !(burst && burst->Ended()); },
+        // A burst capture's thread owns the session while it runs; it ends when the
+        // interface fails.
+        [session, &burst] { return burst ? !burst->Ended() : InterfaceUsable(*session); },
         burst ? &*burst : nullptr,
         ""};
     result = RunDatalog(context, frontEnd);
@@ -242,7 +244,7 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
     const std::string pacing =
         paced.empty() ? "" : session->access.Table()[static_cast<size_t>(paced.front())].RegName;
     streams.err << BurstSummaryText(burst->Summary(), result.rowsWritten, pacing,
-                                    connection.DecimalSeparator());
+                                    connection.DecimalSeparator(), PriorityText(burst->Priority()));
   }
   switch (result.end) {
     case LogEnd::Completed:

@@ -11,7 +11,22 @@ namespace {
 
 double Seconds(Nanoseconds t) { return std::chrono::duration<double>(t).count(); }
 
+// A sleep is cut into slices no longer than this, so a stop is seen soon even at the slowest
+// sample periods (seconds long).
+constexpr Nanoseconds kStopCheckInterval = std::chrono::milliseconds(50);
+
 }  // namespace
+
+void BurstSummary::Keep(Nanoseconds at) {
+  if (rows == 0) {
+    first = at;
+  } else if (at - last > longestGap) {
+    longestGap = at - last;
+    longestGapAfter = rows;
+  }
+  last = at;
+  ++rows;
+}
 
 double BurstSummary::AchievedRate() const {
   if (rows < 2 || last <= first) return 0.0;
@@ -37,7 +52,17 @@ void BurstCapture::Start() {
   pollInterval_ = std::chrono::duration_cast<Nanoseconds>(summary_.period * options_.pollFraction);
   stallLimit_ = std::max(options_.stallLimit, summary_.period * 8);
   lastNew_ = clock_.Now();
+  nextDue_ = lastNew_;
   anyBurst_ = false;
+}
+
+bool BurstCapture::SleepUntil(Nanoseconds due) {
+  for (;;) {
+    if (options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed)) return false;
+    const Nanoseconds left = due - clock_.Now();
+    if (left <= Nanoseconds::zero()) return true;
+    clock_.Sleep(std::min(left, kStopCheckInterval));
+  }
 }
 
 bool BurstCapture::Next(BurstRow& row) {
@@ -47,9 +72,10 @@ bool BurstCapture::Next(BurstRow& row) {
     return false;
   }
   for (;;) {
-    if (anyBurst_) {
-      const Nanoseconds due = lastBurst_ + pollInterval_;
-      clock_.Wait(due - clock_.Now());
+    const Nanoseconds due = anyBurst_ ? std::max(lastBurst_ + pollInterval_, nextDue_) : nextDue_;
+    if (!SleepUntil(due)) {
+      summary_.end = BurstEnd::Done;  // stopped by the caller
+      return false;
     }
     const Nanoseconds now = clock_.Now();
     const Nanoseconds previousBurst = anyBurst_ ? lastBurst_ : now - summary_.period;
@@ -67,9 +93,7 @@ bool BurstCapture::Next(BurstRow& row) {
       }
       continue;
     }
-    if (summary_.rows == 0) {
-      summary_.first = now;
-    } else {
+    if (summary_.rows > 0) {
       // This sample appeared after the previous burst, which did not see it, and at most one
       // period before this burst (the register holds the newest sample); the sample kept
       // before it existed at its own burst. So at least `earliest - last` passed between the
@@ -78,9 +102,11 @@ bool BurstCapture::Next(BurstRow& row) {
       const Nanoseconds apart = earliest - summary_.last;
       if (apart >= summary_.period) summary_.missed += apart / summary_.period;
     }
-    summary_.last = now;
+    summary_.Keep(now);
     lastNew_ = now;
-    ++summary_.rows;
+    // The next sample comes one period after this one appeared, which was at most one poll
+    // interval before this burst (the bursts before it found nothing new).
+    nextDue_ = now + summary_.period - pollInterval_;
     row = BurstRow{summary_.rows, now, readings_};
     return true;
   }

@@ -1,11 +1,17 @@
 #pragma once
 // One row per sensor sample: reads the chosen output registers in bursts (one pipelined
-// pass of the transport each) issued faster than the sensor's sample period, and keeps a
-// burst only when the first channel's new-data flag says its sample is new. Bursts that find
-// the same sample again are discarded as duplicates. Between two kept samples, every whole
-// sample period that must have passed (from the burst that kept the first to the earliest
-// moment the second can have appeared) counts one sample missed.
+// pass of the transport each) and keeps a burst only when the first channel's new-data flag
+// says its sample is new. Bursts that find the same sample again are discarded as duplicates.
+// Between two kept samples, every whole sample period that must have passed (from the burst
+// that kept the first to the earliest moment the second can have appeared) counts one sample
+// missed.
+//
+// The waits sleep: after a kept sample the capture sleeps until shortly before the next one
+// is due (one period after the burst that found the last, less one poll interval, which
+// covers how late that burst may have come), then polls once per poll interval until the
+// sample is there.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -17,11 +23,15 @@
 namespace pemra {
 
 struct BurstOptions {
-  // Bursts start at most this fraction of the sample period apart (sooner ones wait).
+  // The poll interval as a fraction of the sample period: bursts that find no new sample
+  // repeat this far apart, and after a kept sample the next burst comes this long before
+  // the next sample is due.
   double pollFraction = 0.25;
   // Without a new sample for max(this, 8 periods) the capture ends (sensor asleep, busy
   // for long, or a channel that never has new data).
   Nanoseconds stallLimit = std::chrono::seconds(1);
+  // Set by another thread to end the capture (as Done) at its next wait; null: never.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // Why a capture ended.
@@ -34,13 +44,19 @@ enum class BurstEnd {
 
 struct BurstSummary {
   int64_t rows = 0;        // samples kept
-  int64_t missed = 0;      // samples that must have been missed (from the burst times)
+  int64_t missed = 0;      // samples that must have been missed (from the burst times),
+                           // plus those dropped
+  int64_t dropped = 0;     // of the missed: taken, but lost because the writer's queue was full
   int64_t duplicates = 0;  // bursts discarded because their sample was not new
   Nanoseconds first{0};    // clock time of the first kept sample's burst
   Nanoseconds last{0};     // ... and of the last one's
+  Nanoseconds longestGap{0};    // longest time between the bursts of two consecutive rows
+  int64_t longestGapAfter = 0;  // the row that gap follows (0: fewer than two rows)
   Nanoseconds period{0};   // sample period from SMPL_PRD
   BurstEnd end = BurstEnd::Running;
 
+  // Counts one more row, taken by the burst at `at`: rows, first, last and the longest gap.
+  void Keep(Nanoseconds at);
   // Kept samples per second over the run (first to last kept sample); 0 below two rows.
   double AchievedRate() const;
   // Samples per second the sensor produces at this period.
@@ -72,6 +88,10 @@ class BurstCapture {
   const std::vector<int16_t>& Channels() const { return channels_; }
 
  private:
+  // Sleeps until the clock reads `due`, in slices short enough to see a stop in time.
+  // False when asked to stop.
+  bool SleepUntil(Nanoseconds due);
+
   RegisterAccess& access_;
   Clock& clock_;
   std::vector<int16_t> channels_;
@@ -82,6 +102,7 @@ class BurstCapture {
   Nanoseconds stallLimit_{0};
   Nanoseconds lastBurst_{0};
   Nanoseconds lastNew_{0};  // time of the last kept sample, or of Start
+  Nanoseconds nextDue_{0};  // no burst before this: shortly before the next sample is due
   bool anyBurst_ = false;
 };
 

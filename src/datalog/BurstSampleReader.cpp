@@ -10,11 +10,13 @@ namespace {
 constexpr int16_t kPitchRollModel = 21410;  // X gyro only; pitch and roll for two temperatures
 }  // namespace
 
-BurstSampleReader::BurstSampleReader(RegisterAccess& access, BurstOptions options)
-    : access_(access), options_(options) {}
+BurstSampleReader::BurstSampleReader(RegisterAccess& access, BurstOptions options,
+                                     CaptureThreadOptions threadOptions)
+    : access_(access), options_(options), threadOptions_(threadOptions) {}
 
 void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& readings) {
   if (!capture_ || channels != channels_) {
+    if (capture_) capture_->Stop();  // its thread ends before the session is read from here
     earlier_ = Summary();
     std::vector<int16_t> entries;
     for (int16_t k = 1; k <= kLogChannels; ++k) {
@@ -29,11 +31,11 @@ void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& r
       std::rotate(entries.begin(), pacing, entries.end());
     }
     channels_ = channels;
-    capture_.emplace(access_, std::move(entries), options_);
+    capture_.emplace(access_, std::move(entries), options_, threadOptions_);
     capture_->Start();
   }
   BurstRow row;
-  const bool taken = capture_->Next(row);
+  const bool taken = capture_->Take(row);
   const std::vector<int16_t>& entries = capture_->Channels();
   for (size_t i = 0; i < entries.size(); ++i) {
     ChannelReading& reading = readings[static_cast<size_t>(entries[i])];
@@ -45,8 +47,17 @@ void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& r
   }
 }
 
+void BurstSampleReader::Finish() {
+  if (capture_) capture_->Stop();
+}
+
 bool BurstSampleReader::Ended() const {
-  return capture_ && capture_->Summary().end != BurstEnd::Running;
+  return capture_ && capture_->Summary().end != BurstEnd::Running &&
+         capture_->Summary().end != BurstEnd::Done;
+}
+
+CapturePriority BurstSampleReader::Priority() const {
+  return capture_ ? capture_->Priority() : CapturePriority{};
 }
 
 const std::vector<int16_t>& BurstSampleReader::Channels() const {
@@ -57,8 +68,15 @@ const std::vector<int16_t>& BurstSampleReader::Channels() const {
 BurstSummary BurstSampleReader::Summary() const {
   if (!capture_) return earlier_;
   BurstSummary total = capture_->Summary();
+  if (earlier_.longestGap > total.longestGap) {
+    total.longestGap = earlier_.longestGap;
+    total.longestGapAfter = earlier_.longestGapAfter;
+  } else if (total.longestGapAfter > 0) {
+    total.longestGapAfter += earlier_.rows;
+  }
   total.rows += earlier_.rows;
   total.missed += earlier_.missed;
+  total.dropped += earlier_.dropped;
   total.duplicates += earlier_.duplicates;
   if (earlier_.rows > 0) total.first = earlier_.first;
   return total;

@@ -22,6 +22,8 @@ class SampleReader {
   virtual ~SampleReader() = default;
   // Reads every checked channel into its element; the others are left as they are.
   virtual void ReadSample(const ChannelSet& channels, SampleReadings& readings) = 0;
+  // The run takes no more samples (a reader that reads ahead stops here).
+  virtual void Finish() {}
 };
 
 // ReadRegister(k) for each checked channel k, one after the other with no wait.

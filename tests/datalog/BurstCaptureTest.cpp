@@ -77,6 +77,46 @@ TEST(BurstCaptureTest, OneRowPerSampleWhenBurstsKeepUpAndMissesCountedWhenNot) {
   }
 }
 
+TEST(BurstCaptureTest, SlowSamplesAndLongCapturesEndDoneWithEveryRow) {
+  struct Case {
+    Road road;
+    uint16_t smplPrd;
+    int64_t count;
+  } const cases[] = {
+      // 2.42 s per sample: the stall limit grows to eight periods.
+      {Road::ParallelTimingOff, 0xFF, 3},
+      // 2.44 s of samples at 819.2 per second: every kept sample restarts the stall timer.
+      {Road::UsbHighSpeed, 0x01, 2000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    Bench bench(c.road, c.smplPrd);
+    BurstCapture capture(bench.session.access, test::OutputEntries());
+    capture.Start();
+    const BurstSummary summary =
+        RunBurstCapture(capture, c.count, [](const BurstRow&) { return true; });
+    EXPECT_EQ(summary.end, BurstEnd::Done);
+    EXPECT_EQ(summary.rows, c.count);
+    EXPECT_EQ(summary.missed, 0);
+  }
+}
+
+TEST(BurstSummaryTest, RateAndLongestGapFollowTheRowsKept) {
+  using std::chrono::milliseconds;
+  BurstSummary summary;
+  summary.Keep(milliseconds(0));
+  EXPECT_EQ(summary.AchievedRate(), 0.0);  // one row: no rate yet
+  EXPECT_EQ(summary.longestGapAfter, 0);
+  summary.Keep(milliseconds(1000));
+  EXPECT_EQ(summary.AchievedRate(), 1.0);  // two rows a second apart
+  summary.Keep(milliseconds(1500));
+  summary.Keep(milliseconds(4000));
+  EXPECT_EQ(summary.rows, 4);
+  EXPECT_EQ(summary.AchievedRate(), 0.75);
+  EXPECT_EQ(summary.longestGap, milliseconds(2500));
+  EXPECT_EQ(summary.longestGapAfter, 3);
+}
+
 TEST(BurstCaptureTest, PacedByAChannelThatHasNewDataOrEndedWhenNoneHas) {
   // Model 21410 has no Y gyro: its register never flags new data. The log's reader lets the
   // X accelerometer, checked after it, pace; alone, the Y gyro brings no sample and the

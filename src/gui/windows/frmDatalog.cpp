@@ -15,6 +15,8 @@
 #include <QTime>
 #include <QVBoxLayout>
 
+#include <chrono>
+
 #include "core/NumberText.h"
 #include "gui/kit/EntryRules.h"
 
@@ -298,6 +300,7 @@ void frmDatalog::RunDatalog() {
   Session& session = app_.session;
   std::optional<BurstSampleReader> burst;
   if (ckBurst->isChecked()) burst.emplace(session.access);
+  burst_ = burst ? &*burst : nullptr;
   const DatalogContext context{
       session.access,
       session.clock,
@@ -305,12 +308,15 @@ void frmDatalog::RunDatalog() {
       session.messages,
       app_.options.dataDir,
       app_.DecimalSeparator(),
-      [&session, &burst] { return InterfaceUsable(session) && !(burst && burst->Ended()); },
+      // A burst capture's thread owns the session while it runs; it ends when the
+      // interface fails.
+      [&session, &burst] { return burst ? !burst->Ended() : InterfaceUsable(session); },
       burst ? &*burst : nullptr,
       QCoreApplication::applicationName().toStdString()};
   lastResult_ = pemra::RunDatalog(context, *this);
   ShowRunStatus(lastResult_.rowsWritten, true);
   if (burst) ShowBurstSummary(*burst);
+  burst_ = nullptr;
   app_.cancelRun = nullptr;
   LBLDatalogInProgress->hide();
   cmdStartDatalog->setText(kStart);
@@ -323,12 +329,27 @@ void frmDatalog::RunDatalog() {
   }
 }
 
+QString frmDatalog::BurstStatus(const BurstSampleReader& burst) const {
+  const BurstSummary summary = burst.Summary();
+  QString text = QStringLiteral("Samples missed (estimated): %1").arg(summary.missed);
+  if (summary.dropped > 0) {
+    text += QStringLiteral(" (%1 dropped: the writer fell behind)").arg(summary.dropped);
+  }
+  if (summary.longestGapAfter > 0) {
+    const double ms = std::chrono::duration<double, std::milli>(summary.longestGap).count();
+    text += QStringLiteral("    Longest gap: %1 ms after row %2")
+                .arg(QString::fromStdString(FormatNumber(ms, "0.00", app_.DecimalSeparator())))
+                .arg(summary.longestGapAfter);
+  }
+  text += QStringLiteral("    Capture priority: %1")
+              .arg(QString::fromStdString(PriorityText(burst.Priority())));
+  return text;
+}
+
 void frmDatalog::ShowBurstSummary(const BurstSampleReader& burst) {
   const BurstSummary summary = burst.Summary();
   lblRunStatus->setText(lblRunStatus->text() +
-                        QStringLiteral("    Samples missed (estimated): %1    Duplicates discarded: %2")
-                            .arg(summary.missed)
-                            .arg(summary.duplicates));
+                        QStringLiteral("    Duplicates discarded: %1").arg(summary.duplicates));
   if (summary.end == BurstEnd::NoNewData && !burst.Channels().empty()) {
     const std::string& pacing =
         app_.session.access.Table()[static_cast<size_t>(burst.Channels().front())].RegName;
@@ -342,11 +363,17 @@ void frmDatalog::ShowRunStatus(int64_t rows, bool final) {
   const qint64 elapsed = runTimer_.elapsed();
   if (!final && statusShownAt_ >= 0 && elapsed - statusShownAt_ < kStatusIntervalMs) return;
   statusShownAt_ = elapsed;
-  lblRunStatus->setText(
+  QString text =
       QStringLiteral("Rows written: %1    Elapsed: %2 s")
           .arg(rows)
           .arg(QString::fromStdString(
-              FormatNumber(static_cast<double>(elapsed) / 1000.0, "0.0", app_.DecimalSeparator()))));
+              FormatNumber(static_cast<double>(elapsed) / 1000.0, "0.0", app_.DecimalSeparator())));
+  // A burst run says what it has lost so far, and when, while it runs.
+  if (burst_ != nullptr) {
+    text += QLatin1Char('\n') + BurstStatus(*burst_);
+    if (app_.mainWindow.ShowCapturePriority) app_.mainWindow.ShowCapturePriority(burst_->Priority());
+  }
+  lblRunStatus->setText(text);
 }
 
 const LogSettings& frmDatalog::Settings() {

@@ -68,7 +68,7 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   QCheckBox* ckTime = nullptr;
   std::array<QCheckBox*, kLogChannels + 1> CheckReg{};
   QLabel* LBLDatalogInProgress = nullptr;
-  QLabel* lblRunStatus = nullptr;  // rows taken and elapsed time of a run
+  QLabel* lblRunStatus = nullptr;  // rows taken and elapsed time of a run; a burst run's losses
 
  public slots:
   void reject() override;
@@ -81,7 +81,9 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   void BuildControls();
   void SetSettingsEnabled(bool enabled);
   void ShowRunStatus(int64_t rows, bool final);
-  // Misses and duplicates after a burst run; why it stopped if the sensor brought no data.
+  // Samples missed, the longest gap and the capture thread's priority of a burst run.
+  QString BurstStatus(const BurstSampleReader& burst) const;
+  // Duplicates after a burst run; why it stopped if the sensor brought no data.
   void ShowBurstSummary(const BurstSampleReader& burst);
   // Replaces a box's text by `fix` when given (the change handler then runs again).
   static void Replace(QLineEdit* box, const std::optional<QString>& fix);
@@ -101,6 +103,7 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   qint64 statusShownAt_ = -1;
   bool running_ = false;
   bool closeRequested_ = false;
+  const BurstSampleReader* burst_ = nullptr;  // the reader of a burst run, while it runs
 };
 
 // Corrections of the window's numeric boxes: the text to show instead, or empty when the
