@@ -1,6 +1,7 @@
 #include "datalog/RowQueue.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace pemra {
 
@@ -23,7 +24,6 @@ bool RowQueue::Push(Nanoseconds at, int64_t missed, int64_t duplicates,
   const size_t n = std::min(readings.size(), slot.readings.size());
   std::copy_n(readings.begin(), n, slot.readings.begin());
   tail_.store(tail + 1, std::memory_order_release);
-  Wake();
   return true;
 }
 
@@ -31,19 +31,10 @@ void RowQueue::Close(const BurstSummary& final) {
   final_ = final;
   finalDropped_ = dropped_;
   closed_.store(true, std::memory_order_release);
-  Wake();
-}
-
-void RowQueue::Wake() {
-  signal_.fetch_add(1, std::memory_order_release);
-  signal_.notify_one();
 }
 
 bool RowQueue::Pop(QueuedRow& row) {
   for (;;) {
-    // Read before looking at the ring: a push or close after this changes it, so the wait
-    // below cannot miss one.
-    const uint32_t seen = signal_.load(std::memory_order_acquire);
     const uint64_t head = head_.load(std::memory_order_relaxed);
     if (head != tail_.load(std::memory_order_acquire)) {
       const QueuedRow& slot = slots_[head % slots_.size()];
@@ -60,7 +51,7 @@ bool RowQueue::Pop(QueuedRow& row) {
       if (head != tail_.load(std::memory_order_acquire)) continue;
       return false;
     }
-    signal_.wait(seen, std::memory_order_acquire);
+    std::this_thread::sleep_for(kRowQueuePoll);
   }
 }
 

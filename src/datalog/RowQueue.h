@@ -2,7 +2,9 @@
 // The rows of a capture on their way from the capture thread to the writer: a ring of a fixed
 // number of rows with one producer and one consumer and no lock, so the producer never waits
 // for the consumer (nor for its priority). A row that finds the ring full is dropped and
-// counted; the next row carries the count. The consumer sleeps while the ring is empty.
+// counted; the next row carries the count. The producer makes no system call: while the ring
+// is empty the consumer sleeps a few milliseconds at a time and takes what came meanwhile, so
+// the writer wakes a few hundred times a second rather than once per row.
 
 #include <atomic>
 #include <cstddef>
@@ -15,6 +17,9 @@
 #include "datalog/BurstCapture.h"
 
 namespace pemra {
+
+// How long the consumer sleeps when it finds the ring empty.
+inline constexpr Nanoseconds kRowQueuePoll = std::chrono::milliseconds(4);
 
 struct QueuedRow {
   Nanoseconds at{0};       // clock time of the row's burst
@@ -47,14 +52,10 @@ class RowQueue {
   int64_t FinalDropped() const { return finalDropped_; }
 
  private:
-  void Wake();
-
   std::vector<QueuedRow> slots_;
   // Rows pushed and popped since the start; the ring holds tail - head of them.
   std::atomic<uint64_t> tail_{0};
   std::atomic<uint64_t> head_{0};
-  // Bumped after every push and at the close, so a waiting consumer wakes.
-  std::atomic<uint32_t> signal_{0};
   std::atomic<bool> closed_{false};
   int64_t dropped_ = 0;  // producer's own
   // Written by the producer before closed_ is set; read by the consumer after it saw it.

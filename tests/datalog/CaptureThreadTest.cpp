@@ -158,12 +158,16 @@ TEST(RowQueueTest, AFullQueueDropsAndCountsWithoutWaiting) {
 
 TEST(RowQueueTest, RowsFromAnotherThreadArriveInOrderAndComplete) {
   constexpr int kRows = 20000;
-  RowQueue queue(64, 1);
+  RowQueue queue(1024, 1);
   std::thread producer([&queue] {
     int32_t next = 1;
     while (next <= kRows) {
       const RegisterReading r{next, 0.0f, 0};
-      if (queue.Push(nanoseconds(next), 0, 0, {&r, 1})) ++next;  // resend what was dropped
+      if (queue.Push(nanoseconds(next), 0, 0, {&r, 1})) {
+        ++next;
+      } else {
+        std::this_thread::yield();  // full: send it again once the consumer has taken some
+      }
     }
     queue.Close(BurstSummary{});
   });
