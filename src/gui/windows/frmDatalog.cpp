@@ -341,7 +341,7 @@ QString frmDatalog::BurstStatus(const BurstSampleReader& burst) const {
                 .arg(QString::fromStdString(FormatNumber(ms, "0.00", app_.DecimalSeparator())))
                 .arg(summary.longestGapAfter);
   }
-  text += QStringLiteral("    Capture priority: %1")
+  text += QStringLiteral("\nCapture priority: %1")
               .arg(QString::fromStdString(PriorityText(burst.Priority())));
   return text;
 }

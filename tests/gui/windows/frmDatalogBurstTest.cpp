@@ -42,7 +42,7 @@ TEST(frmDatalogBurst, EverySensorSampleOnceWhenChecked) {
   EXPECT_TRUE(status.contains(QStringLiteral("\nSamples missed (estimated): 0    Longest gap: ")))
       << status.toStdString();
   EXPECT_TRUE(status.contains(QStringLiteral(" ms after row "))) << status.toStdString();
-  EXPECT_TRUE(status.contains(QStringLiteral("    Capture priority: normal"))) << status.toStdString();
+  EXPECT_TRUE(status.contains(QStringLiteral("\nCapture priority: normal"))) << status.toStdString();
   EXPECT_EQ(g.form->findChild<QLabel*>(QStringLiteral("lblCapturePriority"))->text(),
             QStringLiteral("Capture: normal"));
   EXPECT_TRUE(g.messages.messages.empty());
