@@ -68,6 +68,41 @@ double CpuSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// A session on the simulated rig with its timing model and test pattern, opened as the main
+// window opens it on one link, the sensor at one SMPL_PRD.
+struct RigSession {
+  RigSession(Clock& clock, Link link, uint16_t smplPrd)
+      : rig(clock, Options(link)), session{clock, messages, rig.Port(), rig.Usb()} {
+    rig.SimUsb().SetRecordLimit(0);
+    session.selection.PortAddress = 0x378;
+    session.selection.DeviceType = 21420;
+    session.selection.InterfaceType = link == kParallel ? 1 : 2;
+    if (link == kParallel) {
+      session.parallel.EnablePortAccess();
+      session.parallel.ParallelPortInit();
+    } else {
+      session.adapters.FindAdapters();
+      session.usbSpi.SetSpiBits(session.usbSpi.StaticBits);
+      session.usbSpi.SetSpiDelay(session.usbSpi.UsbSpiDelay);
+    }
+    ChartRanges ranges;
+    SetDevice(21420, session.selection, session.access, ranges, messages);
+    rig.Sensor().PokeRegister(0x36, smplPrd);
+  }
+  static sim::RigOptions Options(Link link) {
+    sim::RigOptions options;
+    options.timingModel = true;
+    options.testPattern = true;
+    options.noise = false;
+    options.adapters[0].highSpeed = link != kFullSpeed;
+    return options;
+  }
+
+  sim::Rig rig;
+  RecordingMessageSink messages;
+  Session session;
+};
+
 // Rows as text in a file; counts the distinct samples among them.
 class RowFile {
  public:
@@ -113,28 +148,10 @@ void BM_Roads(benchmark::State& state) {
   } else {
     clock = std::make_unique<TestClock>();
   }
-  sim::RigOptions options;
-  options.timingModel = true;
-  options.testPattern = true;
-  options.adapters[0].highSpeed = link != kFullSpeed;
-  sim::Rig rig{*clock, options};
-  rig.SimUsb().SetRecordLimit(0);
-  RecordingMessageSink messages;
-  Session session{*clock, messages, rig.Port(), rig.Usb()};
-  session.selection.PortAddress = 0x378;
-  session.selection.DeviceType = 21420;
-  session.selection.InterfaceType = link == kParallel ? 1 : 2;
-  if (link == kParallel) {
-    session.parallel.EnablePortAccess();
-    session.parallel.ParallelPortInit();
-  } else {
-    session.adapters.FindAdapters();
-    session.usbSpi.SetSpiBits(session.usbSpi.StaticBits);
-    session.usbSpi.SetSpiDelay(session.usbSpi.UsbSpiDelay);
-  }
-  ChartRanges ranges;
-  SetDevice(21420, session.selection, session.access, ranges, messages);
-  rig.Sensor().PokeRegister(0x36, smplPrd);
+  RigSession sim(*clock, link, smplPrd);
+  sim::Rig& rig = sim.rig;
+  RecordingMessageSink& messages = sim.messages;
+  Session& session = sim.session;
   auto* testClock = dynamic_cast<TestClock*>(clock.get());
 
   std::vector<int16_t> channels;
@@ -290,29 +307,9 @@ void BM_Capture(benchmark::State& state) {
   const bool priority = state.range(3) != 0;
 
   RealClock clock;
-  sim::RigOptions options;
-  options.timingModel = true;
-  options.testPattern = true;
-  options.noise = false;
-  options.adapters[0].highSpeed = link != kFullSpeed;
-  sim::Rig rig{clock, options};
-  rig.SimUsb().SetRecordLimit(0);
-  RecordingMessageSink messages;
-  Session session{clock, messages, rig.Port(), rig.Usb()};
-  session.selection.PortAddress = 0x378;
-  session.selection.DeviceType = 21420;
-  session.selection.InterfaceType = link == kParallel ? 1 : 2;
-  if (link == kParallel) {
-    session.parallel.EnablePortAccess();
-    session.parallel.ParallelPortInit();
-  } else {
-    session.adapters.FindAdapters();
-    session.usbSpi.SetSpiBits(session.usbSpi.StaticBits);
-    session.usbSpi.SetSpiDelay(session.usbSpi.UsbSpiDelay);
-  }
-  ChartRanges ranges;
-  SetDevice(21420, session.selection, session.access, ranges, messages);
-  rig.Sensor().PokeRegister(0x36, smplPrd);
+  RigSession sim(clock, link, smplPrd);
+  RecordingMessageSink& messages = sim.messages;
+  Session& session = sim.session;
 
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("pemra-bench-capture-" + std::to_string(getpid()));

@@ -14,6 +14,9 @@ double Seconds(Nanoseconds t) { return std::chrono::duration<double>(t).count();
 // A sleep is cut into slices no longer than this, so a stop is seen soon even at the slowest
 // sample periods (seconds long).
 constexpr Nanoseconds kStopCheckInterval = std::chrono::milliseconds(50);
+// A wait shorter than this is skipped: waking from a sleep costs about as much, and a burst a
+// little early at worst finds the same sample again.
+constexpr Nanoseconds kShortestSleep = std::chrono::microseconds(100);
 
 }  // namespace
 
@@ -50,6 +53,7 @@ void BurstCapture::Start() {
   summary_ = BurstSummary{};
   summary_.period = SamplePeriod(static_cast<uint16_t>(access_.RawValue));
   pollInterval_ = std::chrono::duration_cast<Nanoseconds>(summary_.period * options_.pollFraction);
+  lead_ = std::chrono::duration_cast<Nanoseconds>(summary_.period * options_.leadFraction);
   stallLimit_ = std::max(options_.stallLimit, summary_.period * 8);
   lastNew_ = clock_.Now();
   nextDue_ = lastNew_;
@@ -60,7 +64,7 @@ bool BurstCapture::SleepUntil(Nanoseconds due) {
   for (;;) {
     if (options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed)) return false;
     const Nanoseconds left = due - clock_.Now();
-    if (left <= Nanoseconds::zero()) return true;
+    if (left < kShortestSleep) return true;
     clock_.Sleep(std::min(left, kStopCheckInterval));
   }
 }
@@ -104,9 +108,9 @@ bool BurstCapture::Next(BurstRow& row) {
     }
     summary_.Keep(now);
     lastNew_ = now;
-    // The next sample comes one period after this one appeared, which was at most one poll
-    // interval before this burst (the bursts before it found nothing new).
-    nextDue_ = now + summary_.period - pollInterval_;
+    // The next sample comes one period after this one appeared, which was no later than this
+    // burst.
+    nextDue_ = now + summary_.period - lead_;
     row = BurstRow{summary_.rows, now, readings_};
     return true;
   }

@@ -7,9 +7,10 @@
 // missed.
 //
 // The waits sleep: after a kept sample the capture sleeps until shortly before the next one
-// is due (one period after the burst that found the last, less one poll interval, which
-// covers how late that burst may have come), then polls once per poll interval until the
-// sample is there.
+// is due (one period after the burst that found the last, less a lead), then polls once per
+// poll interval until the sample is there. A burst that found its sample late brings the
+// next one earlier by the lead each period; one that came too early finds the same sample
+// again and the poll after it comes later. A wait too short to be worth a sleep is skipped.
 
 #include <atomic>
 #include <cstdint>
@@ -24,9 +25,11 @@ namespace pemra {
 
 struct BurstOptions {
   // The poll interval as a fraction of the sample period: bursts that find no new sample
-  // repeat this far apart, and after a kept sample the next burst comes this long before
-  // the next sample is due.
+  // repeat this far apart.
   double pollFraction = 0.25;
+  // After a kept sample the next burst comes this fraction of the period before the next
+  // sample is due: the sensor's clock may run this much fast without a sample being lost.
+  double leadFraction = 0.125;
   // Without a new sample for max(this, 8 periods) the capture ends (sensor asleep, busy
   // for long, or a channel that never has new data).
   Nanoseconds stallLimit = std::chrono::seconds(1);
@@ -99,6 +102,7 @@ class BurstCapture {
   BurstSummary summary_;
   std::vector<RegisterReading> readings_;
   Nanoseconds pollInterval_{0};
+  Nanoseconds lead_{0};
   Nanoseconds stallLimit_{0};
   Nanoseconds lastBurst_{0};
   Nanoseconds lastNew_{0};  // time of the last kept sample, or of Start

@@ -64,8 +64,9 @@ TEST(LogBurstTest, EverySampleAtTheFastestRateOnAHighSpeedAdapter) {
   ASSERT_EQ(log.status, 0) << log.err;
   EXPECT_EQ(log.rows.size(), 300u);
   // A burst takes 466 us (two 125 us transfers, 12 words of 8 us and the adapter's 10 us
-  // delay), longer than the 457.8 us from a burst to the point a poll interval before the next
-  // sample is due: the bursts run back to back. The first row comes at 1.072 ms and the 300th
+  // delay); the next sample is due 610.35 us after the burst that kept one, less the lead of
+  // 76.3 us: 68 us after the burst's end, too short a wait to sleep, so the bursts run back to
+  // back. The first row comes at 1.072 ms and the 300th
   // 299 periods (182.5 ms) later, after 393 bursts: 93 of them found no new sample.
   EXPECT_TRUE(log.err.starts_with("rows written: 300\nsamples missed (estimated): 0\n"
                                   "duplicates discarded: 93\n"))

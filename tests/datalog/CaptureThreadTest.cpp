@@ -74,7 +74,8 @@ struct ScriptedAccess {
 };
 
 TEST(CaptureScheduleTest, SleepsUntilAPollIntervalBeforeTheNextSampleThenPolls) {
-  // SMPL_PRD 1: a period of 1.2207 ms, a poll interval of a quarter of it (305.175 us).
+  // SMPL_PRD 1: a period of 1.2207 ms, a poll interval of a quarter of it (305.175 us), a
+  // lead of an eighth (152.587 us).
   TestClock clock;
   ScriptedAccess scripted(clock, 0x01, {true, false, true, false, true});
   BurstCapture capture(scripted.access, {reg::SUPPLY_OUT});
@@ -83,9 +84,9 @@ TEST(CaptureScheduleTest, SleepsUntilAPollIntervalBeforeTheNextSampleThenPolls) 
   const BurstSummary summary = RunBurstCapture(capture, 3, [](const BurstRow&) { return true; });
   EXPECT_EQ(summary.rows, 3);
   EXPECT_EQ(summary.duplicates, 2);
-  // After a new sample: to 915.525 us after its burst; after a repeat: one poll interval on.
-  EXPECT_EQ(clock.Waits(), (std::vector<nanoseconds>{nanoseconds(915525), nanoseconds(305175),
-                                                     nanoseconds(915525), nanoseconds(305175)}));
+  // After a new sample: to 1068.113 us after its burst; after a repeat: one poll interval on.
+  EXPECT_EQ(clock.Waits(), (std::vector<nanoseconds>{nanoseconds(1068113), nanoseconds(305175),
+                                                     nanoseconds(1068113), nanoseconds(305175)}));
 }
 
 TEST(CaptureScheduleTest, BurstsOfAWholePeriodCountTheSampleTheyMissed) {
