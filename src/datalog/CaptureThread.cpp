@@ -1,5 +1,8 @@
 #include "datalog/CaptureThread.h"
 
+#include <pthread.h>
+
+#include <csignal>
 #include <system_error>
 
 namespace pemra {
@@ -39,6 +42,11 @@ void CaptureThread::Start() {
 }
 
 void CaptureThread::Run() {
+  // Termination signals go to the other threads, whose handlers expect them there.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&signals, signal);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   if (threadOptions_.raisePriority) priority_ = RaiseThreadPriority();
   started_.store(true, std::memory_order_release);
   started_.notify_one();
