@@ -57,6 +57,7 @@ void BurstCapture::Start() {
   stallLimit_ = std::max(options_.stallLimit, summary_.period * 8);
   lastNew_ = clock_.Now();
   nextDue_ = lastNew_;
+  pairMissed_ = 0;
   anyBurst_ = false;
 }
 
@@ -104,9 +105,15 @@ bool BurstCapture::Next(BurstRow& row) {
       // two, and every whole period in that time held a sample that no burst saw.
       const Nanoseconds earliest = std::max(previousBurst, now - summary_.period);
       const Nanoseconds apart = earliest - summary_.last;
-      if (apart >= summary_.period) summary_.missed += apart / summary_.period;
+      if (apart >= summary_.period) pairMissed_ += apart / summary_.period;
     }
     summary_.Keep(now);
+    // Bursts are timed by their start, and a read comes at a point within its burst that may
+    // vary a little: the span is shortened by the lead so that variation never counts a loss.
+    const Nanoseconds span = summary_.last - summary_.first - lead_;
+    const int64_t spanMissed =
+        span > Nanoseconds::zero() ? span / summary_.period - (summary_.rows - 1) : 0;
+    summary_.missed = std::max(pairMissed_, spanMissed);
     lastNew_ = now;
     // The next sample comes one period after this one appeared, which was no later than this
     // burst.

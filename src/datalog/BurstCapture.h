@@ -4,7 +4,9 @@
 // says its sample is new. Bursts that find the same sample again are discarded as duplicates.
 // Between two kept samples, every whole sample period that must have passed (from the burst
 // that kept the first to the earliest moment the second can have appeared) counts one sample
-// missed.
+// missed; and over the whole capture at least as many samples as whole periods between the
+// first and the last kept burst must have come, so any of them not kept were missed too (this
+// bound counts the losses of bursts longer than the period, which each pair alone cannot).
 //
 // The waits sleep: after a kept sample the capture sleeps until shortly before the next one
 // is due (one period after the burst that found the last, less a lead), then polls once per
@@ -103,6 +105,7 @@ class BurstCapture {
   std::vector<RegisterReading> readings_;
   Nanoseconds pollInterval_{0};
   Nanoseconds lead_{0};
+  int64_t pairMissed_ = 0;  // the sum of the bounds between consecutive kept samples
   Nanoseconds stallLimit_{0};
   Nanoseconds lastBurst_{0};
   Nanoseconds lastNew_{0};  // time of the last kept sample, or of Start
