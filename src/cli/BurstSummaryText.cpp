@@ -1,6 +1,7 @@
 #include "cli/BurstSummaryText.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <fmt/format.h>
 
@@ -8,27 +9,44 @@ namespace pemra::cli {
 
 namespace {
 
-std::string Rate(double perSecond, char decimalSeparator) {
-  std::string text = fmt::format("{:.1f}", perSecond);
+std::string Fixed(double value, int decimals, char decimalSeparator) {
+  std::string text = fmt::format("{:.{}f}", value, decimals);
   std::replace(text.begin(), text.end(), '.', decimalSeparator);
   return text;
+}
+
+std::string Rate(double perSecond, char decimalSeparator) {
+  return Fixed(perSecond, 1, decimalSeparator);
 }
 
 }  // namespace
 
 std::string BurstSummaryText(const BurstSummary& summary, int64_t rowsWritten,
-                             const std::string& pacingRegister, char decimalSeparator) {
+                             const std::string& pacingRegister, char decimalSeparator,
+                             const std::string& priority) {
   std::string text;
   if (summary.end == BurstEnd::NoNewData) {
     text += fmt::format("pemra-cli: no new data from {}: the burst capture stopped\n",
                         pacingRegister);
   }
   text += fmt::format("rows written: {}\n", rowsWritten);
-  text += fmt::format("samples missed (estimated): {}\n", summary.missed);
+  text += fmt::format("samples missed (estimated): {}", summary.missed);
+  if (summary.dropped > 0) {
+    text += fmt::format(", {} of them dropped because the writer fell behind", summary.dropped);
+  }
+  text += '\n';
   text += fmt::format("duplicates discarded: {}\n", summary.duplicates);
   text += fmt::format("achieved rate: {} samples/s (sensor: {})\n",
                       Rate(summary.AchievedRate(), decimalSeparator),
                       Rate(summary.SensorRate(), decimalSeparator));
+  if (summary.longestGapAfter > 0) {
+    const double ms = std::chrono::duration<double, std::milli>(summary.longestGap).count();
+    text += fmt::format("longest gap: {} ms, after row {}\n", Fixed(ms, 2, decimalSeparator),
+                        summary.longestGapAfter);
+  } else {
+    text += "longest gap: none (fewer than two rows)\n";
+  }
+  text += fmt::format("capture priority: {}\n", priority);
   return text;
 }
 

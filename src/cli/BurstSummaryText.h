@@ -9,10 +9,13 @@
 
 namespace pemra::cli {
 
-// Four lines: rows written, samples missed (estimated), duplicates discarded and the
-// achieved rate beside the sensor's; first a line saying why the capture stopped when the
-// sensor brought no new data (naming the register that paces the bursts).
+// Rows written, samples missed (estimated; with those dropped because the writer fell
+// behind, when there were any), duplicates discarded, the achieved rate beside the sensor's,
+// the longest gap between two rows and the row it follows, and the capture thread's
+// priority; first a line saying why the capture stopped when the sensor brought no new data
+// (naming the register that paces the bursts).
 std::string BurstSummaryText(const BurstSummary& summary, int64_t rowsWritten,
-                             const std::string& pacingRegister, char decimalSeparator);
+                             const std::string& pacingRegister, char decimalSeparator,
+                             const std::string& priority);
 
 }  // namespace pemra::cli

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <charconv>
 #include <chrono>
@@ -32,8 +33,10 @@ constexpr double kMaxDelayMs = 32000;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 constexpr size_t kMaxDirectory = PATH_MAX;
 
-// The signal that asked the run to end (0: none). Set by the handler, read after each sample.
-volatile std::sig_atomic_t gStopSignal = 0;
+// The signal that asked the run to end (0: none). Set by the handler, read after each sample
+// and by a burst capture's own thread during its waits: a lock-free atomic serves both.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
 extern "C" void OnStopSignal(int signal) { gStopSignal = signal; }
 
@@ -252,7 +255,9 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
         session->messages,
         dir,
         connection.DecimalSeparator(),
-        [session, &burst] { return InterfaceUsable(*session) && !(burst && burst->Ended()); },
+        // A burst capture's thread owns the session while it runs; it ends when the
+        // interface fails.
+        [session, &burst] { return burst ? !burst->Ended() : InterfaceUsable(*session); },
         burst ? &*burst : nullptr,
         ""};
     result = RunDatalog(context, frontEnd);
@@ -262,7 +267,7 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
     const std::string pacing =
         paced.empty() ? "" : session->access.Table()[static_cast<size_t>(paced.front())].RegName;
     streams.err << BurstSummaryText(burst->Summary(), result.rowsWritten, pacing,
-                                    connection.DecimalSeparator());
+                                    connection.DecimalSeparator(), PriorityText(burst->Priority()));
   }
   switch (result.end) {
     case LogEnd::Completed:

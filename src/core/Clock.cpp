@@ -59,6 +59,12 @@ void RealClock::Wait(Nanoseconds duration) {
   }
 }
 
+void RealClock::Sleep(Nanoseconds duration) {
+  if (duration <= Nanoseconds::zero()) return;
+  TightenTimerSlack();
+  SleepUntil(std::chrono::steady_clock::now() + duration);
+}
+
 void TestClock::Wait(Nanoseconds duration) {
   waits_.push_back(duration);
   if (duration > Nanoseconds::zero()) now_ += duration;

@@ -11,7 +11,22 @@ namespace {
 
 double Seconds(Nanoseconds t) { return std::chrono::duration<double>(t).count(); }
 
+// A wait shorter than this is skipped: waking from a sleep costs about as much, and a burst a
+// little early at worst finds the same sample again.
+constexpr Nanoseconds kShortestSleep = std::chrono::microseconds(100);
+
 }  // namespace
+
+void BurstSummary::Keep(Nanoseconds at) {
+  if (rows == 0) {
+    first = at;
+  } else if (at - last > longestGap) {
+    longestGap = at - last;
+    longestGapAfter = rows;
+  }
+  last = at;
+  ++rows;
+}
 
 double BurstSummary::AchievedRate() const {
   if (rows < 2 || last <= first) return 0.0;
@@ -35,9 +50,28 @@ void BurstCapture::Start() {
   summary_ = BurstSummary{};
   summary_.period = SamplePeriod(static_cast<uint16_t>(access_.RawValue));
   pollInterval_ = std::chrono::duration_cast<Nanoseconds>(summary_.period * options_.pollFraction);
+  lead_ = std::chrono::duration_cast<Nanoseconds>(summary_.period * options_.leadFraction);
   stallLimit_ = std::max(options_.stallLimit, summary_.period * 8);
   lastNew_ = clock_.Now();
+  nextDue_ = lastNew_;
+  pairMissed_ = 0;
   anyBurst_ = false;
+}
+
+bool BurstCapture::SleepUntil(Nanoseconds due) {
+  for (;;) {
+    if (options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed)) {
+      summary_.end = BurstEnd::Done;
+      return false;
+    }
+    if (StopRequested()) {
+      summary_.end = BurstEnd::Stopped;
+      return false;
+    }
+    const Nanoseconds left = due - clock_.Now();
+    if (left < kShortestSleep) return true;
+    clock_.Sleep(std::min(left, kStopCheckInterval));
+  }
 }
 
 bool BurstCapture::Next(BurstRow& row) {
@@ -47,10 +81,8 @@ bool BurstCapture::Next(BurstRow& row) {
     return false;
   }
   for (;;) {
-    if ((anyBurst_ && !WaitUntil(lastBurst_ + pollInterval_)) || StopRequested()) {
-      summary_.end = BurstEnd::Stopped;
-      return false;
-    }
+    const Nanoseconds due = anyBurst_ ? std::max(lastBurst_ + pollInterval_, nextDue_) : nextDue_;
+    if (!SleepUntil(due)) return false;
     const Nanoseconds now = clock_.Now();
     const Nanoseconds previousBurst = anyBurst_ ? lastBurst_ : now - summary_.period;
     lastBurst_ = now;
@@ -67,36 +99,29 @@ bool BurstCapture::Next(BurstRow& row) {
       }
       continue;
     }
-    if (summary_.rows == 0) {
-      summary_.first = now;
-    } else {
+    if (summary_.rows > 0) {
       // This sample appeared after the previous burst, which did not see it, and at most one
       // period before this burst (the register holds the newest sample); the sample kept
       // before it existed at its own burst. So at least `earliest - last` passed between the
       // two, and every whole period in that time held a sample that no burst saw.
       const Nanoseconds earliest = std::max(previousBurst, now - summary_.period);
       const Nanoseconds apart = earliest - summary_.last;
-      if (apart >= summary_.period) summary_.missed += apart / summary_.period;
+      if (apart >= summary_.period) pairMissed_ += apart / summary_.period;
     }
-    summary_.last = now;
+    summary_.Keep(now);
+    // Bursts are timed by their start, and a read comes at a point within its burst that may
+    // vary a little: the span is shortened by the lead so that variation never counts a loss.
+    const Nanoseconds span = summary_.last - summary_.first - lead_;
+    const int64_t spanMissed =
+        span > Nanoseconds::zero() ? span / summary_.period - (summary_.rows - 1) : 0;
+    summary_.missed = std::max(pairMissed_, spanMissed);
     lastNew_ = now;
-    ++summary_.rows;
+    // The next sample comes one period after this one appeared, which was no later than this
+    // burst.
+    nextDue_ = now + summary_.period - lead_;
     row = BurstRow{summary_.rows, now, readings_};
     return true;
   }
-}
-
-bool BurstCapture::WaitUntil(Nanoseconds due) {
-  if (!options_.stopRequested) {
-    clock_.Wait(due - clock_.Now());
-    return true;
-  }
-  for (Nanoseconds left = due - clock_.Now(); left > Nanoseconds::zero();
-       left = due - clock_.Now()) {
-    if (StopRequested()) return false;
-    clock_.Wait(std::min(left, kStopCheckInterval));
-  }
-  return true;
 }
 
 void BurstCapture::Finish() {

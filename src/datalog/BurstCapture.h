@@ -1,11 +1,20 @@
 #pragma once
 // One row per sensor sample: reads the chosen output registers in bursts (one pipelined
-// pass of the transport each) issued faster than the sensor's sample period, and keeps a
-// burst only when the first channel's new-data flag says its sample is new. Bursts that find
-// the same sample again are discarded as duplicates. Between two kept samples, every whole
-// sample period that must have passed (from the burst that kept the first to the earliest
-// moment the second can have appeared) counts one sample missed.
+// pass of the transport each) and keeps a burst only when the first channel's new-data flag
+// says its sample is new. Bursts that find the same sample again are discarded as duplicates.
+// Between two kept samples, every whole sample period that must have passed (from the burst
+// that kept the first to the earliest moment the second can have appeared) counts one sample
+// missed; and over the whole capture at least as many samples as whole periods between the
+// first and the last kept burst must have come, so any of them not kept were missed too (this
+// bound counts the losses of bursts longer than the period, which each pair alone cannot).
+//
+// The waits sleep: after a kept sample the capture sleeps until shortly before the next one
+// is due (one period after the burst that found the last, less a lead), then polls once per
+// poll interval until the sample is there. A burst that found its sample late brings the
+// next one earlier by the lead each period; one that came too early finds the same sample
+// again and the poll after it comes later. A wait too short to be worth a sleep is skipped.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -17,14 +26,20 @@
 namespace pemra {
 
 struct BurstOptions {
-  // Bursts start at most this fraction of the sample period apart (sooner ones wait).
+  // The poll interval as a fraction of the sample period: bursts that find no new sample
+  // repeat this far apart.
   double pollFraction = 0.25;
+  // After a kept sample the next burst comes this fraction of the period before the next
+  // sample is due: the sensor's clock may run this much fast without a sample being lost.
+  double leadFraction = 0.125;
   // Without a new sample for max(this, 8 periods) the capture ends (sensor asleep, busy
   // for long, or a channel that never has new data).
   Nanoseconds stallLimit = std::chrono::seconds(1);
   // Asked between bursts and during every wait (at least every kStopCheckInterval): true
-  // ends the capture at once (a signal).
+  // ends the capture at once (a signal), as Stopped.
   std::function<bool()> stopRequested;
+  // Set by another thread to end the capture (as Done) at its next wait; null: never.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 inline constexpr Nanoseconds kStopCheckInterval = std::chrono::milliseconds(50);
@@ -40,13 +55,19 @@ enum class BurstEnd {
 
 struct BurstSummary {
   int64_t rows = 0;        // samples kept
-  int64_t missed = 0;      // samples that must have been missed (from the burst times)
+  int64_t missed = 0;      // samples that must have been missed (from the burst times),
+                           // plus those dropped
+  int64_t dropped = 0;     // of the missed: taken, but lost because the writer's queue was full
   int64_t duplicates = 0;  // bursts discarded because their sample was not new
   Nanoseconds first{0};    // clock time of the first kept sample's burst
   Nanoseconds last{0};     // ... and of the last one's
+  Nanoseconds longestGap{0};    // longest time between the bursts of two consecutive rows
+  int64_t longestGapAfter = 0;  // the row that gap follows (0: fewer than two rows)
   Nanoseconds period{0};   // sample period from SMPL_PRD
   BurstEnd end = BurstEnd::Running;
 
+  // Counts one more row, taken by the burst at `at`: rows, first, last and the longest gap.
+  void Keep(Nanoseconds at);
   // Kept samples per second over the run (first to last kept sample); 0 below two rows.
   double AchievedRate() const;
   // Samples per second the sensor produces at this period.
@@ -79,8 +100,9 @@ class BurstCapture {
 
  private:
   bool StopRequested() const { return options_.stopRequested && options_.stopRequested(); }
-  // Waits until `due` in slices that look for a stop request; false when one came.
-  bool WaitUntil(Nanoseconds due);
+  // Sleeps until the clock reads `due`, in slices short enough to see a stop in time. False
+  // when asked to end: by the owner (the end is Done) or by a stop request (Stopped).
+  bool SleepUntil(Nanoseconds due);
 
   RegisterAccess& access_;
   Clock& clock_;
@@ -89,9 +111,12 @@ class BurstCapture {
   BurstSummary summary_;
   std::vector<RegisterReading> readings_;
   Nanoseconds pollInterval_{0};
+  Nanoseconds lead_{0};
+  int64_t pairMissed_ = 0;  // the sum of the bounds between consecutive kept samples
   Nanoseconds stallLimit_{0};
   Nanoseconds lastBurst_{0};
   Nanoseconds lastNew_{0};  // time of the last kept sample, or of Start
+  Nanoseconds nextDue_{0};  // no burst before this: shortly before the next sample is due
   bool anyBurst_ = false;
 };
 

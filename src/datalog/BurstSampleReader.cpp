@@ -10,11 +10,13 @@ namespace {
 constexpr int16_t kPitchRollModel = 21410;  // X gyro only; pitch and roll for two temperatures
 }  // namespace
 
-BurstSampleReader::BurstSampleReader(RegisterAccess& access, BurstOptions options)
-    : access_(access), options_(options) {}
+BurstSampleReader::BurstSampleReader(RegisterAccess& access, BurstOptions options,
+                                     CaptureThreadOptions threadOptions)
+    : access_(access), options_(options), threadOptions_(threadOptions) {}
 
 void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& readings) {
   if (!capture_ || channels != channels_) {
+    if (capture_) capture_->Stop();  // its thread ends before the session is read from here
     earlier_ = Summary();
     std::vector<int16_t> entries;
     for (int16_t k = 1; k <= kLogChannels; ++k) {
@@ -34,11 +36,11 @@ void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& r
       }
     }
     channels_ = channels;
-    capture_.emplace(access_, std::move(entries), options_);
+    capture_.emplace(access_, std::move(entries), options_, threadOptions_);
     capture_->Start();
   }
   BurstRow row;
-  const bool taken = capture_->Next(row);
+  const bool taken = capture_->Take(row);
   sampleTime_ = taken ? std::optional<Nanoseconds>(row.at) : std::nullopt;
   const std::vector<int16_t>& entries = capture_->Channels();
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -52,14 +54,23 @@ void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& r
   }
 }
 
+void BurstSampleReader::Finish() {
+  if (capture_) capture_->Stop();
+}
+
 std::optional<Nanoseconds> BurstSampleReader::SampleTime() const { return sampleTime_; }
 
 bool BurstSampleReader::Ended() const {
-  return capture_ && capture_->Summary().end != BurstEnd::Running;
+  return capture_ && capture_->Summary().end != BurstEnd::Running &&
+         capture_->Summary().end != BurstEnd::Done;
 }
 
 bool BurstSampleReader::Stopped() const {
   return capture_ && capture_->Summary().end == BurstEnd::Stopped;
+}
+
+CapturePriority BurstSampleReader::Priority() const {
+  return capture_ ? capture_->Priority() : CapturePriority{};
 }
 
 const std::vector<int16_t>& BurstSampleReader::Channels() const {
@@ -70,8 +81,15 @@ const std::vector<int16_t>& BurstSampleReader::Channels() const {
 BurstSummary BurstSampleReader::Summary() const {
   if (!capture_) return earlier_;
   BurstSummary total = capture_->Summary();
+  if (earlier_.longestGap > total.longestGap) {
+    total.longestGap = earlier_.longestGap;
+    total.longestGapAfter = earlier_.longestGapAfter;
+  } else if (total.longestGapAfter > 0) {
+    total.longestGapAfter += earlier_.rows;
+  }
   total.rows += earlier_.rows;
   total.missed += earlier_.missed;
+  total.dropped += earlier_.dropped;
   total.duplicates += earlier_.duplicates;
   if (earlier_.rows > 0) total.first = earlier_.first;
   return total;

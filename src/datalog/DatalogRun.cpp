@@ -73,6 +73,11 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
   const char sep = format.fieldSeparator;
   RegisterSampleReader registerReader(context.access);
   SampleReader& reader = context.reader != nullptr ? *context.reader : registerReader;
+  // However the run ends, the reader stops reading ahead.
+  struct FinishReader {
+    SampleReader& reader;
+    ~FinishReader() { reader.Finish(); }
+  } finishReader{reader};
   TimeOfDay& day = context.timeOfDay;
 
   LogResult result;
@@ -168,6 +173,7 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
       }
     }
 
+    if (lastFile || number == progress.files) reader.Finish();  // no sample after this file's
     const float endSeconds = day.SecondsSinceMidnight();
     const LogSettings& s = frontEnd.Settings();
     std::string header;

@@ -30,6 +30,8 @@ class SampleReader {
   // When the last sample read was taken, on the session clock, for readers that know it
   // (bursts); empty before the first sample and for the plain reader.
   virtual std::optional<Nanoseconds> SampleTime() const { return std::nullopt; }
+  // The run takes no more samples (a reader that reads ahead stops here).
+  virtual void Finish() {}
 };
 
 // ReadRegister(k) for each checked channel k, one after the other with no wait.

@@ -154,7 +154,8 @@ void SimulatedUsbDriver::Cost(const Slot& slot, size_t words) {
   if (!timingModel_) return;
   Nanoseconds cost = slot.options.highSpeed ? kHighSpeedInterval : kFullSpeedInterval;
   cost += Nanoseconds(words * (kSpiWordTime + std::chrono::microseconds(slot.firmware.Delay())));
-  clock_.Wait(cost);
+  // A bulk transfer blocks in the kernel until the adapter answers: the thread sleeps.
+  clock_.Sleep(cost);
 }
 
 void SimulatedUsbDriver::Record(int slot, int pipe, bool in, bool ok, const uint8_t* data,

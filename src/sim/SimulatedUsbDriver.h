@@ -76,7 +76,7 @@ class SimulatedUsbDriver final : public UsbDriver {
   // Opening this slot fails.
   void FailOpen(int slot, bool fail = true);
 
-  // Each bulk transfer then waits its cost on the clock.
+  // Each bulk transfer then sleeps through its cost on the clock (the processor stays free).
   void SetTimingModel(bool on) { timingModel_ = on; }
 
   // ---- record of bulk transfers ----

@@ -12,18 +12,22 @@
 namespace pemra {
 namespace {
 
-enum class Road { UsbTimingOff, UsbHighSpeed, UsbFullSpeed, ParallelTimingOff };
+enum class Road { UsbTimingOff, UsbHighSpeed, UsbFullSpeed, ParallelTimingOff, ParallelTimed };
 
 struct Bench : test::SimulatedBench {
   Bench(Road road, uint16_t smplPrd, int16_t model = 21420)
-      : SimulatedBench(road == Road::ParallelTimingOff ? 1 : 2, Options(road, model)) {
+      : SimulatedBench(Parallel(road) ? 1 : 2, Options(road, model)) {
     rig.Sensor().PokeRegister(0x36, smplPrd);
+  }
+  static bool Parallel(Road road) {
+    return road == Road::ParallelTimingOff || road == Road::ParallelTimed;
   }
   static sim::RigOptions Options(Road road, int16_t model) {
     sim::RigOptions options;
     options.model = model;
     options.testPattern = true;
-    options.timingModel = road == Road::UsbHighSpeed || road == Road::UsbFullSpeed;
+    options.timingModel =
+        road == Road::UsbHighSpeed || road == Road::UsbFullSpeed || road == Road::ParallelTimed;
     options.adapters[0].highSpeed = road != Road::UsbFullSpeed;
     return options;
   }
@@ -36,7 +40,8 @@ TEST(BurstCaptureTest, OneRowPerSampleWhenBurstsKeepUpAndMissesCountedWhenNot) {
     bool keepsUp;
   } const cases[] = {{Road::UsbTimingOff, 0x01, true},  {Road::UsbHighSpeed, 0x01, true},
                      {Road::UsbHighSpeed, 0x00, true},  {Road::ParallelTimingOff, 0x01, true},
-                     {Road::UsbFullSpeed, 0x01, false}, {Road::UsbFullSpeed, 0x00, false}};
+                     {Road::UsbFullSpeed, 0x01, false}, {Road::UsbFullSpeed, 0x00, false},
+                     {Road::ParallelTimed, 0x01, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.road)) + " at " + std::to_string(c.smplPrd));
     Bench bench(c.road, c.smplPrd);
@@ -49,7 +54,7 @@ TEST(BurstCaptureTest, OneRowPerSampleWhenBurstsKeepUpAndMissesCountedWhenNot) {
       // A port burst (twelve frames, each with its stall) takes about a period, so its last
       // channels may hold the next sample; an adapter burst reads one sample throughout.
       for (const RegisterReading& r : row.readings) {
-        if (c.road == Road::ParallelTimingOff) break;
+        if (Bench::Parallel(c.road)) break;
         EXPECT_EQ(r.RawValue & 0xFFF, sample) << row.number;
         EXPECT_EQ(r.NewDataFlag, 32768) << row.number;
       }
@@ -69,12 +74,53 @@ TEST(BurstCaptureTest, OneRowPerSampleWhenBurstsKeepUpAndMissesCountedWhenNot) {
       EXPECT_EQ(summary.missed, 0);
       EXPECT_NEAR(summary.AchievedRate(), summary.SensorRate(), summary.SensorRate() * 0.01);
     } else {
-      // A full-speed burst (two 1 ms transfers) takes more than a period.
-      EXPECT_GT(missed, 150);
+      // A full-speed burst (two 1 ms transfers) takes more than a period; so does a port burst
+      // (12 frames of 51 accesses of 1 us and a 0.1 ms stall: 1.81 ms, 1.48 periods).
+      EXPECT_GT(missed, 100);
       EXPECT_NEAR(static_cast<double>(summary.missed), static_cast<double>(missed), 0.1 * missed);
     }
     EXPECT_TRUE(bench.messages.messages.empty());
   }
+}
+
+TEST(BurstCaptureTest, SlowSamplesAndLongCapturesEndDoneWithEveryRow) {
+  struct Case {
+    Road road;
+    uint16_t smplPrd;
+    int64_t count;
+  } const cases[] = {
+      // 2.42 s per sample: the stall limit grows to eight periods.
+      {Road::ParallelTimingOff, 0xFF, 3},
+      // 2.44 s of samples at 819.2 per second: every kept sample restarts the stall timer.
+      {Road::UsbHighSpeed, 0x01, 2000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    Bench bench(c.road, c.smplPrd);
+    BurstCapture capture(bench.session.access, test::OutputEntries());
+    capture.Start();
+    const BurstSummary summary =
+        RunBurstCapture(capture, c.count, [](const BurstRow&) { return true; });
+    EXPECT_EQ(summary.end, BurstEnd::Done);
+    EXPECT_EQ(summary.rows, c.count);
+    EXPECT_EQ(summary.missed, 0);
+  }
+}
+
+TEST(BurstSummaryTest, RateAndLongestGapFollowTheRowsKept) {
+  using std::chrono::milliseconds;
+  BurstSummary summary;
+  summary.Keep(milliseconds(0));
+  EXPECT_EQ(summary.AchievedRate(), 0.0);  // one row: no rate yet
+  EXPECT_EQ(summary.longestGapAfter, 0);
+  summary.Keep(milliseconds(1000));
+  EXPECT_EQ(summary.AchievedRate(), 1.0);  // two rows a second apart
+  summary.Keep(milliseconds(1500));
+  summary.Keep(milliseconds(4000));
+  EXPECT_EQ(summary.rows, 4);
+  EXPECT_EQ(summary.AchievedRate(), 0.75);
+  EXPECT_EQ(summary.longestGap, milliseconds(2500));
+  EXPECT_EQ(summary.longestGapAfter, 3);
 }
 
 TEST(BurstCaptureTest, PacedByAChannelThatHasNewDataOrEndedWhenNoneHas) {

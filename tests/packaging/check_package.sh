@@ -29,7 +29,8 @@ expected="/usr/bin/pemra-cli 755
 /usr/share/metainfo/org.pemra.eval.metainfo.xml 644
 $icons/scalable/apps/pemra-eval.svg 644
 /usr/share/man/man1/pemra-cli.1.gz 644
-/usr/share/man/man1/pemra-eval.1.gz 644"
+/usr/share/man/man1/pemra-eval.1.gz 644
+/usr/share/pemra/95-pemra-realtime.conf 644"
 for size in 16 22 24 32 48 64 128 256; do
   expected+=$'\n'"$icons/${size}x${size}/apps/pemra-eval.png 644"
 done

@@ -12,6 +12,7 @@
 
 #include "core/DeviceModel.h"
 #include "core/Selection.h"
+#include "datalog/CapturePriority.h"
 #include "interfaces/Session.h"
 
 namespace pemra {
@@ -37,6 +38,8 @@ struct MainWindowLink {
   std::function<void(int16_t model)> SetGyroScales;
   // Stops the live readout loop (its check box is cleared).
   std::function<void()> StopLiveLoop;
+  // The status bar shows the priority a burst capture's thread was granted.
+  std::function<void(const CapturePriority&)> ShowCapturePriority;
 };
 
 struct AppOptions {

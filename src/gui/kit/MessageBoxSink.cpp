@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
 
 #include <cstdio>
 
@@ -30,6 +31,14 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 }  // namespace
 
 void MessageBoxSink::Show(const Message& message) {
+  // A capture thread's transport failure: the box is shown by the GUI thread, and the
+  // reporting thread goes on at once.
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app != nullptr && QThread::currentThread() != app->thread()) {
+    QMetaObject::invokeMethod(
+        app, [this, message] { Show(message); }, Qt::QueuedConnection);
+    return;
+  }
   // Once a signal has asked the program to end, nothing waits for a click: the message
   // goes to standard error.
   if (TerminationRequested()) {

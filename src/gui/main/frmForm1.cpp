@@ -56,7 +56,8 @@ frmForm1::frmForm1(Application& app, QWidget* parent)
   RegisterWindows(app_);
   BuildControls();
   app_.mainWindow = {this, [this](int16_t model) { SETGYROSCALES(model); },
-                     [this] { ckLoop->setChecked(false); }};
+                     [this] { ckLoop->setChecked(false); },
+                     [this](const CapturePriority& p) { ShowCapturePriority(p); }};
   ConnectHandlers();
   ShowNeutralLamps();
   FitToScreen();
@@ -252,6 +253,11 @@ void frmForm1::ShowNeutralLamps() {
 void frmForm1::ShowSampleRate(const std::string& text) {
   const QString rate = QString::fromStdString(text);
   if (lblSampleRate->text() != rate) lblSampleRate->setText(rate);
+}
+
+void frmForm1::ShowCapturePriority(const CapturePriority& priority) {
+  lblCapturePriority->setText(QStringLiteral("Capture: ") +
+                              QString::fromStdString(PriorityText(priority)));
 }
 
 bool frmForm1::Check_Interface() {

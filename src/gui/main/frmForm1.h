@@ -120,6 +120,8 @@ class frmForm1 : public QMainWindow {
   void ShowLinkState();
   void ShowNeutralLamps();
   void ShowSampleRate(const std::string& text);
+  // "Capture: real-time (SCHED_FIFO 10)": what a burst capture's thread gets (or got).
+  void ShowCapturePriority(const CapturePriority& priority);
   // Delay on the window thread: a wait of 20 ms or more (the loop delay, the pause after a
   // power-down) is cut into slices between which pending events are processed, so the
   // window stays responsive; the whole wait is as long as Delay's.
@@ -209,10 +211,12 @@ class frmForm1 : public QMainWindow {
 
   // The controls scroll inside this area when the screen is too small for them.
   QScrollArea* scrollArea = nullptr;
-  // Status bar: the interface in use, whether the sensor answers, the live loop's rate.
+  // Status bar: the interface in use, whether the sensor answers, the live loop's rate, the
+  // burst capture's priority.
   QLabel* lblInterfaceState = nullptr;
   QLabel* lblSensorState = nullptr;
   QLabel* lblSampleRate = nullptr;
+  QLabel* lblCapturePriority = nullptr;
 };
 
 // Status bits shown by the six lamps, in lamp order.

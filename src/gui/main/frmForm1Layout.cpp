@@ -422,16 +422,23 @@ void frmForm1::BuildStatusBar() {
   lblInterfaceState = Label(QString(), bar, "lblInterfaceState");
   lblSensorState = Label(QString(), bar, "lblSensorState");
   lblSampleRate = Label(QString(), bar, "lblSampleRate");
+  lblCapturePriority = Label(QString(), bar, "lblCapturePriority");
+  lblCapturePriority->setToolTip(
+      QStringLiteral("Scheduling priority of the burst capture's thread (datalog burst read)"));
   auto* separator = new QFrame(bar);
   separator->setFrameShape(QFrame::VLine);
   separator->setFrameShadow(QFrame::Sunken);
-  for (QLabel* l : {lblInterfaceState, lblSensorState, lblSampleRate}) {
+  for (QLabel* l : {lblInterfaceState, lblSensorState, lblSampleRate, lblCapturePriority}) {
     l->setContentsMargins(6, 0, 6, 0);
   }
   bar->addWidget(lblInterfaceState);
   bar->addWidget(separator);
   bar->addWidget(lblSensorState, 1);
   bar->addPermanentWidget(lblSampleRate);
+  bar->addPermanentWidget(lblCapturePriority);
+  // What the system grants is asked once per program run, by a thread that then ends.
+  static const CapturePriority granted = ProbeCapturePriority();
+  ShowCapturePriority(granted);
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "core/DataDirectory.h"
@@ -356,6 +357,7 @@ void frmDatalog::RunDatalog() {
   prgDatalog->setFormat(QString());
   std::optional<BurstSampleReader> burst;
   if (ckBurst->isChecked()) burst.emplace(session.access);
+  burst_ = burst ? &*burst : nullptr;
   const DatalogContext context{
       session.access,
       session.clock,
@@ -363,12 +365,15 @@ void frmDatalog::RunDatalog() {
       session.messages,
       app_.options.dataDir,
       app_.DecimalSeparator(),
-      [&session, &burst] { return InterfaceUsable(session) && !(burst && burst->Ended()); },
+      // A burst capture's thread owns the session while it runs; it ends when the
+      // interface fails.
+      [&session, &burst] { return burst ? !burst->Ended() : InterfaceUsable(session); },
       burst ? &*burst : nullptr,
       QCoreApplication::applicationName().toStdString()};
   lastResult_ = pemra::RunDatalog(context, *this);
   ShowRunStatus(lastProgress_, true);
   if (burst) ShowBurstSummary(*burst);
+  burst_ = nullptr;
   app_.cancelRun = nullptr;
   LBLDatalogInProgress->hide();
   cmdStartDatalog->setText(kStart);
@@ -381,12 +386,27 @@ void frmDatalog::RunDatalog() {
   }
 }
 
+QString frmDatalog::BurstStatus(const BurstSampleReader& burst) const {
+  const BurstSummary summary = burst.Summary();
+  QString text = QStringLiteral("Samples missed (estimated): %1").arg(summary.missed);
+  if (summary.dropped > 0) {
+    text += QStringLiteral(" (%1 dropped: the writer fell behind)").arg(summary.dropped);
+  }
+  if (summary.longestGapAfter > 0) {
+    const double ms = std::chrono::duration<double, std::milli>(summary.longestGap).count();
+    text += QStringLiteral("    Longest gap: %1 ms after row %2")
+                .arg(QString::fromStdString(FormatNumber(ms, "0.00", app_.DecimalSeparator())))
+                .arg(summary.longestGapAfter);
+  }
+  text += QStringLiteral("\nCapture priority: %1")
+              .arg(QString::fromStdString(PriorityText(burst.Priority())));
+  return text;
+}
+
 void frmDatalog::ShowBurstSummary(const BurstSampleReader& burst) {
   const BurstSummary summary = burst.Summary();
   lblRunStatus->setText(lblRunStatus->text() +
-                        QStringLiteral("    Samples missed (estimated): %1    Duplicates discarded: %2")
-                            .arg(summary.missed)
-                            .arg(summary.duplicates));
+                        QStringLiteral("    Duplicates discarded: %1").arg(summary.duplicates));
   if (summary.end == BurstEnd::NoNewData && !burst.Channels().empty()) {
     const std::string& pacing =
         app_.session.access.Table()[static_cast<size_t>(burst.Channels().front())].RegName;
@@ -405,22 +425,28 @@ void frmDatalog::ShowRunStatus(const LogProgress& progress, bool final) {
       std::chrono::duration<double>(elapsed).count(), "0.0", app_.DecimalSeparator()));
   prgDatalog->setValue(RunProgressPermille(progress));
   prgDatalog->setFormat(progress.fileNumber > 0 ? RunProgressText(progress, elapsed) : QString());
+  QString text;
   if (final) {
-    lblRunStatus->setText(QStringLiteral("Rows written: %1    Elapsed: %2 s")
-                              .arg(lastResult_.rowsWritten)
-                              .arg(seconds));
-    return;
+    text = QStringLiteral("Rows written: %1    Elapsed: %2 s")
+               .arg(lastResult_.rowsWritten)
+               .arg(seconds);
+  } else {
+    // Until its last sample a file's rows wait in its spool; the file itself is written then.
+    const std::string spool =
+        LogFileName(settings_.baseFileName, progress.fileNumber,
+                    LogTextFormatFor(app_.DecimalSeparator()).extension) + ".spool";
+    text = QStringLiteral("Rows taken: %1    Elapsed: %2 s    The rows are kept in %3 until the "
+                          "file is completed.")
+               .arg(progress.rowsTaken)
+               .arg(seconds)
+               .arg(QString::fromStdString(spool));
   }
-  // Until its last sample a file's rows wait in its spool; the file itself is written then.
-  const std::string spool =
-      LogFileName(settings_.baseFileName, progress.fileNumber,
-                  LogTextFormatFor(app_.DecimalSeparator()).extension) + ".spool";
-  lblRunStatus->setText(
-      QStringLiteral("Rows taken: %1    Elapsed: %2 s    The rows are kept in %3 until the file "
-                     "is completed.")
-          .arg(progress.rowsTaken)
-          .arg(seconds)
-          .arg(QString::fromStdString(spool)));
+  // A burst run says what it has lost so far, and when, while it runs.
+  if (burst_ != nullptr) {
+    text += QLatin1Char('\n') + BurstStatus(*burst_);
+    if (app_.mainWindow.ShowCapturePriority) app_.mainWindow.ShowCapturePriority(burst_->Priority());
+  }
+  lblRunStatus->setText(text);
 }
 
 const LogSettings& frmDatalog::Settings() {

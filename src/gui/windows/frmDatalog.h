@@ -69,7 +69,7 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   QCheckBox* ckTime = nullptr;
   std::array<QCheckBox*, kLogChannels + 1> CheckReg{};
   QLabel* LBLDatalogInProgress = nullptr;
-  QLabel* lblRunStatus = nullptr;  // rows taken and elapsed time of a run
+  QLabel* lblRunStatus = nullptr;  // rows taken and elapsed time of a run; a burst run's losses
   QProgressBar* prgDatalog = nullptr;  // file i of N, sample j of M, time remaining
 
  public slots:
@@ -87,7 +87,9 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   bool CanWriteFiles();
   // The status line and the progress bar; at most five times a second unless `final`.
   void ShowRunStatus(const LogProgress& progress, bool final);
-  // Misses and duplicates after a burst run; why it stopped if the sensor brought no data.
+  // Samples missed, the longest gap and the capture thread's priority of a burst run.
+  QString BurstStatus(const BurstSampleReader& burst) const;
+  // Duplicates after a burst run; why it stopped if the sensor brought no data.
   void ShowBurstSummary(const BurstSampleReader& burst);
   // Replaces a box's text by `fix` when given (the change handler then runs again).
   static void Replace(QLineEdit* box, const std::optional<QString>& fix);
@@ -111,6 +113,7 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   LogProgress lastProgress_;
   bool running_ = false;
   bool closeRequested_ = false;
+  const BurstSampleReader* burst_ = nullptr;  // the reader of a burst run, while it runs
 };
 
 // Corrections of the window's numeric boxes: the text to show instead, or empty when the

@@ -39,7 +39,15 @@ TEST(frmDatalogBurst, EverySensorSampleOnceWhenChecked) {
   const std::string file = testing::ReadWholeFile(g.app.options.dataDir / "DATALOG_1.csv");
   const int first = std::stoi(file.substr(2));
   EXPECT_TRUE(file.ends_with("\r\n200," + std::to_string((first + 199) % 4096) + ",\r\n"));
-  EXPECT_TRUE(w.lblRunStatus->text().contains(QStringLiteral("Samples missed (estimated): 0")));
+  // What was lost, when, and the capture's priority (on the test clock it runs on the GUI
+  // thread, as it is) are said in the window and in the main window's status bar.
+  const QString status = w.lblRunStatus->text();
+  EXPECT_TRUE(status.contains(QStringLiteral("\nSamples missed (estimated): 0    Longest gap: ")))
+      << status.toStdString();
+  EXPECT_TRUE(status.contains(QStringLiteral(" ms after row "))) << status.toStdString();
+  EXPECT_TRUE(status.contains(QStringLiteral("\nCapture priority: normal"))) << status.toStdString();
+  EXPECT_EQ(g.form->findChild<QLabel*>(QStringLiteral("lblCapturePriority"))->text(),
+            QStringLiteral("Capture: normal"));
   EXPECT_TRUE(g.messages.messages.empty());
 }
 
