@@ -3,7 +3,7 @@
 // roads of taking a sample:
 //   road 0: one ReadRegister per output, as the datalog run does it (every loop is a row);
 //   road 1: burst reads paced by the new-data flag (a row per new sample).
-// link: 0 high-speed adapter, 1 full-speed adapter, 2 parallel port. smpl_prd: 1 (819.2
+// link: 0 high-speed adapter, 1 full-speed adapter, 2 parallel port, 3 FT232H (MPSSE), 4 spidev. smpl_prd: 1 (819.2
 // samples per second) or 0 (1638.4). clock_real: 1 runs on the monotonic clock for one
 // second of real time, so the program's own CPU time counts against the sensor; 0 runs one
 // second of virtual time on the test clock, where the hardware's cost alone sets the pace
@@ -35,7 +35,7 @@ namespace {
 
 using namespace pemra;
 
-enum Link : int64_t { kHighSpeed = 0, kFullSpeed = 1, kParallel = 2 };
+enum Link : int64_t { kHighSpeed = 0, kFullSpeed = 1, kParallel = 2, kFtdi = 3, kSpidev = 4 };
 constexpr auto kRunTime = std::chrono::seconds(1);
 
 double CpuSeconds() {
@@ -96,11 +96,16 @@ void BM_Capture(benchmark::State& state) {
   sim::Rig rig{*clock, options};
   rig.SimUsb().SetRecordLimit(0);
   RecordingMessageSink messages;
-  Session session{*clock, messages, rig.Port(), rig.Usb()};
+  rig.Ftdi().SetRecordLimit(0);
+  Session session{*clock, messages, rig.Port(), rig.Usb(), nullptr, &rig.Ftdi(), &rig.Spidev()};
   session.selection.PortAddress = 0x378;
   session.selection.DeviceType = 21420;
-  session.selection.InterfaceType = link == kParallel ? 1 : 2;
-  if (link == kParallel) {
+  session.selection.InterfaceType = link == kParallel ? 1 : link == kFtdi ? 3 : link == kSpidev ? 4 : 2;
+  if (link == kFtdi) {
+    session.ftdi.Select("");
+  } else if (link == kSpidev) {
+    session.spidev.Select("");
+  } else if (link == kParallel) {
     session.parallel.EnablePortAccess();
     session.parallel.ParallelPortInit();
   } else {
@@ -159,7 +164,7 @@ void BM_Capture(benchmark::State& state) {
   state.counters["rows"] = static_cast<double>(file.Rows());
   if (burst) state.counters["missed_est"] = static_cast<double>(estimatedMissed);
   state.counters["cpu_us/sample"] = cpu * 1e6 / std::max(distinct, 1.0);
-  static constexpr std::array<const char*, 3> kLinks = {"HS", "FS", "parallel"};
+  static constexpr std::array<const char*, 5> kLinks = {"HS", "FS", "parallel", "FT232H", "spidev"};
   state.SetLabel(std::string(burst ? "burst + pacing" : "one read per register") + ", " +
                  kLinks[static_cast<size_t>(link)] + (smplPrd == 0 ? " 1638.4" : " 819.2") +
                  (realClock ? ", real clock" : ", test clock"));
@@ -184,6 +189,18 @@ BENCHMARK(BM_Capture)
     ->Args({1, kHighSpeed, 0, 0})
     ->Args({1, kFullSpeed, 1, 0})
     ->Args({1, kParallel, 1, 0})
+    ->Args({0, kFtdi, 1, 0})
+    ->Args({0, kFtdi, 0, 0})
+    ->Args({0, kSpidev, 1, 0})
+    ->Args({0, kSpidev, 0, 0})
+    ->Args({1, kFtdi, 1, 0})
+    ->Args({1, kFtdi, 0, 0})
+    ->Args({1, kSpidev, 1, 0})
+    ->Args({1, kSpidev, 0, 0})
+    ->Args({1, kFtdi, 1, 1})
+    ->Args({1, kFtdi, 0, 1})
+    ->Args({1, kSpidev, 1, 1})
+    ->Args({1, kSpidev, 0, 1})
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
