@@ -83,23 +83,6 @@ MpsseEngine* SimulatedFtdiDriver::EngineOf(Handle handle) {
   return boards_[it->second.board].channels[it->second.channel].get();
 }
 
-void SimulatedFtdiDriver::FailNthTransfer(uint64_t n) {
-  if (n > 0) failAt_.insert(transferCount_ + n);
-}
-
-bool SimulatedFtdiDriver::InjectedFault() {
-  const uint64_t number = ++transferCount_;
-  bool fail = failAt_.erase(number) > 0;
-  if (plugLeft_) {
-    if (*plugLeft_ == 0) {
-      fail = true;
-    } else {
-      --*plugLeft_;
-    }
-  }
-  return fail;
-}
-
 void SimulatedFtdiDriver::Record(bool read, bool ok, const uint8_t* data, size_t length) {
   if (recordLimit_ == 0) return;
   Transfer t;
@@ -112,11 +95,12 @@ void SimulatedFtdiDriver::Record(bool read, bool ok, const uint8_t* data, size_t
 
 bool SimulatedFtdiDriver::Write(Handle handle, const uint8_t* data, size_t length) {
   MpsseEngine* engine = EngineOf(handle);
-  const bool fault = InjectedFault();
-  if (engine == nullptr || fault || Unplugged()) {
+  const bool gone = Unplugged();
+  const bool fault = faults_.Next();
+  if (engine == nullptr || fault) {
     Record(false, false, data, length);
     if (engine == nullptr) return Fail("no such handle");
-    return Fail(Unplugged() ? "usb bulk write failed (LIBUSB_ERROR_NO_DEVICE)"
+    return Fail(gone ? "usb bulk write failed (LIBUSB_ERROR_NO_DEVICE)"
                             : "usb bulk write failed (LIBUSB_ERROR_IO)");
   }
   engine->Write(data, length);
@@ -127,11 +111,12 @@ bool SimulatedFtdiDriver::Write(Handle handle, const uint8_t* data, size_t lengt
 
 bool SimulatedFtdiDriver::Read(Handle handle, uint8_t* data, size_t length) {
   MpsseEngine* engine = EngineOf(handle);
-  const bool fault = InjectedFault();
-  if (engine == nullptr || fault || Unplugged()) {
+  const bool gone = Unplugged();
+  const bool fault = faults_.Next();
+  if (engine == nullptr || fault) {
     Record(true, false, nullptr, 0);
     if (engine == nullptr) return Fail("no such handle");
-    return Fail(Unplugged() ? "usb bulk read failed (LIBUSB_ERROR_NO_DEVICE)"
+    return Fail(gone ? "usb bulk read failed (LIBUSB_ERROR_NO_DEVICE)"
                             : "usb bulk read failed (LIBUSB_ERROR_IO)");
   }
   if (engine->Available() < length) {

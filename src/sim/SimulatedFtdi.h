@@ -9,14 +9,13 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "core/Clock.h"
 #include "interfaces/FtdiDriver.h"
 #include "sim/MpsseEngine.h"
+#include "sim/TransferFaults.h"
 
 namespace pemra::sim {
 
@@ -47,9 +46,9 @@ class SimulatedFtdiDriver final : public FtdiDriver {
   // ---- faults ----
   void FailOpen(std::string reason) { openFailure_ = std::move(reason); }
   // The n-th write or read from now fails (n = 1: the next one).
-  void FailNthTransfer(uint64_t n);
+  void FailNthTransfer(uint64_t n) { faults_.FailNth(n); }
   // After n more writes and reads every transfer, open and listing fails: the boards are gone.
-  void UnplugAfter(uint64_t n) { plugLeft_ = n; }
+  void UnplugAfter(uint64_t n) { faults_.GoneAfter(n); }
 
   void SetTimingModel(bool on) { timingModel_ = on; }
 
@@ -72,8 +71,7 @@ class SimulatedFtdiDriver final : public FtdiDriver {
     int channel;
   };
   MpsseEngine* EngineOf(Handle handle);
-  bool Unplugged() const { return plugLeft_.has_value() && *plugLeft_ == 0; }
-  bool InjectedFault();
+  bool Unplugged() const { return faults_.Gone(); }
   void Record(bool read, bool ok, const uint8_t* data, size_t length);
   bool Fail(std::string reason);
 
@@ -83,9 +81,7 @@ class SimulatedFtdiDriver final : public FtdiDriver {
   Handle nextHandle_ = 1;
   std::string lastError_;
   std::string openFailure_;
-  uint64_t transferCount_ = 0;
-  std::set<uint64_t> failAt_;
-  std::optional<uint64_t> plugLeft_;
+  TransferFaults faults_;
   bool timingModel_ = false;
   std::deque<Transfer> transfers_;
   size_t recordLimit_ = 4096;

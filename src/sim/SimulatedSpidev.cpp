@@ -153,15 +153,9 @@ bool SimulatedSpidevDriver::SetMaxSpeed(Handle handle, uint32_t hz) {
   return node->SetMaxSpeed(hz) || Fail("Invalid argument");
 }
 
-void SimulatedSpidevDriver::FailNthMessage(uint64_t n) {
-  if (n > 0) failAt_.insert(messageCount_ + n);
-}
-
 bool SimulatedSpidevDriver::Message(Handle handle, std::span<const SpiTransfer> transfers) {
-  const uint64_t number = ++messageCount_;
-  const bool injected = failAt_.erase(number) > 0;
-  SpidevNode* node = NodeOf(handle);
-  if (plugLeft_ && *plugLeft_ > 0) --*plugLeft_;
+  SpidevNode* node = NodeOf(handle);  // before the count: a node gone fails as gone
+  const bool injected = faults_.Next();
   if (node == nullptr) return false;
   if (injected) return Fail("Input/output error");
   Nanoseconds busy{0};

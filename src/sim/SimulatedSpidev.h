@@ -10,8 +10,6 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,6 +17,7 @@
 #include "core/Clock.h"
 #include "interfaces/SpidevDriver.h"
 #include "sim/SpiWire.h"
+#include "sim/TransferFaults.h"
 
 namespace pemra::sim {
 
@@ -74,16 +73,16 @@ class SimulatedSpidevDriver final : public SpidevDriver {
   // ---- faults ----
   // Opening fails as for a node of group `group` the user is not in.
   void RefuseOpen(std::string group) { refusedGroup_ = std::move(group); }
-  void FailNthMessage(uint64_t n);
+  void FailNthMessage(uint64_t n) { faults_.FailNth(n); }
   // After n more messages the nodes are gone (every request fails with "No such device").
-  void UnplugAfter(uint64_t n) { plugLeft_ = n; }
+  void UnplugAfter(uint64_t n) { faults_.GoneAfter(n); }
 
   void SetTimingModel(bool on) { timingModel_ = on; }
-  uint64_t Messages() const { return messageCount_; }
+  uint64_t Messages() const { return faults_.Count(); }
 
  private:
   SpidevNode* NodeOf(Handle handle);
-  bool Gone() const { return plugLeft_.has_value() && *plugLeft_ == 0; }
+  bool Gone() const { return faults_.Gone(); }
   bool Fail(std::string reason);
 
   Clock& clock_;
@@ -92,9 +91,7 @@ class SimulatedSpidevDriver final : public SpidevDriver {
   Handle nextHandle_ = 3;
   std::string lastError_;
   std::string refusedGroup_;
-  uint64_t messageCount_ = 0;
-  std::set<uint64_t> failAt_;
-  std::optional<uint64_t> plugLeft_;
+  TransferFaults faults_;
   bool timingModel_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include "core/RegisterTable.h"
 #include "interfaces/FtdiSpi.h"
 #include "interfaces/Session.h"
+#include "interfaces/SpiFrames.h"
 #include "interfaces/SpidevSpi.h"
 #include "sim/Rig.h"
 
@@ -118,15 +119,15 @@ TEST_F(TransportTest, FtdiSetUpReadsWritesAndBurstsAreOneBufferEach) {
   const std::string read =
       "> 80 01 0B 31 01 00 26 00 80 09 0B 8F 01 00 80 01 0B 31 01 00 26 00 80 09 0B 87";
   EXPECT_EQ(FtdiTraffic(), (std::vector<std::string>{read, "< 00 00 12 34"}));
-  EXPECT_EQ(trace.lines, (std::vector<std::string>{read.substr(0, 0) + "ftdi" + read.substr(1),
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"ftdi " + read,
                                                    "ftdi < 00 00 12 34", "spi > 2600 < 0000",
                                                    "spi > 2600 < 1234"}));
 
-  // COMMAND 8: 0xBF00 then 0xBE08, written without reading.
-  session.access.WriteRegister(reg::COMMAND, 8);
+  // MSC_CTRL 0x0104: 0xB501 then 0xB404, written without reading.
+  session.access.WriteRegister(reg::MSC_CTRL, 0x0104);
   EXPECT_EQ(FtdiTraffic(),
-            (std::vector<std::string>{"> 80 01 0B 11 01 00 BF 00 80 09 0B 8F 01 00 "
-                                      "80 01 0B 11 01 00 BE 08 80 09 0B"}));
+            (std::vector<std::string>{"> 80 01 0B 11 01 00 B5 01 80 09 0B 8F 01 00 "
+                                      "80 01 0B 11 01 00 B4 04 80 09 0B"}));
 
   // 70 registers: 63 reads and a trailing frame per buffer, so two round trips.
   std::vector<int16_t> indexes(70, reg::ALM_MAG1);
