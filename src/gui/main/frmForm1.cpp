@@ -277,8 +277,9 @@ void frmForm1::ShowSampleRate(const std::string& text) {
 
 bool frmForm1::Check_Interface() {
   Selection& selection = session_.selection;
-  if ((selection.InterfaceType == 1 && selection.PortAddress == 0) ||
-      (selection.InterfaceType != 1 && !InterfaceUsable(session_))) {
+  const bool lostAdapter = selection.InterfaceType >= kInterfaceUsb &&
+                           selection.InterfaceType <= kInterfaceSpidev && !InterfaceUsable(session_);
+  if ((selection.InterfaceType == 1 && selection.PortAddress == 0) || lostAdapter) {
     selection.InterfaceType = 0;
   }
   bool usable = true;
