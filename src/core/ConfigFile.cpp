@@ -49,6 +49,15 @@ std::optional<int16_t> ParseInt16(std::string_view text) {
   return static_cast<int16_t>(value);
 }
 
+// Whether a device text reads back as written: one field of one line, no blanks to trim.
+bool StorableDevice(std::string_view device) {
+  if (device.empty() || device.size() > kMaxDeviceText) return false;
+  if (IsBlank(device.front()) || IsBlank(device.back())) return false;
+  return std::none_of(device.begin(), device.end(), [](char c) {
+    return c == ',' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+}
+
 // One line: the field ends at a comma, leading blanks are dropped; the key is the text
 // before the blank that precedes the first "=", the value the text after "= ".
 // Returns true when the line was one of the four settings with a good value.
@@ -62,7 +71,7 @@ bool ParseConfigLine(std::string_view line, Selection& selection) {
       equals + 2 <= line.size() ? line.substr(equals + 2) : std::string_view{};
   if (key == "Device") {
     const std::string_view device = Trim(valueText);
-    if (device.empty() || device.size() > kMaxDeviceText) return false;
+    if (!StorableDevice(device)) return false;
     selection.Device = std::string(device);
     return true;
   }
@@ -89,14 +98,6 @@ std::string NumberField(int16_t value) {
 
 std::string SystemReason(int error) { return std::strerror(error); }
 
-// Whether a device text reads back as written: one field of one line, no blanks to trim.
-bool StorableDevice(std::string_view device) {
-  if (device.empty() || device.size() > kMaxDeviceText) return false;
-  if (IsBlank(device.front()) || IsBlank(device.back())) return false;
-  return std::none_of(device.begin(), device.end(), [](char c) {
-    return c == ',' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-  });
-}
 
 }  // namespace
 

@@ -34,7 +34,8 @@ inline constexpr std::string_view kConfigFileName = "CommPort.cfg";
 // Applies the settings found in the text of a configuration file to `selection`.
 // Lines may end in CR LF, LF or CR; a line without "=" or whose value is not a 16-bit
 // integer is ignored; unknown keys are ignored; a later line wins. "Device" takes its text
-// (blanks around it dropped; empty or longer than kMaxDeviceText: ignored).
+// (blanks around it dropped; empty, longer than kMaxDeviceText or holding a control
+// character: ignored).
 void ParseConfigText(std::string_view text, Selection& selection);
 // The four lines exactly as written to the file (CR LF line ends), then, for interfaces 3
 // and 4 with a device named, "Device = " and the device text. A device text that could not
