@@ -8,12 +8,13 @@
 // interface: 0 high-speed adapter, 1 full-speed adapter, 2 parallel port), smpl_prd (1: 819.2
 // samples per second, 0: 1638.4), load (CPU-bound processes the benchmark starts beside the
 // capture and stops after it: 0 or 2) and priority (1: the capture thread asks for real-time
-// or a lower nice value; the label says what it got). --links=hs,fs,parallel picks the
-// interfaces (default hs).
+// or a lower nice value; the label says what it got). --links=hs,fs,parallel,ftdi,spidev
+// picks the interfaces (default hs).
 //
 // BM_Roads: one second of capture, on the caller's thread, by the two roads of taking a
 // sample: road 0, one ReadRegister per output, as the datalog run does it (every loop is a
-// row); road 1, burst reads paced by the new-data flag (a row per new sample). link as above;
+// row); road 1, burst reads paced by the new-data flag (a row per new sample). link as above,
+// plus 3 FT232H (MPSSE) and 4 spidev;
 // clock_real 1 runs on the monotonic clock, so the program's own CPU time counts against the
 // sensor; 0 runs one second of virtual time on the test clock, where the hardware's cost alone
 // sets the pace and cpu_us/sample is the program's (and the simulator's) CPU time per captured
@@ -57,8 +58,8 @@ namespace {
 
 using namespace pemra;
 
-enum Link : int64_t { kHighSpeed = 0, kFullSpeed = 1, kParallel = 2 };
-constexpr std::array<const char*, 3> kLinkNames = {"hs", "fs", "parallel"};
+enum Link : int64_t { kHighSpeed = 0, kFullSpeed = 1, kParallel = 2, kFtdi = 3, kSpidev = 4 };
+constexpr std::array<const char*, 5> kLinkNames = {"hs", "fs", "parallel", "ftdi", "spidev"};
 constexpr auto kCellTime = std::chrono::seconds(10);
 constexpr auto kRunTime = std::chrono::seconds(1);
 
@@ -72,12 +73,19 @@ double CpuSeconds() {
 // window opens it on one link, the sensor at one SMPL_PRD.
 struct RigSession {
   RigSession(Clock& clock, Link link, uint16_t smplPrd)
-      : rig(clock, Options(link)), session{clock, messages, rig.Port(), rig.Usb()} {
+      : rig(clock, Options(link)),
+        session{clock, messages, rig.Port(), rig.Usb(), nullptr, &rig.Ftdi(), &rig.Spidev()} {
     rig.SimUsb().SetRecordLimit(0);
+    rig.Ftdi().SetRecordLimit(0);
     session.selection.PortAddress = 0x378;
     session.selection.DeviceType = 21420;
-    session.selection.InterfaceType = link == kParallel ? 1 : 2;
-    if (link == kParallel) {
+    session.selection.InterfaceType =
+        link == kParallel ? 1 : link == kFtdi ? 3 : link == kSpidev ? 4 : 2;
+    if (link == kFtdi) {
+      session.ftdi.Select("");
+    } else if (link == kSpidev) {
+      session.spidev.Select("");
+    } else if (link == kParallel) {
       session.parallel.EnablePortAccess();
       session.parallel.ParallelPortInit();
     } else {
@@ -200,7 +208,7 @@ void BM_Roads(benchmark::State& state) {
   state.counters["rows"] = static_cast<double>(file.Rows());
   if (burst) state.counters["missed_est"] = static_cast<double>(estimatedMissed);
   state.counters["cpu_us/sample"] = cpu * 1e6 / std::max(distinct, 1.0);
-  static constexpr std::array<const char*, 3> kLinks = {"HS", "FS", "parallel"};
+  static constexpr std::array<const char*, 5> kLinks = {"HS", "FS", "parallel", "FT232H", "spidev"};
   state.SetLabel(std::string(burst ? "burst + pacing" : "one read per register") + ", " +
                  kLinks[static_cast<size_t>(link)] + (smplPrd == 0 ? " 1638.4" : " 819.2") +
                  (realClock ? ", real clock" : ", test clock"));
@@ -225,6 +233,18 @@ BENCHMARK(BM_Roads)
     ->Args({1, kHighSpeed, 0, 0})
     ->Args({1, kFullSpeed, 1, 0})
     ->Args({1, kParallel, 1, 0})
+    ->Args({0, kFtdi, 1, 0})
+    ->Args({0, kFtdi, 0, 0})
+    ->Args({0, kSpidev, 1, 0})
+    ->Args({0, kSpidev, 0, 0})
+    ->Args({1, kFtdi, 1, 0})
+    ->Args({1, kFtdi, 0, 0})
+    ->Args({1, kSpidev, 1, 0})
+    ->Args({1, kSpidev, 0, 0})
+    ->Args({1, kFtdi, 1, 1})
+    ->Args({1, kFtdi, 0, 1})
+    ->Args({1, kSpidev, 1, 1})
+    ->Args({1, kSpidev, 0, 1})
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -1,6 +1,6 @@
 // The configuration file's parser against any bytes: it never fails, what it yields is
-// written back as four lines that read back to the same settings, and reading is
-// idempotent on its own output.
+// written back as four lines (and the device line of interfaces 3 and 4) that read back to
+// the same settings, and reading is idempotent on its own output.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string written = pemra::FormatConfigText(selection);
   pemra::Selection back{1, 2, 3, 4};
   pemra::ParseConfigText(written, back);
-  FUZZ_CHECK(back == selection);
+  // A device read for another interface is not written, so it does not come back.
+  pemra::Selection expected = selection;
+  if (written.find("\r\nDevice = ") == std::string::npos) expected.Device.clear();
+  FUZZ_CHECK(back == expected);
   FUZZ_CHECK(pemra::FormatConfigText(back) == written);
 
   // The text followed by a good line: that line always wins for its key.

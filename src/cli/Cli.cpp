@@ -22,7 +22,18 @@ namespace {
 constexpr int16_t kSimulatedPortAddress = 0x378;
 
 const char* InterfaceWord(int16_t type) {
-  return type == 1 ? "parallel" : type == 2 ? "usb" : "none";
+  switch (type) {
+    case kInterfaceParallel:
+      return "parallel";
+    case kInterfaceUsb:
+      return "usb";
+    case kInterfaceFtdi:
+      return "ftdi";
+    case kInterfaceSpidev:
+      return "spidev";
+    default:
+      return "none";
+  }
 }
 
 // The configuration file's choices, then the simulator's defaults, then the options.
@@ -44,8 +55,26 @@ int ChooseSelection(const ConnectionOptions& options, const Environment& env,
     }
     if (selection.PortAddress == 0) selection.PortAddress = kSimulatedPortAddress;
   }
-  if (options.interface == "usb") selection.InterfaceType = 2;
-  if (options.interface == "parallel") selection.InterfaceType = 1;
+  if (options.interface == "usb") selection.InterfaceType = kInterfaceUsb;
+  if (options.interface == "parallel") selection.InterfaceType = kInterfaceParallel;
+  if (options.interface == "ftdi") selection.InterfaceType = kInterfaceFtdi;
+  if (options.interface == "spidev") selection.InterfaceType = kInterfaceSpidev;
+  // The file's device belongs to the file's interface.
+  if (!options.interface.empty() && selection.InterfaceType != fromFile.InterfaceType) {
+    selection.Device.clear();
+  }
+  if (!options.device.empty()) {
+    if (selection.InterfaceType != kInterfaceFtdi && selection.InterfaceType != kInterfaceSpidev) {
+      err << "pemra-cli: --device needs --interface ftdi or --interface spidev\n";
+      return kExitUsage;
+    }
+    if (options.device.size() > kMaxDeviceText) {
+      err << fmt::format("pemra-cli: the device '{}' is longer than {} characters\n",
+                         Shown(options.device), kMaxDeviceText);
+      return kExitUsage;
+    }
+    selection.Device = options.device;
+  }
   if (!options.port.empty()) {
     const std::optional<int16_t> port = ParsePortAddress(options.port);
     if (!port) {
@@ -70,6 +99,10 @@ int ChooseSelection(const ConnectionOptions& options, const Environment& env,
     }
     if (options.port.empty() && selection.InterfaceType == 1 && fromFile.PortAddress != 0) {
       parts.push_back("port " + NumberToHex(selection.PortAddress));
+    }
+    if (options.device.empty() && !selection.Device.empty() &&
+        (selection.InterfaceType == kInterfaceFtdi || selection.InterfaceType == kInterfaceSpidev)) {
+      parts.push_back("device " + Shown(selection.Device));
     }
     if (options.model.empty()) parts.push_back(fmt::format("model {}", selection.DeviceType));
     if (!parts.empty()) {

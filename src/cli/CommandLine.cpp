@@ -30,7 +30,8 @@ bool IsHexDigit(char c) {
 
 // The commands, shared by the command line and by script lines.
 void AddCommands(CLI::App& app, Command& command, bool withScript) {
-  auto* scan = app.add_subcommand("scan", "list the USB adapters found");
+  auto* scan = app.add_subcommand(
+      "scan", "list the parallel ports, USB adapters, FTDI boards and SPI devices found");
   scan->callback([&command] { command.kind = CommandKind::Scan; });
 
   auto* read = app.add_subcommand("read", "read registers");
@@ -108,11 +109,16 @@ void Parse(CLI::App& app, std::vector<std::string> args, ParseResult& result) {
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   ParseResult result;
-  CLI::App app{"Reads and writes the registers of a sensor through a USB adapter or a parallel port.",
+  CLI::App app{"Reads and writes the registers of a sensor through a USB adapter, a parallel port, "
+               "an FTDI board or a spidev node.",
                "pemra-cli"};
   app.add_flag("--simulate", result.options.simulate, "use the simulated sensor");
   app.add_option("--interface", result.options.interface, "the interface to use")
-      ->check(CLI::IsMember({"usb", "parallel"}));
+      ->check(CLI::IsMember({"usb", "parallel", "ftdi", "spidev"}));
+  app.add_option("--device", result.options.device,
+                 "ftdi: the board's serial number (SERIAL:B for channel B) or bus position; "
+                 "spidev: the node (/dev/spidev0.0); default: the first found")
+      ->check(kNonEmpty);
   app.add_option("--port", result.options.port, "parallel-port base address in hex")
       ->check(kNonEmpty);
   app.add_option("--model", result.options.model, "sensor model code (21410 to 21490)")
@@ -120,8 +126,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   app.add_flag("--trace", result.options.trace,
                "print every SPI frame and USB transfer on standard error");
   app.add_option("--sim-timing", result.options.simTiming,
-                 "with --simulate: bulk transfers and port accesses take the time real hardware "
-                 "needs (hs: high-speed adapter, fs: full-speed adapter)")
+                 "with --simulate: bulk transfers, port accesses, FTDI command buffers and spidev "
+                 "messages take the time real hardware needs (hs: high-speed adapter, fs: "
+                 "full-speed adapter)")
       ->check(CLI::IsMember({"hs", "fs"}));
   app.set_version_flag("--version", "pemra-cli " + VersionText(), "print the version and exit");
   AddCommands(app, result.command, true);

@@ -29,7 +29,8 @@ struct Command {
 
 struct ConnectionOptions {
   bool simulate = false;
-  std::string interface;  // "usb", "parallel" or empty
+  std::string interface;  // "usb", "parallel", "ftdi", "spidev" or empty
+  std::string device;     // ftdi: SERIAL[:CHANNEL] or a bus position; spidev: the node
   std::string port;       // HEX or empty
   std::string model;      // CODE or empty
   bool trace = false;

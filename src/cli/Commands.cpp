@@ -30,9 +30,15 @@ std::optional<int16_t> LookUp(const RegisterTable& table, const std::string& nam
 
 int Scan(Connection& connection, Streams streams) {
   Session& session = connection.Raw();
+  const char sep = connection.DecimalSeparator();
+  bool found = false;
+  for (const ParallelPortEntry& port : session.portIo.ListPorts()) {
+    streams.out << "Parallel\t" << NumberToHex(static_cast<int16_t>(port.base)) << '\t'
+                << Shown(port.name) << '\n';
+    found = true;
+  }
   UsbAdapters& adapters = session.adapters;
   adapters.FindAdapters();
-  const char sep = connection.DecimalSeparator();
   for (int i = 0; i < kAdapterSlots; ++i) {
     const AdapterSlot& slot = adapters.AdapterSlots[static_cast<size_t>(i)];
     if (!slot.Present) continue;
@@ -44,7 +50,20 @@ int Scan(Connection& connection, Streams streams) {
                 << FormatNumber(slot.FirmwareRevision, "0.0", sep) << '\t'
                 << FormatNumber(speed, "0.0", sep) << '\n';
   }
-  return adapters.UsbSelected ? kExitDone : kExitFailed;
+  found = found || adapters.UsbSelected;
+  // Boards and nodes missing is no news here: the lines say what there is.
+  if (session.ftdi.Scan(false)) {
+    for (const FtdiChannel& channel : session.ftdi.Channels) {
+      streams.out << "FTDI\t" << channel.chip << '\t' << Shown(FtdiDeviceText(channel)) << '\t'
+                  << Shown(channel.description) << '\t' << channel.position << '\n';
+    }
+    found = true;
+  }
+  if (session.spidev.Scan(false)) {
+    for (const std::string& path : session.spidev.Devices) streams.out << "SPI\t" << Shown(path) << '\n';
+    found = true;
+  }
+  return found ? kExitDone : kExitFailed;
 }
 
 int Read(const Command& command, Connection& connection, Streams streams) {

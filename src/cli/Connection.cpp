@@ -6,7 +6,9 @@
 #include <fmt/ranges.h>
 
 #include "core/Timing.h"
+#include "interfaces/LibftdiDriver.h"
 #include "interfaces/LibusbDriver.h"
+#include "interfaces/LinuxSpidevDriver.h"
 #include "interfaces/PpdevPortIo.h"
 #include "sim/Rig.h"
 
@@ -111,6 +113,8 @@ Session& Connection::Raw() {
   if (session_) return *session_;
   PortIo* port = nullptr;
   UsbDriver* usb = nullptr;
+  FtdiDriver* ftdi = nullptr;
+  SpidevDriver* spidev = nullptr;
   if (simulate_) {
     clock_ = env_.clock;
     if (clock_ == nullptr) {
@@ -127,10 +131,13 @@ Session& Connection::Raw() {
       if (simTiming_ == "fs") options.adapters[0].highSpeed = false;
       ownRig_ = std::make_unique<sim::Rig>(*clock_, options);
       ownRig_->SimUsb().SetRecordLimit(0);  // the record is for tests; --trace shows traffic
+      ownRig_->Ftdi().SetRecordLimit(0);
       rig = ownRig_.get();
     }
     port = &rig->Port();
     usb = &rig->Usb();
+    ftdi = &rig->Ftdi();
+    spidev = &rig->Spidev();
   } else {
     ownClock_ = std::make_unique<RealClock>();
     clock_ = ownClock_.get();
@@ -144,18 +151,32 @@ Session& Connection::Raw() {
       ownUsb_ = std::make_unique<LibusbDriver>();
       usb = ownUsb_.get();
     }
+    ftdi = env_.ftdiDriver;
+    if (ftdi == nullptr) {
+      ownFtdi_ = std::make_unique<LibftdiDriver>();
+      ftdi = ownFtdi_.get();
+    }
+    spidev = env_.spidevDriver;
+    if (spidev == nullptr) {
+      ownSpidev_ = std::make_unique<LinuxSpidevDriver>();
+      spidev = ownSpidev_.get();
+    }
   }
   session_ = std::make_unique<Session>(*clock_, messages_, *port, *usb,
-                                       trace_ ? &*trace_ : nullptr);
+                                       trace_ ? &*trace_ : nullptr, ftdi, spidev);
   session_->selection = selection_;
   Session& s = *session_;
   watchedParallel_ = std::make_unique<WatchedTransport>(s.parallel, s.access.Table());
   watchedUsb_ = std::make_unique<WatchedTransport>(s.usbSpi, s.access.Table(), usb);
+  // The FTDI and spidev messages carry the back end's reason themselves.
+  watchedFtdi_ = std::make_unique<WatchedTransport>(s.ftdi, s.access.Table());
+  watchedSpidev_ = std::make_unique<WatchedTransport>(s.spidev, s.access.Table());
   s.access.SetParallelTransport(watchedParallel_.get());
   s.access.SetUsbTransport(watchedUsb_.get());
+  s.access.SetTransport(kInterfaceFtdi, watchedFtdi_.get());
+  s.access.SetTransport(kInterfaceSpidev, watchedSpidev_.get());
   messages_.SetContext([this] {
-    const WatchedTransport& busy =
-        !watchedUsb_->Doing().empty() ? *watchedUsb_ : *watchedParallel_;
+    const WatchedTransport& busy = Watched();
     if (busy.Doing().empty()) return std::string();
     const std::string cause = busy.Cause();
     return " (" + busy.Doing() + (cause.empty() ? "" : ": " + cause) + ")";
@@ -177,8 +198,8 @@ int Connection::Open(Session*& session) {
     return kExitUsage;
   }
   const int16_t type = s.selection.InterfaceType;
-  if (type != 1 && type != 2) {
-    err_ << "pemra-cli: no interface selected: give --interface usb or --interface parallel\n";
+  if (type < kInterfaceParallel || type > kInterfaceSpidev) {
+    err_ << "pemra-cli: no interface selected: give --interface usb, parallel, ftdi or spidev\n";
     opened_ = kExitUsage;
     return kExitUsage;
   }
@@ -197,31 +218,75 @@ int Connection::Open(Session*& session) {
       s.usbSpi.SetSpiDelay(s.usbSpi.UsbSpiDelay);
       if (!s.adapters.UsbSelected) return kExitFailed;
       break;
+    case kInterfaceFtdi:
+      if (!s.ftdi.Select(s.selection.Device)) return kExitFailed;
+      break;
+    case kInterfaceSpidev:
+      if (!s.spidev.Select(s.selection.Device)) return kExitFailed;
+      if (s.spidev.BitsPerWord() != 16) {
+        err_ << "pemra-cli: " << s.spidev.SelectedDevice
+             << " takes no 16-bit words: each frame goes as two 8-bit words\n";
+      }
+      break;
     default:
       break;
   }
   // The model's register table and gyro scales, before any read of ours.
   SetDevice(s.selection.DeviceType, s.selection, s.access, ranges_, messages_, separator_);
   if (!Healthy()) return kExitFailed;
-  watchedParallel_->Reset();
-  watchedUsb_->Reset();
+  Watched().Reset();
   opened_ = kExitDone;
   return kExitDone;
 }
 
+WatchedTransport& Connection::Watched() {
+  switch (session_->selection.InterfaceType) {
+    case kInterfaceUsb:
+      return *watchedUsb_;
+    case kInterfaceFtdi:
+      return *watchedFtdi_;
+    case kInterfaceSpidev:
+      return *watchedSpidev_;
+    default:
+      return *watchedParallel_;
+  }
+}
+
 void Connection::WarnIfNoSensor() {
   if (!session_ || !opened_ || *opened_ != kExitDone) return;
+  if (!Watched().NoSensorSeen()) return;
   const Selection& selection = session_->selection;
-  const WatchedTransport& watch = selection.InterfaceType == 1 ? *watchedParallel_ : *watchedUsb_;
-  if (!watch.NoSensorSeen()) return;
-  err_ << "pemra-cli: warning: no sensor seems to answer on "
-       << (selection.InterfaceType == 1 ? "the parallel port at " + NumberToHex(selection.PortAddress)
-                                        : std::string("the USB adapter"))
+  std::string where;
+  switch (selection.InterfaceType) {
+    case kInterfaceParallel:
+      where = "the parallel port at " + NumberToHex(selection.PortAddress);
+      break;
+    case kInterfaceFtdi:
+      where = FtdiChannelName(session_->ftdi.SelectedChannel);
+      break;
+    case kInterfaceSpidev:
+      where = session_->spidev.SelectedDevice;
+      break;
+    default:
+      where = "the USB adapter";
+      break;
+  }
+  err_ << "pemra-cli: warning: no sensor seems to answer on " << where
        << " (every word read was FFFF)\n";
 }
 
 bool Connection::Healthy() {
-  return !session_ || session_->selection.InterfaceType != 2 || session_->adapters.UsbSelected;
+  if (!session_) return true;
+  switch (session_->selection.InterfaceType) {
+    case kInterfaceUsb:
+      return session_->adapters.UsbSelected;
+    case kInterfaceFtdi:
+      return session_->ftdi.FtdiSelected;
+    case kInterfaceSpidev:
+      return session_->spidev.SpidevSelected;
+    default:
+      return true;
+  }
 }
 
 }  // namespace pemra::cli

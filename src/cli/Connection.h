@@ -32,6 +32,8 @@ struct Environment {
   sim::Rig* rig = nullptr;   // with --simulate: this rig instead of a new one
   PortIo* portIo = nullptr;  // without --simulate: in place of the ppdev back end
   UsbDriver* usbDriver = nullptr;  // without --simulate: in place of the libusb back end
+  FtdiDriver* ftdiDriver = nullptr;      // without --simulate: in place of libftdi
+  SpidevDriver* spidevDriver = nullptr;  // without --simulate: in place of the kernel's spidev
   std::filesystem::path configPath{std::string(kConfigFileName)};
   std::optional<char> decimalSeparator;  // default: the LC_NUMERIC locale's
   TimeOfDay* timeOfDay = nullptr;        // log: in place of the local time of day
@@ -122,8 +124,9 @@ class Connection {
   void WarnIfNoSensor();
 
   Clock& SessionClock() { return *clock_; }
-  // "hs" or "fs": the rig this connection makes waits real hardware's time per bulk transfer
-  // and port access ("fs" also makes its adapter a full-speed one). Before Raw.
+  // "hs" or "fs": the rig this connection makes waits real hardware's time per bulk transfer,
+  // port access, FTDI command buffer and spidev message ("fs" also makes its adapter a
+  // full-speed one). Before Raw.
   void SetSimTiming(std::string_view mode) { simTiming_ = mode; }
   char DecimalSeparator() const { return separator_; }
   const Environment& Env() const { return env_; }
@@ -142,12 +145,18 @@ class Connection {
   std::unique_ptr<sim::Rig> ownRig_;
   std::unique_ptr<PortIo> ownPort_;
   std::unique_ptr<UsbDriver> ownUsb_;
+  std::unique_ptr<FtdiDriver> ownFtdi_;
+  std::unique_ptr<SpidevDriver> ownSpidev_;
   std::unique_ptr<Session> session_;
   ChartRanges ranges_;
   std::optional<int> opened_;  // the result of opening, once tried
   std::string openingNote_;
   std::unique_ptr<WatchedTransport> watchedParallel_;
   std::unique_ptr<WatchedTransport> watchedUsb_;
+  std::unique_ptr<WatchedTransport> watchedFtdi_;
+  std::unique_ptr<WatchedTransport> watchedSpidev_;
+  // The watched transport of the selected interface (the parallel port's for none).
+  WatchedTransport& Watched();
   std::string simTiming_;
 };
 

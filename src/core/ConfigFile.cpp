@@ -49,6 +49,15 @@ std::optional<int16_t> ParseInt16(std::string_view text) {
   return static_cast<int16_t>(value);
 }
 
+// Whether a device text reads back as written: one field of one line, no blanks to trim.
+bool StorableDevice(std::string_view device) {
+  if (device.empty() || device.size() > kMaxDeviceText) return false;
+  if (IsBlank(device.front()) || IsBlank(device.back())) return false;
+  return std::none_of(device.begin(), device.end(), [](char c) {
+    return c == ',' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+}
+
 // One line: the field ends at a comma, leading blanks are dropped; the key is the text
 // before the blank that precedes the first "=", the value the text after "= ".
 // Returns true when the line was one of the four settings with a good value.
@@ -60,6 +69,12 @@ bool ParseConfigLine(std::string_view line, Selection& selection) {
   const std::string_view key = line.substr(0, equals == 0 ? 0 : equals - 1);
   const std::string_view valueText =
       equals + 2 <= line.size() ? line.substr(equals + 2) : std::string_view{};
+  if (key == "Device") {
+    const std::string_view device = Trim(valueText);
+    if (!StorableDevice(device)) return false;
+    selection.Device = std::string(device);
+    return true;
+  }
   int16_t* target = nullptr;
   if (key == "Interface")
     target = &selection.InterfaceType;
@@ -83,6 +98,7 @@ std::string NumberField(int16_t value) {
 
 std::string SystemReason(int error) { return std::strerror(error); }
 
+
 }  // namespace
 
 void ParseConfigText(std::string_view text, Selection& selection) {
@@ -100,10 +116,14 @@ void ParseConfigText(std::string_view text, Selection& selection) {
 }
 
 std::string FormatConfigText(const Selection& selection) {
-  return "Interface = " + NumberField(selection.InterfaceType) + "\r\n" +
-         "Port Address = " + NumberField(selection.PortAddress) + "\r\n" +
-         "Factory = " + NumberField(selection.FactoryMode) + "\r\n" +
-         "Product = " + NumberField(selection.DeviceType) + "\r\n";
+  std::string text = "Interface = " + NumberField(selection.InterfaceType) + "\r\n" +
+                     "Port Address = " + NumberField(selection.PortAddress) + "\r\n" +
+                     "Factory = " + NumberField(selection.FactoryMode) + "\r\n" +
+                     "Product = " + NumberField(selection.DeviceType) + "\r\n";
+  const bool named = selection.InterfaceType == kInterfaceFtdi ||
+                     selection.InterfaceType == kInterfaceSpidev;
+  if (named && StorableDevice(selection.Device)) text += "Device = " + selection.Device + "\r\n";
+  return text;
 }
 
 ConfigFileStatus LoadConfigFile(Selection& selection, const std::filesystem::path& path) {
@@ -218,6 +238,8 @@ bool SaveConfigFile(const Selection& selection, const std::filesystem::path& pat
 }
 
 int RemoveStaleConfigTemporaries(const std::filesystem::path& path) {
+  // The four lines (at most 96 bytes) and a device line.
+  constexpr uintmax_t kMaxWholeFile = 128 + sizeof("Device = \r\n") + kMaxDeviceText;
   int removed = RemoveStaleTemporaries(path);
   // Earlier versions named their temporary files "<file>.XXXXXX". Such a name may be a
   // user's own file, so one is removed only when its whole text is the start of what this
@@ -236,7 +258,7 @@ int RemoveStaleConfigTemporaries(const std::filesystem::path& path) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
       continue;
     }
-    if (!entry.is_regular_file(ec) || entry.is_symlink(ec) || entry.file_size(ec) > 128) continue;
+    if (!entry.is_regular_file(ec) || entry.is_symlink(ec) || entry.file_size(ec) > kMaxWholeFile) continue;
     std::ifstream in(entry.path(), std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     Selection parsed;

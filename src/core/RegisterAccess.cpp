@@ -10,15 +10,16 @@ namespace pemra {
 RegisterAccess::RegisterAccess(RegisterTable& table, const Selection& selection, Clock& clock)
     : table_(table), selection_(selection), clock_(clock) {}
 
-RegisterTransport* RegisterAccess::Transport() const {
-  switch (selection_.InterfaceType) {
-    case 1:
-      return parallel_;
-    case 2:
-      return usb_;
-    default:
-      return nullptr;
+void RegisterAccess::SetTransport(int16_t interfaceType, RegisterTransport* transport) {
+  if (interfaceType >= 1 && interfaceType < static_cast<int16_t>(transports_.size())) {
+    transports_[static_cast<size_t>(interfaceType)] = transport;
   }
+}
+
+RegisterTransport* RegisterAccess::Transport() const {
+  const int16_t type = selection_.InterfaceType;
+  if (type < 1 || type >= static_cast<int16_t>(transports_.size())) return nullptr;
+  return transports_[static_cast<size_t>(type)];
 }
 
 int32_t RegisterAccess::ReadRawWord(int16_t& address) {

@@ -2,6 +2,7 @@
 // The only road from the windows to the sensor: register-table index to SPI frames, through
 // the transport that InterfaceType selects at every call, and the word back to units.
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -49,9 +50,11 @@ class RegisterAccess {
  public:
   RegisterAccess(RegisterTable& table, const Selection& selection, Clock& clock);
 
-  // The transport used while InterfaceType is 1 (parallel) or 2 (USB). Null: none.
-  void SetParallelTransport(RegisterTransport* transport) { parallel_ = transport; }
-  void SetUsbTransport(RegisterTransport* transport) { usb_ = transport; }
+  // The transport used while InterfaceType is 1 (parallel), 2 (USB), 3 (FTDI) or 4
+  // (spidev). Null: none.
+  void SetTransport(int16_t interfaceType, RegisterTransport* transport);
+  void SetParallelTransport(RegisterTransport* transport) { SetTransport(1, transport); }
+  void SetUsbTransport(RegisterTransport* transport) { SetTransport(2, transport); }
 
   // Raw 16-bit word of an SPI address; `address` is left masked to 7 bits.
   int32_t ReadRawWord(int16_t& address);
@@ -93,8 +96,7 @@ class RegisterAccess {
   RegisterTable& table_;
   const Selection& selection_;
   Clock& clock_;
-  RegisterTransport* parallel_ = nullptr;
-  RegisterTransport* usb_ = nullptr;
+  std::array<RegisterTransport*, 5> transports_{};  // by InterfaceType 1..4
 };
 
 // Converts a register word the way ReadRegister does (masks the entry's width, sign-converts).

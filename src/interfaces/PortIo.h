@@ -4,12 +4,23 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pemra {
+
+// A parallel port the system lists: its name ("parport0") and base address.
+struct ParallelPortEntry {
+  std::string name;
+  uint16_t base = 0;
+  bool operator==(const ParallelPortEntry&) const = default;
+};
 
 class PortIo {
  public:
   virtual ~PortIo() = default;
+
+  // The ports present, for `scan`; none when the back end cannot tell.
+  virtual std::vector<ParallelPortEntry> ListPorts() const { return {}; }
 
   // Gains access to the port whose base address is `baseAddress` (the step that replaces
   // the driver installation). On failure returns false with the device path (for example

@@ -66,8 +66,11 @@ PpdevPortIo::PpdevPortIo(PpdevOptions options) : options_(std::move(options)) {}
 
 PpdevPortIo::~PpdevPortIo() { Release(); }
 
-std::optional<std::string> PpdevPortIo::FindPortByBase(const std::filesystem::path& procDir,
-                                                       uint16_t baseAddress) {
+namespace {
+
+// The ports of the kernel's listing, by name: each folder but "default" holds "base-addr"
+// with the base and the upper base ("888\t1912").
+std::vector<ParallelPortEntry> ListedPorts(const std::filesystem::path& procDir) {
   std::error_code error;
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(procDir, error)) {
@@ -75,13 +78,29 @@ std::optional<std::string> PpdevPortIo::FindPortByBase(const std::filesystem::pa
     if (name != "default") names.push_back(name);
   }
   std::sort(names.begin(), names.end());
+  std::vector<ParallelPortEntry> ports;
   for (const auto& name : names) {
-    // "base-addr" holds the base and the upper base ("888\t1912").
     std::ifstream file(procDir / name / "base-addr");
     long base = -1;
-    if (file >> base && base == baseAddress) return name;
+    if (file >> base && base >= 0 && base <= 0xFFFF) {
+      ports.push_back(ParallelPortEntry{name, static_cast<uint16_t>(base)});
+    }
+  }
+  return ports;
+}
+
+}  // namespace
+
+std::optional<std::string> PpdevPortIo::FindPortByBase(const std::filesystem::path& procDir,
+                                                       uint16_t baseAddress) {
+  for (const ParallelPortEntry& port : ListedPorts(procDir)) {
+    if (port.base == baseAddress) return port.name;
   }
   return std::nullopt;
+}
+
+std::vector<ParallelPortEntry> PpdevPortIo::ListPorts() const {
+  return ListedPorts(options_.procDir);
 }
 
 namespace {

@@ -35,6 +35,8 @@ class PpdevPortIo final : public PortIo {
   bool EnableAccess(uint16_t baseAddress, std::string& device, std::string& reason) override;
   void Out(uint16_t address, uint8_t value) override;
   uint8_t In(uint16_t address) override;
+  // The ports of the listing under `procDir`, by name.
+  std::vector<ParallelPortEntry> ListPorts() const override;
 
   // Name of the port ("parport0") whose base address is `baseAddress`, from the listing
   // under `procDir`; empty when none has it.

@@ -3,7 +3,7 @@
 namespace pemra {
 
 Session::Session(Clock& clock, MessageSink& messages, PortIo& portIo, UsbDriver& usbDriver,
-                 TraceSink* trace)
+                 TraceSink* trace, FtdiDriver* ftdiDriver, SpidevDriver* spidevDriver)
     : clock(clock),
       messages(messages),
       trace(trace),
@@ -12,10 +12,14 @@ Session::Session(Clock& clock, MessageSink& messages, PortIo& portIo, UsbDriver&
       parallel(selection, portIo, clock, messages, trace),
       adapters(usbDriver, messages, trace),
       usbSpi(adapters),
+      ftdi(ftdiDriver, messages, trace),
+      spidev(spidevDriver, messages, trace),
       access(table, selection, clock) {
   InitRegisterTable(table);
   access.SetParallelTransport(&parallel);
   access.SetUsbTransport(&usbSpi);
+  access.SetTransport(kInterfaceFtdi, &ftdi);
+  access.SetTransport(kInterfaceSpidev, &spidev);
 }
 
 bool InterfaceUsable(const Session& session) {
@@ -24,6 +28,10 @@ bool InterfaceUsable(const Session& session) {
       return true;
     case 2:
       return session.adapters.UsbSelected;
+    case kInterfaceFtdi:
+      return session.ftdi.FtdiSelected;
+    case kInterfaceSpidev:
+      return session.spidev.SpidevSelected;
     default:
       return false;
   }

@@ -1,7 +1,8 @@
 #pragma once
 // The simulated bench: one sensor, its SPI pins, a parallel port wired to them through the
-// interface cable and USB adapters wired to chip-select channel 1. `--simulate` uses the
-// defaults: the port at 0x378 and one high-speed FIFO4 adapter in slot 0.
+// interface cable, USB adapters wired to chip-select channel 1, FTDI boards and spidev nodes.
+// `--simulate` uses the defaults: the port at 0x378, one high-speed FIFO4 adapter in slot 0,
+// one FT232H and /dev/spidev0.0.
 
 #include <array>
 #include <cstdint>
@@ -10,8 +11,10 @@
 #include "interfaces/PortIo.h"
 #include "interfaces/UsbDriver.h"
 #include "sim/MotionProfile.h"
+#include "sim/SimulatedFtdi.h"
 #include "sim/SimulatedPortIo.h"
 #include "sim/SimulatedSensor.h"
+#include "sim/SimulatedSpidev.h"
 #include "sim/SimulatedUsbDriver.h"
 #include "sim/SpiSlave.h"
 
@@ -26,6 +29,8 @@ struct RigOptions : SensorOptions {
   std::array<AdapterOptions, kAdapterSlots> adapters = {
       AdapterOptions{true, kProductFifo4, true}, AdapterOptions{}, AdapterOptions{},
       AdapterOptions{}};
+  std::vector<FtdiBoardOptions> ftdiBoards = {FtdiBoardOptions{}};
+  std::vector<SpidevNodeOptions> spidevNodes = {SpidevNodeOptions{}};
 };
 
 class Rig {
@@ -40,6 +45,8 @@ class Rig {
   SpiSlave& Slave() { return slave_; }
   SimulatedPortIo& SimPort() { return port_; }
   SimulatedUsbDriver& SimUsb() { return usb_; }
+  SimulatedFtdiDriver& Ftdi() { return ftdi_; }
+  SimulatedSpidevDriver& Spidev() { return spidev_; }
   const RigOptions& Options() const { return options_; }
 
  private:
@@ -48,6 +55,8 @@ class Rig {
   SpiSlave slave_;
   SimulatedPortIo port_;
   SimulatedUsbDriver usb_;
+  SimulatedFtdiDriver ftdi_;
+  SimulatedSpidevDriver spidev_;
 };
 
 }  // namespace pemra::sim

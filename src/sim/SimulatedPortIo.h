@@ -23,6 +23,7 @@ class SimulatedPortIo final : public PortIo {
   bool EnableAccess(uint16_t baseAddress, std::string& device, std::string& reason) override;
   void Out(uint16_t address, uint8_t value) override;
   uint8_t In(uint16_t address) override;
+  std::vector<ParallelPortEntry> ListPorts() const override { return {{"parport0", base_}}; }
 
   uint16_t BaseAddress() const { return base_; }
   // Each access then waits 1 microsecond on the clock, as real port I/O would take.

@@ -83,6 +83,67 @@ void Complete(UMockdevIoctlClient* client, int error) {
 
 }  // namespace
 
+// ---- FTDI boards ----
+
+struct EmulatedBench::FtdiChip {
+  FtdiBoard board;
+  std::unique_ptr<sim::MpsseEngine> engines[2];
+  std::vector<FtdiRequest> requests;
+  uint16_t packetSize = 512;
+
+  int Channels() const { return FtdiMpsseChannels(board.productId); }
+  // The channel of a bulk endpoint: 0x02 / 0x81 channel A, 0x04 / 0x83 channel B; -1 else.
+  int ChannelOf(uint8_t endpoint) const {
+    const int number = endpoint & 0x7F;
+    const bool in = (endpoint & 0x80) != 0;
+    const int channel = in ? (number - 1) / 2 : number / 2 - 1;
+    const bool matches = in ? number % 2 == 1 : number % 2 == 0;
+    return matches && channel >= 0 && channel < Channels() ? channel : -1;
+  }
+  std::vector<uint8_t> StringDescriptor(uint8_t index) const {
+    if (index == 0) return {4, 0x03, 0x09, 0x04};
+    const std::string text = index == 1 ? "FTDI" : index == 2 ? board.description : board.serial;
+    std::vector<uint8_t> d{uint8_t(2 + 2 * text.size()), 0x03};
+    for (char c : text) d.insert(d.end(), {uint8_t(c), 0});
+    return d;
+  }
+  // Device descriptor, then one configuration with an interface per channel, each with its
+  // IN and OUT endpoint.
+  std::vector<uint8_t> Descriptors() const {
+    const uint16_t bcdDevice = board.productId == kFtdiProductFt232h ? 0x0900 : 0x0700;
+    std::vector<uint8_t> d = {18, 0x01, 0x00, 0x02, 0, 0, 0, 64,
+                              uint8_t(kFtdiVendorId & 0xFF), uint8_t(kFtdiVendorId >> 8),
+                              uint8_t(board.productId & 0xFF), uint8_t(board.productId >> 8),
+                              uint8_t(bcdDevice & 0xFF), uint8_t(bcdDevice >> 8), 1, 2, 3, 1};
+    const auto total = static_cast<uint16_t>(9 + Channels() * (9 + 2 * 7));
+    d.insert(d.end(), {9, 0x02, uint8_t(total & 0xFF), uint8_t(total >> 8), uint8_t(Channels()),
+                       1, 0, 0x80, 45});
+    for (int c = 0; c < Channels(); ++c) {
+      d.insert(d.end(), {9, 0x04, uint8_t(c), 0, 2, 0xFF, 0xFF, 0xFF, uint8_t(2)});
+      d.insert(d.end(), {7, 0x05, uint8_t(0x81 + 2 * c), 0x02, uint8_t(packetSize & 0xFF),
+                         uint8_t(packetSize >> 8), 0});
+      d.insert(d.end(), {7, 0x05, uint8_t(0x02 + 2 * c), 0x02, uint8_t(packetSize & 0xFF),
+                         uint8_t(packetSize >> 8), 0});
+    }
+    return d;
+  }
+  // What a bulk IN of `room` bytes brings: packets each led by the two modem status bytes,
+  // with as many waiting answers as fit.
+  size_t FillIn(int channel, uint8_t* data, size_t room) {
+    constexpr uint8_t kModemStatus[2] = {0x32, 0x60};
+    size_t used = 0;
+    sim::MpsseEngine& engine = *engines[channel];
+    do {
+      if (room - used < 2) break;
+      data[used++] = kModemStatus[0];
+      data[used++] = kModemStatus[1];
+      const size_t take = std::min({room - used, size_t{packetSize} - 2, engine.Available()});
+      used += engine.Read(data + used, take);
+    } while (engine.Available() > 0);
+    return used;
+  }
+};
+
 // ---- USB adapters ----
 
 struct EmulatedBench::Adapter {
@@ -114,6 +175,7 @@ struct EmulatedBench::Adapter {
   std::deque<Urb> discarded;  // cancelled by the host, reaped with -ENOENT
   std::vector<UrbRecord> record;
   std::vector<SteadyClock::duration> discardedAfter;
+  std::unique_ptr<FtdiChip> ftdi;  // set: this device is an FTDI board
 
   ~Adapter() {
     for (auto* list : {&pendingIn, &finished, &discarded}) {
@@ -140,8 +202,35 @@ struct EmulatedBench::Adapter {
     finished.push_back(urb);
   }
 
+  // An FTDI board's control transfers: its string descriptors and the vendor requests that
+  // reset it, purge its buffers and set its bit mode.
+  void FtdiControl(Urb urb) {
+    const uint8_t* setup = urb.buffer != nullptr ? urb.buffer->data : nullptr;
+    if (setup == nullptr || urb.Struct().buffer_length < static_cast<int>(kSetupLength)) {
+      return Finish(urb, -EPIPE, 0);
+    }
+    const auto value = static_cast<uint16_t>(setup[2] | setup[3] << 8);
+    const auto index = static_cast<uint16_t>(setup[4] | setup[5] << 8);
+    const size_t wLength = setup[6] | setup[7] << 8;
+    if (setup[0] == 0x80 && setup[1] == kGetDescriptor && setup[3] == kStringDescriptor) {
+      std::vector<uint8_t> d = ftdi->StringDescriptor(setup[2]);
+      d.resize(std::min(d.size(), wLength));
+      std::copy(d.begin(), d.end(), urb.buffer->data + kSetupLength);
+      return Finish(urb, 0, static_cast<int>(d.size()));
+    }
+    if (setup[0] != 0x40) return Finish(urb, -EPIPE, 0);
+    ftdi->requests.push_back(FtdiRequest{setup[1], value, index});
+    const int channel = (index & 0xFF) - 1;
+    if (channel < 0 || channel >= ftdi->Channels()) return Finish(urb, -EPIPE, 0);
+    sim::MpsseEngine& engine = *ftdi->engines[channel];
+    if (setup[1] == 0x0B) engine.SetMpsse((value >> 8) == 0x02);  // bit mode
+    if (setup[1] == 0x00 && value != 2) engine.Purge();       // reset, or purge of RX
+    Finish(urb, 0, 0);
+  }
+
   // Control transfers: the string descriptors (language 0 or any), from the simulated adapter.
   void Control(Urb urb) {
+    if (ftdi) return FtdiControl(urb);
     const uint8_t* setup = urb.buffer != nullptr ? urb.buffer->data : nullptr;
     const int length = urb.Struct().buffer_length;
     if (setup == nullptr || length < static_cast<int>(kSetupLength) || setup[0] != 0x80 ||
@@ -163,6 +252,18 @@ struct EmulatedBench::Adapter {
 
   // Bulk IN URBs get the firmware's reply once it has one, unless it is withheld.
   void AnswerIns() {
+    if (ftdi) {
+      // The chip answers every IN at once: its status, and the answers waiting.
+      while (!pendingIn.empty() && !withhold) {
+        Urb urb = pendingIn.front();
+        pendingIn.pop_front();
+        const int channel = ftdi->ChannelOf(urb.Struct().endpoint);
+        const size_t got = ftdi->FillIn(channel, urb.buffer->data,
+                                        static_cast<size_t>(urb.Struct().buffer_length));
+        Finish(urb, 0, static_cast<int>(got));
+      }
+      return;
+    }
     while (!pendingIn.empty() && !withhold) {
       Urb& urb = pendingIn.front();
       const int pipe = PipeOf(urb.Struct().endpoint);
@@ -191,13 +292,19 @@ struct EmulatedBench::Adapter {
       urb.Release();
       return Complete(client, ENODEV);
     }
+    const bool known = ftdi ? ftdi->ChannelOf(endpoint) >= 0 : PipeOf(endpoint) >= 0;
     if (type == USBDEVFS_URB_TYPE_CONTROL) {
       Control(urb);
-    } else if (type != USBDEVFS_URB_TYPE_BULK || PipeOf(endpoint) < 0) {
+    } else if (type != USBDEVFS_URB_TYPE_BULK || !known) {
       urb.Release();
       return Complete(client, EINVAL);
     } else if ((endpoint & 0x80) != 0) {
       pendingIn.push_back(urb);
+    } else if (ftdi) {
+      const auto length = static_cast<size_t>(urb.Struct().buffer_length);
+      ftdi->engines[ftdi->ChannelOf(endpoint)]->Write(urb.buffer ? urb.buffer->data : nullptr,
+                                                      length);
+      Finish(urb, 0, static_cast<int>(length));
     } else {
       const int pipe = PipeOf(endpoint);
       size_t sent = 0;
@@ -346,6 +453,118 @@ struct EmulatedBench::Port {
   }
 };
 
+// ---- the spidev node ----
+
+struct EmulatedBench::Spidev {
+  EmulatedBench* bench = nullptr;
+  std::unique_ptr<sim::SpidevNode> node;
+  UMockdevIoctlBase* handler = nullptr;
+  std::optional<int> messagesLeft;
+  bool gone = false;
+  std::vector<SpidevMessage> messages;
+  std::vector<std::string> requests;
+
+  // A setting written (the node takes it or refuses it) or read back.
+  template <typename T, typename Set, typename Get>
+  void Setting(UMockdevIoctlClient* client, bool write, const char* name, Set set, Get get) {
+    UMockdevIoctlData* arg = Argument(client, sizeof(T));
+    if (arg == nullptr) return Complete(client, EFAULT);
+    T value{};
+    if (write) {
+      std::memcpy(&value, arg->data, sizeof value);
+      requests.push_back(fmt::format("WR_{} {}", name, value));
+      Complete(client, set(value) ? 0 : EINVAL);
+    } else {
+      value = get();
+      std::memcpy(arg->data, &value, sizeof value);
+      requests.push_back(fmt::format("RD_{}", name));
+      Complete(client, 0);
+    }
+    g_object_unref(arg);
+  }
+
+  void Message(UMockdevIoctlClient* client, size_t count) {
+    UMockdevIoctlData* arg = Argument(client, count * sizeof(spi_ioc_transfer));
+    if (arg == nullptr) return Complete(client, EFAULT);
+    SpidevMessage record;
+    record.mode = node->Mode();
+    record.bits = node->BitsPerWord();
+    record.speed = node->MaxSpeed();
+    std::vector<SpiTransfer> transfers(count);
+    std::vector<UMockdevIoctlData*> buffers;
+    for (size_t i = 0; i < count; ++i) {
+      spi_ioc_transfer k{};
+      std::memcpy(&k, arg->data + i * sizeof k, sizeof k);
+      record.transfers.push_back(k);
+      SpiTransfer& t = transfers[i];
+      const auto resolve = [&](size_t field) -> uint8_t* {
+        UMockdevIoctlData* b = umockdev_ioctl_data_resolve(arg, i * sizeof k + field, k.len, nullptr);
+        if (b == nullptr) return nullptr;
+        buffers.push_back(b);
+        return b->data;
+      };
+      t.tx = k.tx_buf != 0 ? resolve(offsetof(spi_ioc_transfer, tx_buf)) : nullptr;
+      if (t.tx != nullptr) record.tx.insert(record.tx.end(), t.tx, t.tx + k.len);
+      t.rx = k.rx_buf != 0 ? resolve(offsetof(spi_ioc_transfer, rx_buf)) : nullptr;
+      t.length = k.len;
+      t.speedHz = k.speed_hz;
+      t.delayUsecs = k.delay_usecs;
+      t.bitsPerWord = k.bits_per_word;
+      t.csChange = k.cs_change != 0;
+    }
+    messages.push_back(std::move(record));
+    Nanoseconds busy{0};
+    size_t total = 0;
+    for (const SpiTransfer& t : transfers) total += t.length;
+    const bool ok = node->Run(transfers, busy);
+    umockdev_ioctl_client_complete(client, ok ? static_cast<long>(total) : -1, ok ? 0 : EINVAL);
+    for (UMockdevIoctlData* b : buffers) g_object_unref(b);
+    g_object_unref(arg);
+  }
+
+  static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+    auto& d = *static_cast<Spidev*>(self);
+    const std::lock_guard lock(d.bench->mutex_);
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    if (d.gone) return Complete(client, ENODEV), TRUE;
+    sim::SpidevNode& n = *d.node;
+    switch (request) {
+      case SPI_IOC_WR_MODE:
+      case SPI_IOC_RD_MODE:
+        d.Setting<uint8_t>(client, request == SPI_IOC_WR_MODE, "MODE",
+                           [&](uint8_t v) { return n.SetMode(v); }, [&] { return n.Mode(); });
+        return TRUE;
+      case SPI_IOC_WR_BITS_PER_WORD:
+      case SPI_IOC_RD_BITS_PER_WORD:
+        d.Setting<uint8_t>(client, request == SPI_IOC_WR_BITS_PER_WORD, "BITS_PER_WORD",
+                           [&](uint8_t v) { return n.SetBitsPerWord(v); },
+                           [&] { return n.BitsPerWord(); });
+        return TRUE;
+      case SPI_IOC_WR_MAX_SPEED_HZ:
+      case SPI_IOC_RD_MAX_SPEED_HZ:
+        d.Setting<uint32_t>(client, request == SPI_IOC_WR_MAX_SPEED_HZ, "MAX_SPEED_HZ",
+                            [&](uint32_t v) { return n.SetMaxSpeed(v); },
+                            [&] { return n.MaxSpeed(); });
+        return TRUE;
+      default:
+        break;
+    }
+    // SPI_IOC_MESSAGE(n): the size field says how many transfers follow.
+    if (_IOC_TYPE(request) == SPI_IOC_MAGIC && _IOC_NR(request) == 0 &&
+        _IOC_DIR(request) == _IOC_WRITE && _IOC_SIZE(request) % sizeof(spi_ioc_transfer) == 0 &&
+        _IOC_SIZE(request) > 0) {
+      if (d.messagesLeft && (*d.messagesLeft)-- <= 0) {
+        d.gone = true;
+        return Complete(client, ENODEV), TRUE;
+      }
+      d.Message(client, _IOC_SIZE(request) / sizeof(spi_ioc_transfer));
+      return TRUE;
+    }
+    Complete(client, ENOTTY);
+    return TRUE;
+  }
+};
+
 // ---- the bench ----
 
 bool PreloadInPlace() {
@@ -356,6 +575,8 @@ bool PreloadInPlace() {
 sim::RigOptions EmulatedBench::DefaultRig() {
   sim::RigOptions options;
   options.adapters = {};
+  options.ftdiBoards = {};
+  options.spidevNodes = {};
   options.noise = false;
   options.motion = sim::MotionProfile::AtRest();
   return options;
@@ -374,6 +595,7 @@ EmulatedBench::~EmulatedBench() {
   g_object_unref(testbed_);
   for (auto& a : adapters_) g_object_unref(a->handler);
   if (port_) g_object_unref(port_->handler);
+  if (spidev_) g_object_unref(spidev_->handler);
 }
 
 std::string EmulatedBench::RootDir() const {
@@ -420,6 +642,46 @@ int EmulatedBench::AddAdapter(int bus, int port, const sim::AdapterOptions& opti
                   sim::kManufacturerText, sim::kProductText, Hex(Descriptors(device, pipes))));
   adapters_.push_back(std::move(a));
   return static_cast<int>(adapters_.size()) - 1;
+}
+
+int EmulatedBench::AddFtdi(int bus, int port, const FtdiBoard& board) {
+  auto a = std::make_unique<Adapter>();
+  a->bench = this;
+  a->ftdi = std::make_unique<FtdiChip>();
+  a->ftdi->board = board;
+  for (int c = 0; c < a->ftdi->Channels(); ++c) {
+    a->ftdi->engines[c] = std::make_unique<sim::MpsseEngine>(&rig_.Slave());
+  }
+  const int devnum = port + 1;
+  const std::string devpath =
+      fmt::format("/devices/pci0000:00/0000:00:14.0/usb{0}/{0}-{1}", bus, port);
+  a->syspath = "/sys" + devpath;
+  a->devNode = fmt::format("/dev/bus/usb/{:03}/{:03}", bus, devnum);
+  a->handler = Attach(testbed_, a->devNode, G_CALLBACK(&Adapter::OnIoctl), a.get());
+  AddFromString(
+      testbed_,
+      fmt::format("P: {}\nN: bus/usb/{:03}/{:03}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+                  "E: DRIVER=usb\nE: BUSNUM={:03}\nE: DEVNUM={:03}\nE: DEVNAME={}\n"
+                  "E: PRODUCT={:x}/{:x}/{:x}\nA: busnum={}\\n\nA: devnum={}\\n\n"
+                  "A: dev={}:{}\\n\nA: speed=480\\n\nA: idVendor={:04x}\\n\n"
+                  "A: idProduct={:04x}\\n\nA: bConfigurationValue=1\\n\n"
+                  "A: manufacturer=FTDI\\n\nA: product={}\\n\nA: serial={}\\n\n"
+                  "H: descriptors={}\n",
+                  devpath, bus, devnum, bus, devnum, a->devNode, kFtdiVendorId, board.productId,
+                  board.productId == kFtdiProductFt232h ? 0x900 : 0x700, bus, devnum, kUsbMajor,
+                  (bus - 1) * 128 + devnum - 1, kFtdiVendorId, board.productId, board.description,
+                  board.serial, Hex(a->ftdi->Descriptors())));
+  adapters_.push_back(std::move(a));
+  return static_cast<int>(adapters_.size()) - 1;
+}
+
+sim::MpsseEngine& EmulatedBench::FtdiEngine(int adapter, char channel) {
+  return *adapters_.at(static_cast<size_t>(adapter))->ftdi->engines[channel == 'B' ? 1 : 0];
+}
+
+std::vector<FtdiRequest> EmulatedBench::FtdiRequests(int adapter) {
+  const std::lock_guard lock(mutex_);
+  return adapters_.at(static_cast<size_t>(adapter))->ftdi->requests;
 }
 
 void EmulatedBench::Unplug(int adapter) {
@@ -501,6 +763,42 @@ void EmulatedBench::AddParallelPort(const std::string& name, uint16_t base, Port
   if (!fs::is_symlink(bus / name)) {
     fs::create_directory_symlink("../../.." + parent + "/" + name, bus / name);
   }
+}
+
+void EmulatedBench::AddSpidev(const std::string& name, bool sixteenBitWords) {
+  spidev_ = std::make_unique<Spidev>();
+  spidev_->bench = this;
+  spidev_->node = std::make_unique<sim::SpidevNode>(
+      &rig_.Slave(), sim::SpidevNodeOptions{"/dev/" + name, sixteenBitWords});
+  const std::string node = "/dev/" + name;
+  spidev_->handler = Attach(testbed_, node, G_CALLBACK(&Spidev::OnIoctl), spidev_.get());
+  // Given contents, umockdev makes the node a plain file, not a terminal.
+  const std::string devpath =
+      fmt::format("/devices/platform/soc/spi0/spi_master/spi0/spi0.0/spidev/{}", name);
+  AddFromString(testbed_, fmt::format("P: {}\nN: {}=00\nE: SUBSYSTEM=spidev\nE: DEVNAME={}\n"
+                                      "A: dev=153:0\\n\n",
+                                      devpath, name, node));
+  // The class listing, where umockdev does not make it.
+  const fs::path classDir = RootDir() + "/sys/class/spidev";
+  fs::create_directories(classDir);
+  if (!fs::exists(classDir / name)) {
+    fs::create_directory_symlink("../.." + devpath, classDir / name);
+  }
+}
+
+void EmulatedBench::FailSpidevAfter(int messages) {
+  const std::lock_guard lock(mutex_);
+  spidev_->messagesLeft = messages;
+}
+
+std::vector<SpidevMessage> EmulatedBench::SpidevMessages() {
+  const std::lock_guard lock(mutex_);
+  return spidev_->messages;
+}
+
+std::vector<std::string> EmulatedBench::SpidevRequests() {
+  const std::lock_guard lock(mutex_);
+  return spidev_->requests;
 }
 
 void EmulatedBench::RefusePortClaim(bool refuse) {

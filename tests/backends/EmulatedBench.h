@@ -1,15 +1,18 @@
 #pragma once
 // A bench of emulated device nodes for the real back ends. umockdev's testbed holds USB
 // adapters (the sysfs attributes and descriptors of the simulated adapter and a
-// /dev/bus/usb/BBB/DDD node) and parallel ports (/dev/parportN with the /proc and sysfs
-// entries that give its base address). The ioctls libusb and ppdev send to those nodes
-// (usbdevfs, ppdev) are answered by the simulated rig, so both back ends run their own code
+// /dev/bus/usb/BBB/DDD node), FTDI boards (an FT232H or FT2232H whose bulk endpoints run an
+// MPSSE engine per channel, each IN packet led by the chip's two status bytes), parallel
+// ports (/dev/parportN with the /proc and sysfs entries that give its base address) and
+// spidev nodes. The ioctls libusb, libftdi, ppdev and spidev send to those nodes (usbdevfs,
+// ppdev, SPI_IOC_*) are answered by the simulated rig, so the back ends run their own code
 // down to the system calls.
 //
 // The ioctl handlers run on umockdev's worker thread while the calling thread waits in
 // ioctl(); one mutex keeps the rig and the bench's records to one thread at a time. The
 // program must run with umockdev's preload library (umockdev-wrapper).
 
+#include <linux/spi/spidev.h>
 #include <umockdev.h>
 
 #include <chrono>
@@ -22,7 +25,10 @@
 #include <vector>
 
 #include "core/Clock.h"
+#include "interfaces/FtdiDriver.h"
+#include "sim/MpsseEngine.h"
 #include "sim/Rig.h"
+#include "sim/SimulatedSpidev.h"
 
 namespace pemra::test {
 
@@ -43,6 +49,30 @@ enum class PortListing {
 // Whether umockdev's preload library is loaded (umockdev_in_mock_environment would answer
 // for good from the first call, before any testbed exists).
 bool PreloadInPlace();
+
+// An FTDI board as its descriptors and strings describe it.
+struct FtdiBoard {
+  uint16_t productId = kFtdiProductFt232h;  // or kFtdiProductFt2232h (two channels)
+  std::string serial = "FT5XYZ12";
+  std::string description = "Single RS232-HS";
+};
+
+// A vendor request an FTDI board received (the control transfers libftdi makes).
+struct FtdiRequest {
+  uint8_t request = 0;  // 0 reset/purge, 3 baud rate, 9 latency timer, 0x0B bit mode
+  uint16_t value = 0;
+  uint16_t index = 0;   // the channel: 1 A, 2 B
+  bool operator==(const FtdiRequest&) const = default;
+};
+
+// One SPI_IOC_MESSAGE a spidev node ran, and the node's settings then.
+struct SpidevMessage {
+  std::vector<spi_ioc_transfer> transfers;
+  std::vector<uint8_t> tx;  // the bytes sent, all transfers in order
+  uint8_t mode = 0;
+  uint8_t bits = 0;
+  uint32_t speed = 0;
+};
 
 // Which string-descriptor requests an adapter answers.
 enum class Strings {
@@ -75,6 +105,22 @@ class EmulatedBench {
   void AnswerStrings(int adapter, Strings strings);
   // Bulk IN URBs stay pending however long the host waits (the adapter sends nothing).
   void WithholdReplies(int adapter, bool withhold = true);
+  // Plugs in an FTDI board; the adapter calls (Unplug, FailAfterUrbs, RefuseClaim,
+  // WithholdReplies, Urbs, DevNode) take the number it returns.
+  int AddFtdi(int bus, int port, const FtdiBoard& board);
+  // The MPSSE engine of a board's channel ('A' or 'B').
+  sim::MpsseEngine& FtdiEngine(int adapter, char channel);
+  std::vector<FtdiRequest> FtdiRequests(int adapter);
+
+  // A spidev node /dev/<name> listed under /sys/class/spidev; with sixteenBitWords false its
+  // controller takes 8-bit words only.
+  void AddSpidev(const std::string& name, bool sixteenBitWords = true);
+  // After `messages` more messages every request fails with ENODEV (the node is gone).
+  void FailSpidevAfter(int messages);
+  std::vector<SpidevMessage> SpidevMessages();
+  // The requests other than messages, in order ("WR_MODE 3", "RD_BITS_PER_WORD", ...).
+  std::vector<std::string> SpidevRequests();
+
   // The bulk URBs the adapter finished, in order.
   std::vector<UrbRecord> Urbs(int adapter);
   // How long each discarded IN URB had been pending when the host gave up on it.
@@ -97,6 +143,8 @@ class EmulatedBench {
 
   struct Adapter;  // one emulated USB device (in EmulatedBench.cpp)
   struct Port;     // the emulated parallel port
+  struct FtdiChip;  // what makes an emulated USB device an FTDI board
+  struct Spidev;    // the emulated spidev node
 
  private:
   std::mutex mutex_;
@@ -105,6 +153,7 @@ class EmulatedBench {
   UMockdevTestbed* testbed_ = nullptr;
   std::vector<std::unique_ptr<Adapter>> adapters_;
   std::unique_ptr<Port> port_;
+  std::unique_ptr<Spidev> spidev_;
 };
 
 // While alive, the calling thread loses root's right to open files whatever their mode

@@ -85,6 +85,7 @@ TEST_F(LibusbDriverTest, CliCommandsAnswerAsOnTheSimulatedRig) {
   cli::Environment real = CliEnvironment();
   real.usbDriver = driver.get();
   port.accessGranted = false;
+  port.ports = {{"parport0", 0x378}};  // listed as the simulated rig lists its port
   real.portIo = &port;
   // The same sensor and adapter, reached through the simulated back end.
   TestClock twinClock;

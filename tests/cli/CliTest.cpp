@@ -143,28 +143,72 @@ TEST_F(CliTest, SamplePeriodOverTheAdapterIsHeldOutOfLowPower) {
   EXPECT_EQ(err, "");
 }
 
-TEST_F(CliTest, ScanListsPresentAdapters) {
+TEST_F(CliTest, ScanListsAllFourKinds) {
   ASSERT_EQ(Run({"--simulate", "scan"}), 0) << err;
-  EXPECT_EQ(out, "EzUsb0\tFIFO4\tTolvane\tUSB SPI Buffer\t2.1\t2.0\n");
+  EXPECT_EQ(out,
+            "Parallel\t0378\tparport0\n"
+            "EzUsb0\tFIFO4\tTolvane\tUSB SPI Buffer\t2.1\t2.0\n"
+            "FTDI\tFT232H\tFT5XYZ12\tSingle RS232-HS\t1-4\n"
+            "SPI\t/dev/spidev0.0\n");
 
   sim::RigOptions options;
   options.adapters[1] = sim::AdapterOptions{true, kProductMcp, false};
   options.adapters[3] = sim::AdapterOptions{true, 0x1234, true};  // not a known board
+  options.ftdiBoards = {sim::FtdiBoardOptions{kFtdiProductFt2232h, "FT6ABC34", "Dual RS232-HS", "2-1.3"}};
+  options.spidevNodes = {{"/dev/spidev1.0"}, {"/dev/spidev0.1"}};
+  options.portBase = 0xBC00;
   sim::Rig other{clock, options};
   env.rig = &other;
   env.decimalSeparator = ',';
   ASSERT_EQ(Run({"--simulate", "scan"}), 0) << err;
   EXPECT_EQ(out,
+            "Parallel\tBC00\tparport0\n"
             "EzUsb0\tFIFO4\tTolvane\tUSB SPI Buffer\t2,1\t2,0\n"
-            "EzUsb1\tMCP\tTolvane\tUSB SPI Buffer\t2,1\t1,1\n");
+            "EzUsb1\tMCP\tTolvane\tUSB SPI Buffer\t2,1\t1,1\n"
+            "FTDI\tFT2232H\tFT6ABC34:A\tDual RS232-HS\t2-1.3\n"
+            "FTDI\tFT2232H\tFT6ABC34:B\tDual RS232-HS\t2-1.3\n"
+            "SPI\t/dev/spidev0.1\n"
+            "SPI\t/dev/spidev1.0\n");
 
+  // Without adapters the search says so; what else there is, is listed.
   sim::RigOptions none;
   none.adapters = {};
+  none.ftdiBoards = {};
   sim::Rig empty{clock, none};
   env.rig = &empty;
-  EXPECT_EQ(Run({"--simulate", "scan"}), 1);
-  EXPECT_EQ(out, "");
+  EXPECT_EQ(Run({"--simulate", "scan"}), 0);
+  EXPECT_EQ(out, "Parallel\t0378\tparport0\nSPI\t/dev/spidev0.0\n");
   EXPECT_EQ(err, "No USB Buffers Found, Please Verify Setup and Restart\n");
+}
+
+TEST_F(CliTest, FtdiAndSpidevInterfacesWithTheirDevice) {
+  rig.Sensor().PokeRegister(0x26, 0x0ABC);
+  for (const std::vector<std::string>& choice :
+       {std::vector<std::string>{"--interface", "ftdi"},
+        std::vector<std::string>{"--interface", "ftdi", "--device", "FT5XYZ12"},
+        std::vector<std::string>{"--interface", "spidev", "--device", "/dev/spidev0.0"}}) {
+    std::vector<std::string> args = {"--simulate"};
+    args.insert(args.end(), choice.begin(), choice.end());
+    args.insert(args.end(), {"read", "ALM_MAG1"});
+    ASSERT_EQ(Run(args), 0) << err;
+    EXPECT_EQ(out, "ALM_MAG1\t0ABC\t2748\n");
+  }
+  EXPECT_EQ(Run({"--simulate", "--interface", "ftdi", "--device", "FT9NOPE", "read", "ALM_MAG1"}), 1);
+  EXPECT_EQ(err, "FTDI board FT9NOPE not found\n");
+  EXPECT_EQ(Run({"--simulate", "--interface", "spidev", "--device", "/dev/spidev9.9", "read",
+                 "ALM_MAG1"}),
+            1);
+  EXPECT_EQ(err, "SPI device /dev/spidev9.9 not found\n");
+  EXPECT_EQ(Run({"--simulate", "--interface", "usb", "--device", "FT5XYZ12", "read", "ALM_MAG1"}), 2);
+  EXPECT_EQ(err, "pemra-cli: --device needs --interface ftdi or --interface spidev\n");
+  // The file's device is used, and named, when no --device is given.
+  WriteFile(env.configPath,
+            "Interface =  4 \r\nPort Address =  0 \r\nFactory =  0 \r\nProduct =  21420 \r\n"
+            "Device = /dev/spidev0.0\r\n");
+  ASSERT_EQ(Run({"--simulate", "read", "ALM_MAG1"}), 0) << err;
+  EXPECT_EQ(err,
+            "pemra-cli: interface spidev, device /dev/spidev0.0, model 21420 from " +
+                env.configPath.string() + "\n");
 }
 
 TEST_F(CliTest, DumpToTheTerminalAndToAFile) {
@@ -347,7 +391,9 @@ TEST_F(CliTest, NumbersFollowTheNumericLocale) {
   EXPECT_EQ(readStatus, 0);
   EXPECT_EQ(readOut, "XGYRO_ OFF\tFFFF\t-0,018315\n");
   EXPECT_EQ(scanStatus, 0);
-  EXPECT_EQ(out, "EzUsb0\tFIFO4\tTolvane\tUSB SPI Buffer\t2,1\t1,1\n");
+  EXPECT_EQ(out,
+            "Parallel\t0378\tparport0\nEzUsb0\tFIFO4\tTolvane\tUSB SPI Buffer\t2,1\t1,1\n"
+            "FTDI\tFT232H\tFT5XYZ12\tSingle RS232-HS\t1-4\nSPI\t/dev/spidev0.0\n");
 }
 
 TEST(DecimalSeparatorTest, OneByteSeparatorsOnlyElseAPoint) {

@@ -42,6 +42,49 @@ TEST(ConfigText, IsWrittenByteForByte) {
   }
 }
 
+TEST(ConfigText, DeviceLineOnlyForFtdiAndSpidev) {
+  const std::string four = "Interface =  3 \r\nPort Address =  0 \r\nFactory =  0 \r\nProduct =  21420 \r\n";
+  struct Case {
+    const char* what;
+    Selection selection;
+    std::string text;
+    std::string readBack;  // the device read from that text
+  };
+  const Case cases[] = {
+      {"FTDI", {3, 0, 0, 21420, "FT5XYZ12"}, four + "Device = FT5XYZ12\r\n", "FT5XYZ12"},
+      {"FTDI channel B", {3, 0, 0, 21420, "FT6ABC34:B"}, four + "Device = FT6ABC34:B\r\n",
+       "FT6ABC34:B"},
+      {"spidev",
+       {4, 0, 0, 21420, "/dev/spidev0.0"},
+       "Interface =  4 \r\nPort Address =  0 \r\nFactory =  0 \r\nProduct =  21420 \r\n"
+       "Device = /dev/spidev0.0\r\n",
+       "/dev/spidev0.0"},
+      {"USB keeps the four lines", {2, 888, 0, 21420, "FT5XYZ12"},
+       "Interface =  2 \r\nPort Address =  888 \r\nFactory =  0 \r\nProduct =  21420 \r\n", ""},
+      {"no device named", {3, 0, 0, 21420, ""}, four, ""},
+      {"a comma would end the field", {3, 0, 0, 21420, "FT5,XYZ"}, four, ""},
+      {"blanks at the ends would be lost", {3, 0, 0, 21420, " FT5XYZ12"}, four, ""},
+      {"a line end inside", {3, 0, 0, 21420, "FT5\nXYZ"}, four, ""},
+      {"too long", {3, 0, 0, 21420, std::string(256, 'F')}, four, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(FormatConfigText(c.selection), c.text);
+    Selection back;
+    ParseConfigText(c.text, back);
+    EXPECT_EQ(back.Device, c.readBack);
+    EXPECT_EQ(back.InterfaceType, c.selection.InterfaceType);
+  }
+  // Read: blanks around the value go, an empty or overlong value is ignored, the later wins.
+  Selection read{0, 0, 0, 0, "old"};
+  ParseConfigText("Device =   FT6ABC34:B  \r\nDevice = \r\nDevice = " + std::string(256, 'x') +
+                      "\r\n",
+                  read);
+  EXPECT_EQ(read.Device, "FT6ABC34:B");
+  ParseConfigText("Device = /dev/spidev1.0\r\n", read);
+  EXPECT_EQ(read.Device, "/dev/spidev1.0");
+}
+
 TEST(ConfigText, ReadingKeepsEveryGoodLine) {
   const Selection start{7, 7, 7, 7};
   struct Case {

@@ -81,7 +81,7 @@ void OnModal(std::function<void(D&)> action) {
 struct GuiRig {
   explicit GuiRig(sim::RigOptions options = {})
       : rig(clock, std::move(options)),
-        session(clock, messages, rig.Port(), rig.Usb()),
+        session(clock, messages, rig.Port(), rig.Usb(), nullptr, &rig.Ftdi(), &rig.Spidev()),
         app(session, Options(dir)) {
     session.selection.PortAddress = 0x378;
   }

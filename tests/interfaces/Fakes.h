@@ -36,6 +36,7 @@ class FakePortIo final : public PortIo {
   void Out(uint16_t address, uint8_t value) override {
     accesses.push_back({true, address, value});
   }
+  std::vector<ParallelPortEntry> ListPorts() const override { return ports; }
   uint8_t In(uint16_t address) override {
     accesses.push_back({false, address, 0});
     if (statusReads.empty()) return 0xFF;
@@ -57,6 +58,7 @@ class FakePortIo final : public PortIo {
   std::optional<uint16_t> enabledBase;
   std::vector<PortAccess> accesses;
   std::deque<uint8_t> statusReads;  // answers to In(), 0xFF once used up
+  std::vector<ParallelPortEntry> ports;  // what ListPorts gives
 };
 
 struct FakeAdapter {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/Timing.h"
+#include "interfaces/SpiFrames.h"
 
 namespace pemra {
 
@@ -18,6 +19,9 @@ SensorAnswer InterfaceAnswer(const Session& session) {
       return session.parallel.PortIoEnabled ? SensorAnswer::NotRead : SensorAnswer::NoPortAccess;
     case 2:
       return session.adapters.UsbSelected ? SensorAnswer::NotRead : SensorAnswer::NoAdapter;
+    case kInterfaceFtdi:
+    case kInterfaceSpidev:
+      return InterfaceUsable(session) ? SensorAnswer::NotRead : SensorAnswer::NoAdapter;
     default:
       return SensorAnswer::NoInterface;
   }
@@ -34,6 +38,17 @@ std::string InterfaceText(const Session& session) {
       if (name.starts_with(kDevicePrefix)) name = "EzUsb" + name.substr(kDevicePrefix.size());
       const char* speed = adapter.UsbSpeed == "2" ? "high speed" : "full speed";
       return "USB " + name + ", " + speed;
+    }
+    case kInterfaceFtdi:
+      if (!session.ftdi.FtdiSelected) return "FTDI board";
+      return FtdiChannelName(session.ftdi.SelectedChannel) + ", " +
+             ClockText(session.ftdi.ClockHz());
+    case kInterfaceSpidev: {
+      if (!session.spidev.SpidevSelected) return "SPI device";
+      std::string text = "SPI " + session.spidev.SelectedDevice + ", " +
+                         ClockText(session.spidev.ClockHz());
+      if (session.spidev.BitsPerWord() != 16) text += ", 8-bit words";
+      return text;
     }
     default:
       return "No interface";

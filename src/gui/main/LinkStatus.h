@@ -18,7 +18,8 @@ enum class SensorAnswer {
   NoInterface,    // no interface chosen
   NoPortAddress,  // the parallel port at address 0
   NoPortAccess,   // access to the parallel port failed
-  NoAdapter,      // the USB adapter is deselected (chosen "None", or lost on a failure)
+  NoAdapter,      // the USB adapter, FTDI board or SPI device is deselected (chosen "None",
+                  // or lost on a failure)
 };
 
 // The state the interface itself allows: NotRead when an interface is in use (the parallel
@@ -29,7 +30,8 @@ inline bool InterfaceInUse(const Session& session) {
   return InterfaceAnswer(session) == SensorAnswer::NotRead;
 }
 
-// "USB EzUsb0, high speed", "Parallel port 0378", "No interface".
+// "USB EzUsb0, high speed", "Parallel port 0378", "FTDI FT232H FT5XYZ12, 2.0 MHz",
+// "SPI /dev/spidev0.0, 2.0 MHz", "No interface".
 std::string InterfaceText(const Session& session);
 // "sensor answers", "no answer (...)"; empty before the first read.
 std::string AnswerText(SensorAnswer answer);

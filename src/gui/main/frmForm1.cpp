@@ -16,7 +16,9 @@
 
 #include "core/NumberText.h"
 #include "core/Timing.h"
+#include "gui/dialogs/frmFtdiSelect.h"
 #include "gui/dialogs/frmPort.h"
+#include "gui/dialogs/frmSpidevSelect.h"
 #include "gui/dialogs/frmUSBselect.h"
 #include "gui/kit/EntryRules.h"
 #include "gui/kit/StripChart.h"
@@ -74,6 +76,8 @@ QString frmForm1::Number(double value) const {
 void frmForm1::ConnectHandlers() {
   connect(mnuPort, &QAction::triggered, this, &frmForm1::mnuPort_Click);
   connect(mnuUsb, &QAction::triggered, this, &frmForm1::mnuUsb_Click);
+  connect(mnuFtdi, &QAction::triggered, this, &frmForm1::mnuFtdi_Click);
+  connect(mnuSpidev, &QAction::triggered, this, &frmForm1::mnuSpidev_Click);
   for (size_t i = 0; i < kModelCodes.size(); ++i) {
     const int16_t model = kModelCodes[i];
     connect(mnuModels[i], &QAction::triggered, this, [this, model] { mnuModel_Click(model); });
@@ -176,6 +180,19 @@ void frmForm1::Load() {
       dialog.exec();
       selection.InterfaceType = session_.adapters.UsbSelected ? 2 : 0;
     }
+  } else if (selection.InterfaceType == kInterfaceFtdi) {
+    // The saved board (or the first one found); when it cannot be opened, the choice.
+    if (!session_.ftdi.Select(selection.Device)) {
+      frmFtdiSelect dialog(session_.ftdi, selection, this);
+      dialog.exec();
+      if (!session_.ftdi.FtdiSelected) selection.InterfaceType = 0;
+    }
+  } else if (selection.InterfaceType == kInterfaceSpidev) {
+    if (!session_.spidev.Select(selection.Device)) {
+      frmSpidevSelect dialog(session_.spidev, selection, this);
+      dialog.exec();
+      if (!session_.spidev.SpidevSelected) selection.InterfaceType = 0;
+    }
   } else {
     selection.InterfaceType = 0;
     ShowLinkState();
@@ -186,7 +203,9 @@ void frmForm1::Load() {
   SetDevice(selection.DeviceType);
 
   TickInterfaceMenus();
-  if (selection.InterfaceType != 1 && selection.InterfaceType != 2) return;
+  if (selection.InterfaceType < kInterfaceParallel || selection.InterfaceType > kInterfaceSpidev) {
+    return;
+  }
 
   CmdUpdateStatus_Click();
 
@@ -214,6 +233,8 @@ void frmForm1::TickInterfaceMenus() {
   const int16_t type = session_.selection.InterfaceType;
   mnuPort->setChecked(type == 1);
   mnuUsb->setChecked(type == 2);
+  mnuFtdi->setChecked(type == kInterfaceFtdi);
+  mnuSpidev->setChecked(type == kInterfaceSpidev);
   ShowLinkState();
 }
 
@@ -262,12 +283,13 @@ void frmForm1::ShowCapturePriority(const CapturePriority& priority) {
 
 bool frmForm1::Check_Interface() {
   Selection& selection = session_.selection;
-  if ((selection.InterfaceType == 1 && selection.PortAddress == 0) ||
-      (selection.InterfaceType == 2 && !session_.adapters.UsbSelected)) {
+  const bool lostAdapter = selection.InterfaceType >= kInterfaceUsb &&
+                           selection.InterfaceType <= kInterfaceSpidev && !InterfaceUsable(session_);
+  if ((selection.InterfaceType == 1 && selection.PortAddress == 0) || lostAdapter) {
     selection.InterfaceType = 0;
   }
   bool usable = true;
-  if (selection.InterfaceType != 1 && selection.InterfaceType != 2) {
+  if (selection.InterfaceType < kInterfaceParallel || selection.InterfaceType > kInterfaceSpidev) {
     session_.messages.Show({"Please select an interface first", "", {}});
     usable = false;
   }
@@ -327,6 +349,24 @@ void frmForm1::mnuUsb_Click() {
                       app_.windows.UsbDebug, app_.DecimalSeparator(), this);
   dialog.exec();
   session_.selection.InterfaceType = session_.adapters.UsbSelected ? 2 : 0;
+  TickInterfaceMenus();
+  InterfaceChosen();
+}
+
+void frmForm1::mnuFtdi_Click() {
+  frmFtdiSelect dialog(session_.ftdi, session_.selection, this);
+  if (dialog.exec() == QDialog::Accepted && session_.ftdi.FtdiSelected) {
+    session_.selection.InterfaceType = kInterfaceFtdi;
+  }
+  TickInterfaceMenus();
+  InterfaceChosen();
+}
+
+void frmForm1::mnuSpidev_Click() {
+  frmSpidevSelect dialog(session_.spidev, session_.selection, this);
+  if (dialog.exec() == QDialog::Accepted && session_.spidev.SpidevSelected) {
+    session_.selection.InterfaceType = kInterfaceSpidev;
+  }
   TickInterfaceMenus();
   InterfaceChosen();
 }

@@ -58,6 +58,8 @@ class frmForm1 : public QMainWindow {
   // Handlers.
   void mnuPort_Click();
   void mnuUsb_Click();
+  void mnuFtdi_Click();
+  void mnuSpidev_Click();
   void mnuModel_Click(int16_t model);
   void MnuCal_Click();
   void mnuOperation_Click();
@@ -156,6 +158,8 @@ class frmForm1 : public QMainWindow {
   // Controls, by their names (arrays indexed as named: txtReadReg[1..11], ckG[2..7]).
   QMenu* mnuInterface = nullptr;
   QAction* mnuPort = nullptr;
+  QAction* mnuFtdi = nullptr;
+  QAction* mnuSpidev = nullptr;
   QAction* mnuUsb = nullptr;
   QMenu* mnuDevice = nullptr;
   std::array<QAction*, 9> mnuModels{};  // mnu21410 .. mnu21490

@@ -122,8 +122,14 @@ void frmForm1::BuildMenus() {
   mnuPort->setObjectName(QStringLiteral("mnuPort"));
   mnuUsb = mnuInterface->addAction(QStringLiteral("Usb"));
   mnuUsb->setObjectName(QStringLiteral("mnuUsb"));
+  mnuFtdi = mnuInterface->addAction(QStringLiteral("FTDI"));
+  mnuFtdi->setObjectName(QStringLiteral("mnuFtdi"));
+  mnuSpidev = mnuInterface->addAction(QStringLiteral("SPI Device"));
+  mnuSpidev->setObjectName(QStringLiteral("mnuSpidev"));
   mnuPort->setCheckable(true);
   mnuUsb->setCheckable(true);
+  mnuFtdi->setCheckable(true);
+  mnuSpidev->setCheckable(true);
 
   mnuDevice = bar->addMenu(QStringLiteral("Device"));
   mnuDevice->setObjectName(QStringLiteral("mnuDevice"));

@@ -65,11 +65,7 @@ double frmForm1::LoopDelayValue() const {
       .value_or(0.0);
 }
 
-bool frmForm1::InterfaceLost() const {
-  const Selection& selection = session_.selection;
-  if (selection.InterfaceType == 2) return !session_.adapters.UsbSelected;
-  return selection.InterfaceType != 1;
-}
+bool frmForm1::InterfaceLost() const { return !InterfaceUsable(session_); }
 
 bool frmForm1::OneSample() {
   RegisterAccess& access = session_.access;

@@ -20,7 +20,9 @@
 #include "gui/kit/MessageBoxSink.h"
 #include "gui/main/SignalClose.h"
 #include "gui/main/StartProgram.h"
+#include "interfaces/LibftdiDriver.h"
 #include "interfaces/LibusbDriver.h"
+#include "interfaces/LinuxSpidevDriver.h"
 #include "interfaces/PpdevPortIo.h"
 #include "interfaces/Session.h"
 #include "sim/Rig.h"
@@ -103,21 +105,32 @@ int main(int argc, char** argv) {
   std::unique_ptr<pemra::sim::Rig> rig;
   std::unique_ptr<pemra::PpdevPortIo> port;
   std::unique_ptr<pemra::LibusbDriver> usb;
+  std::unique_ptr<pemra::LibftdiDriver> ftdi;
+  std::unique_ptr<pemra::LinuxSpidevDriver> spidev;
   pemra::PortIo* portIo = nullptr;
   pemra::UsbDriver* usbDriver = nullptr;
+  pemra::FtdiDriver* ftdiDriver = nullptr;
+  pemra::SpidevDriver* spidevDriver = nullptr;
   if (args.simulate) {
     rig = std::make_unique<pemra::sim::Rig>(
         clock, pemra::SimulatedRigOptions(std::filesystem::path(std::string(pemra::kConfigFileName))));
     rig->SimUsb().SetRecordLimit(0);  // the adapter's transfer record is for tests only
+    rig->Ftdi().SetRecordLimit(0);
     portIo = &rig->Port();
     usbDriver = &rig->Usb();
+    ftdiDriver = &rig->Ftdi();
+    spidevDriver = &rig->Spidev();
   } else {
     port = std::make_unique<pemra::PpdevPortIo>();
     usb = std::make_unique<pemra::LibusbDriver>();
+    ftdi = std::make_unique<pemra::LibftdiDriver>();
+    spidev = std::make_unique<pemra::LinuxSpidevDriver>();
     portIo = port.get();
     usbDriver = usb.get();
+    ftdiDriver = ftdi.get();
+    spidevDriver = spidev.get();
   }
-  pemra::Session session(clock, messages, *portIo, *usbDriver);
+  pemra::Session session(clock, messages, *portIo, *usbDriver, nullptr, ftdiDriver, spidevDriver);
 
   pemra::AppOptions options;
   options.simulate = args.simulate;

@@ -1,0 +1,245 @@
+#include "interfaces/FtdiSpi.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+#include "interfaces/SpiFrames.h"
+#include "interfaces/TraceText.h"
+
+namespace pemra {
+
+namespace {
+
+constexpr uint32_t kHalfBaseClockHz = mpsse::kBaseClockHz / 2;
+constexpr uint8_t kNoAnswerWords = 0;
+
+// "b" or "B" after the last colon names the channel.
+bool SplitChannel(std::string_view device, std::string_view& name, char& channel) {
+  name = device;
+  channel = 'A';
+  const size_t colon = device.rfind(':');
+  if (colon == std::string_view::npos) return true;
+  const std::string_view suffix = device.substr(colon + 1);
+  if (suffix.size() != 1) return false;
+  const char c = static_cast<char>(suffix[0] & ~0x20);  // upper case
+  if (c != 'A' && c != 'B') return false;
+  name = device.substr(0, colon);
+  channel = c;
+  return true;
+}
+
+}  // namespace
+
+uint16_t MpsseDivisor(uint32_t maxHz) {
+  if (maxHz == 0) return 0xFFFF;
+  // The smallest d with 30 MHz / (1 + d) <= maxHz.
+  const uint32_t d = (kHalfBaseClockHz + maxHz - 1) / maxHz;
+  return static_cast<uint16_t>(std::clamp<uint32_t>(d, 1, 0x10000) - 1);
+}
+
+uint32_t MpsseClockHz(uint16_t divisor) { return kHalfBaseClockHz / (uint32_t{divisor} + 1); }
+
+uint16_t MpsseStallBytes(uint32_t clockHz) {
+  const uint64_t clocks =
+      (uint64_t{kSensorStallMicroseconds} * clockHz + 999'999) / 1'000'000;  // rounded up
+  return static_cast<uint16_t>(std::max<uint64_t>(1, (clocks + 7) / 8));
+}
+
+std::vector<uint8_t> MpsseSetupBuffer(uint16_t divisor) {
+  return {mpsse::kDivideBy5Off,
+          mpsse::kAdaptiveOff,
+          mpsse::kThreePhaseOff,
+          mpsse::kSetDivisor,
+          static_cast<uint8_t>(divisor & 0xFF),
+          static_cast<uint8_t>(divisor >> 8),
+          mpsse::kSetLowByte,
+          mpsse::kDeselected,
+          mpsse::kDirections,
+          mpsse::kLoopbackOff};
+}
+
+void AppendMpsseFrames(std::vector<uint8_t>& buffer, std::span<const uint16_t> frames, bool read,
+                       uint16_t stallBytes) {
+  for (size_t i = 0; i < frames.size(); ++i) {
+    buffer.insert(buffer.end(), {mpsse::kSetLowByte, mpsse::kSelected, mpsse::kDirections,
+                                 read ? mpsse::kClockBytesInOut : mpsse::kClockBytesOut, 0x01,
+                                 0x00, static_cast<uint8_t>(frames[i] >> 8),
+                                 static_cast<uint8_t>(frames[i] & 0xFF), mpsse::kSetLowByte,
+                                 mpsse::kDeselected, mpsse::kDirections});
+    if (i + 1 < frames.size() && stallBytes > 0) {
+      const auto count = static_cast<uint16_t>(stallBytes - 1);
+      buffer.insert(buffer.end(), {mpsse::kClockBytesIdle, static_cast<uint8_t>(count & 0xFF),
+                                   static_cast<uint8_t>(count >> 8)});
+    }
+  }
+  if (read) buffer.push_back(mpsse::kSendImmediate);
+}
+
+int FindFtdiChannel(const std::vector<FtdiChannel>& channels, std::string_view device) {
+  if (device.empty()) return channels.empty() ? -1 : 0;
+  std::string_view name;
+  char channel = 'A';
+  if (!SplitChannel(device, name, channel)) return -1;
+  for (size_t i = 0; i < channels.size(); ++i) {
+    const FtdiChannel& c = channels[i];
+    if (c.channel != channel) continue;
+    if ((!c.serial.empty() && c.serial == name) || c.position == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+FtdiSpi::FtdiSpi(FtdiDriver* driver, MessageSink& messages, TraceSink* trace)
+    : MaxClockHz(kSensorMaxClockHz),
+      driver_(driver),
+      messages_(messages),
+      trace_(trace),
+      divisor_(MpsseDivisor(kSensorMaxClockHz)) {
+  frames_.reserve(kMaxBurstFrames);
+  buffer_.reserve(kMaxBurstFrames * 16);
+  answers_.reserve(kMaxBurstFrames * 2);
+}
+
+FtdiSpi::~FtdiSpi() { Deselect(); }
+
+bool FtdiSpi::Scan(bool report) {
+  Channels.clear();
+  const bool listed = driver_ != nullptr && driver_->List(Channels);
+  if (!Channels.empty()) return true;
+  if (report) {
+    std::string text = "No FTDI board found (FT232H, FT2232H or FT4232H)";
+    if (driver_ != nullptr && !listed) text += ": " + driver_->LastError();
+    messages_.Show(Message{std::move(text), "", MessageIcon::None});
+  }
+  return false;
+}
+
+void FtdiSpi::Deselect() {
+  if (handle_ != FtdiDriver::kNoHandle && driver_ != nullptr) driver_->Close(handle_);
+  handle_ = FtdiDriver::kNoHandle;
+  FtdiSelected = false;
+}
+
+bool FtdiSpi::Select(std::string_view device) {
+  Deselect();
+  if (!Scan(device.empty())) {
+    if (!device.empty()) {
+      messages_.Show(Message{fmt::format("FTDI board {} not found", device), "", MessageIcon::None});
+    }
+    return false;
+  }
+  const int index = FindFtdiChannel(Channels, device);
+  if (index < 0) {
+    messages_.Show(Message{fmt::format("FTDI board {} not found", device), "", MessageIcon::None});
+    return false;
+  }
+  SelectedChannel = Channels[static_cast<size_t>(index)];
+  const std::string name = FtdiChannelName(SelectedChannel);
+  handle_ = driver_->Open(SelectedChannel);
+  if (handle_ == FtdiDriver::kNoHandle) {
+    messages_.Show(Message{"Cannot open " + name + ": " + driver_->LastError(), "",
+                           MessageIcon::None});
+    return false;
+  }
+  divisor_ = MpsseDivisor(std::min(MaxClockHz, kSensorMaxClockHz));
+  stallBytes_ = MpsseStallBytes(ClockHz());
+  FtdiSelected = true;
+
+  // In step with the engine: a bogus command comes back as "bad command" and itself.
+  buffer_.assign({mpsse::kBogusCommand});
+  uint8_t echo[2] = {0, 0};
+  Trace('>', buffer_);
+  if (!driver_->Write(handle_, buffer_.data(), buffer_.size()) ||
+      !driver_->Read(handle_, echo, sizeof echo)) {
+    Fail("Error Setting up SPI\r\n" + name + ": " + driver_->LastError());
+    return false;
+  }
+  Trace('<', std::vector<uint8_t>(echo, echo + 2));
+  if (echo[0] != mpsse::kBadCommandReply || echo[1] != mpsse::kBogusCommand) {
+    Fail(fmt::format("Error Setting up SPI\r\n{}: the MPSSE engine answered {:02X} {:02X} "
+                     "instead of FA AA",
+                     name, echo[0], echo[1]));
+    return false;
+  }
+  buffer_ = MpsseSetupBuffer(divisor_);
+  Trace('>', buffer_);
+  if (!driver_->Write(handle_, buffer_.data(), buffer_.size())) {
+    Fail("Error Setting up SPI\r\n" + name + ": " + driver_->LastError());
+    return false;
+  }
+  return true;
+}
+
+void FtdiSpi::Fail(const std::string& text) {
+  Deselect();
+  messages_.Show(Message{text, "", MessageIcon::None});
+}
+
+void FtdiSpi::Trace(char direction, const std::vector<uint8_t>& bytes) {
+  if (trace_ == nullptr) return;
+  fmt::memory_buffer line;
+  fmt::format_to(std::back_inserter(line), "ftdi {}", direction);
+  for (uint8_t b : bytes) fmt::format_to(std::back_inserter(line), " {:02X}", b);
+  trace_->Line(std::string_view(line.data(), line.size()));
+}
+
+bool FtdiSpi::Exchange(std::span<const uint16_t> frames, bool read, const char* failText) {
+  if (!FtdiSelected) return false;
+  buffer_.clear();
+  AppendMpsseFrames(buffer_, frames, read, stallBytes_);
+  answers_.assign(read ? 2 * frames.size() : kNoAnswerWords, 0);
+  Trace('>', buffer_);
+  const std::string name = FtdiChannelName(SelectedChannel);
+  if (!driver_->Write(handle_, buffer_.data(), buffer_.size())) {
+    Fail(std::string(failText) + "\r\n" + name + ": " + driver_->LastError());
+    return false;
+  }
+  if (read && !driver_->Read(handle_, answers_.data(), answers_.size())) {
+    Fail(std::string(failText) + "\r\n" + name + ": " + driver_->LastError());
+    if (trace_ != nullptr) {
+      for (uint16_t f : frames) TraceSpiFrame(*trace_, f, kNoAnswer);
+    }
+    return false;
+  }
+  if (trace_ != nullptr) {
+    if (read) Trace('<', answers_);
+    for (size_t i = 0; i < frames.size(); ++i) {
+      TraceSpiFrame(*trace_, frames[i],
+                    read ? int32_t{answers_[2 * i]} << 8 | answers_[2 * i + 1] : kNoAnswer);
+    }
+  }
+  return true;
+}
+
+int32_t FtdiSpi::ReadWord(int16_t address) {
+  const auto frame = static_cast<uint16_t>((address & 0x7F) << 8);
+  const uint16_t frames[2] = {frame, frame};
+  if (!Exchange(frames, true, "Error Reading SPI")) return 0;
+  return answers_[2] << 8 | answers_[3];
+}
+
+void FtdiSpi::WriteFramePair(int32_t frameA, int32_t frameB) {
+  const uint16_t frames[2] = {static_cast<uint16_t>(frameA), static_cast<uint16_t>(frameB)};
+  Exchange(frames, false, "Error Writing SPI");
+}
+
+bool FtdiSpi::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {
+  std::fill(words.begin(), words.end(), 0);
+  if (words.size() != addresses.size()) return false;
+  constexpr size_t kPerBuffer = kMaxBurstFrames - 1;  // one frame is the trailing read
+  for (size_t first = 0; first < addresses.size(); first += kPerBuffer) {
+    const size_t n = std::min(kPerBuffer, addresses.size() - first);
+    PipelinedReadFrames(addresses.subspan(first, n), frames_);
+    if (!Exchange(frames_, true, "Error Reading SPI")) {
+      // Words of a buffer before the failure must not pass for a complete set.
+      std::fill(words.begin(), words.end(), 0);
+      return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      words[first + i] = answers_[2 * (i + 1)] << 8 | answers_[2 * (i + 1) + 1];
+    }
+  }
+  return FtdiSelected;
+}
+
+}  // namespace pemra
