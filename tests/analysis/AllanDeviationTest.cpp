@@ -102,6 +102,8 @@ TEST(AllanDeviation, DegreesOfFreedomForWhiteNoiseFollowTheWorkedExamples) {
   // Modified, m = 2, 5 terms: kernel -1 -2 0 2 1, correlation 10, 4, -4, -4, -1:
   //   edf = 25 * 100 / (500 + 2 * (4 * 16 + 3 * 16 + 2 * 16 + 1 * 1)) = 2500 / 790.
   // m = 1, 8 terms (all three alike): correlation 2, -1: 64 * 4 / (32 + 2 * 7) = 256 / 46.
+  // Modified at m = 300 and 4500: the kernel's correlation summed term by term, in integers
+  // (a separate script), 10.281573173725471 and 22.089423264933185.
   struct Case {
     AllanType type;
     int64_t m, terms;
@@ -113,9 +115,11 @@ TEST(AllanDeviation, DegreesOfFreedomForWhiteNoiseFollowTheWorkedExamples) {
       {AllanType::Modified, 2, 5, 2500.0 / 790.0},
       {AllanType::Overlapping, 1, 8, 256.0 / 46.0},
       {AllanType::Modified, 1, 8, 256.0 / 46.0},
+      {AllanType::Modified, 300, 3000, 10.281573173725471},
+      {AllanType::Modified, 4500, 100000, 22.089423264933185},
   };
   for (const Case& c : cases)
-    EXPECT_NEAR(WhiteNoiseEdf(c.type, c.m, c.terms), c.edf, 1e-12)
+    EXPECT_NEAR(WhiteNoiseEdf(c.type, c.m, c.terms) / c.edf, 1, 1e-7)
         << AllanTypeText(c.type) << " m " << c.m;
   // For many terms the overlapping estimator tends to 3 * terms / (2 * m) (white noise).
   EXPECT_NEAR(WhiteNoiseEdf(AllanType::Overlapping, 64, 1000000) / (3.0 * 1000000 / 128), 1.0,
