@@ -1,19 +1,25 @@
 #include "analysis/NoiseFigures.h"
 
 #include <cmath>
+#include <optional>
 
 namespace pemra {
 
 namespace {
 
 constexpr double kSecondsPerHour = 3600.0;
+// A step into the minimum no steeper than this has left the -1/2 line of white noise.
+constexpr double kFlattened = -0.25;
 
 // Local slope from point i to the first point at least twice its tau (the next point on an
 // octave grid; a wider step on denser grids, whose neighbours differ by noise alone).
 struct Segment {
   size_t from, to;
   double slope;
+  double error;  // the slope's standard error
 };
+
+double Weight(const AllanPoint& q) { return q.edf > 0 ? q.edf : 1; }
 
 std::vector<Segment> Segments(const std::vector<AllanPoint>& p) {
   std::vector<Segment> segments;
@@ -21,39 +27,44 @@ std::vector<Segment> Segments(const std::vector<AllanPoint>& p) {
     size_t j = i + 1;
     while (j < p.size() && p[j].tau < 2 * p[i].tau * (1 - 1e-9)) ++j;
     if (j >= p.size()) break;
-    segments.push_back({i, j, std::log(p[j].deviation / p[i].deviation) /
-                                  std::log(p[j].tau / p[i].tau)});
+    // The log of a deviation with e degrees of freedom has a variance of about 1 / (2e).
+    const auto variance = [](const AllanPoint& q) { return q.edf > 0 ? 0.5 / q.edf : 0.5; };
+    const double span = std::log(p[j].tau / p[i].tau);
+    segments.push_back({i, j, std::log(p[j].deviation / p[i].deviation) / span,
+                        std::sqrt(variance(p[i]) + variance(p[j])) / span});
   }
   return segments;
 }
 
-// A line of fixed slope through the longest run of segments whose slope is near it; its
-// value at `tauRead`. Among runs of equal length the first (`preferLast` false) or last wins.
+// A line of fixed slope where the curve runs nearest to it: the segment whose slope is
+// closest to it for its uncertainty (among `allowed` ones, and near enough), widened over its neighbours while
+// their slopes stay near it. Its value at `tauRead`.
 NoiseFigure FitSlope(const std::vector<AllanPoint>& p, const std::vector<Segment>& segments,
-                     double slope, double tauRead, bool preferLast) {
-  size_t bestFrom = 0, bestTo = 0, bestCount = 0;
-  for (size_t i = 0; i < segments.size();) {
-    if (std::fabs(segments[i].slope - slope) > kSlopeTolerance) {
-      ++i;
-      continue;
-    }
-    size_t j = i;
-    while (j + 1 < segments.size() && std::fabs(segments[j + 1].slope - slope) <= kSlopeTolerance)
-      ++j;
-    const size_t from = segments[i].from, to = segments[j].to;
-    const size_t count = to - from + 1;
-    if (count > bestCount || (preferLast && count == bestCount)) {
-      bestFrom = from;
-      bestTo = to;
-      bestCount = count;
-    }
-    i = j + 1;
-  }
+                     double slope, double tauRead, const std::vector<bool>& allowed) {
+  const auto off = [&](size_t i) { return std::fabs(segments[i].slope - slope); };
+  // Nearest counts the slope's uncertainty against it: a precise segment a little off the
+  // slope beats a scattered one that happens to lie on it.
+  const auto score = [&](size_t i) { return off(i) + segments[i].error; };
+  // The curve must be seen to fall (rise): a slope within two standard errors of 0 may be a
+  // flat stretch's scatter.
+  const auto seen = [&](size_t i) { return slope * segments[i].slope > 2 * segments[i].error * std::fabs(slope); };
+  std::optional<size_t> best;
+  for (size_t i = 0; i < segments.size(); ++i)
+    if (allowed[i] && seen(i) && off(i) <= kSlopeNear + segments[i].error &&
+        (!best || score(i) < score(*best)))
+      best = i;
   NoiseFigure figure;
-  if (bestCount == 0) return figure;
+  if (!best) return figure;
+  const auto along = [&](size_t i) {
+    return allowed[i] && off(i) <= kSlopeTolerance + segments[i].error;
+  };
+  size_t first = *best, last = *best;
+  while (first > 0 && along(first - 1)) --first;
+  while (last + 1 < segments.size() && along(last + 1)) ++last;
+  const size_t bestFrom = segments[first].from, bestTo = segments[last].to;
   double weighted = 0, weights = 0;
   for (size_t i = bestFrom; i <= bestTo; ++i) {
-    const double w = p[i].edf > 0 ? p[i].edf : 1;
+    const double w = Weight(p[i]);
     weighted += w * (std::log(p[i].deviation) - slope * std::log(p[i].tau));
     weights += w;
   }
@@ -72,24 +83,34 @@ NoiseFigures FitNoiseFigures(const std::vector<AllanPoint>& input) {
     if (point.deviation > 0 && point.tau > 0) p.push_back(point);
   NoiseFigures figures;
   const std::vector<Segment> segments = Segments(p);
-  figures.randomWalk = FitSlope(p, segments, -0.5, 1.0, false);
-  figures.rateRandomWalk = FitSlope(p, segments, 0.5, 3.0, true);
+
+  // The minimum, among points determined well enough that one scattered point at the end
+  // does not make the curve seem to fall on.
+  std::optional<size_t> lowest;
+  for (size_t i = 0; i < p.size(); ++i)
+    if (p[i].edf >= kMinimumEdf && (!lowest || p[i].deviation < p[*lowest].deviation)) lowest = i;
+
+  // The -1/2 line lies before the minimum, the +1/2 line after it.
+  std::vector<bool> before(segments.size()), after(segments.size());
+  for (size_t i = 0; i < segments.size(); ++i) {
+    before[i] = !lowest || segments[i].to <= *lowest;
+    after[i] = !lowest || segments[i].from >= *lowest;
+  }
+  figures.randomWalk = FitSlope(p, segments, -0.5, 1.0, before);
+  figures.rateRandomWalk = FitSlope(p, segments, 0.5, 3.0, after);
 
   // The minimum counts when the curve has flattened into it (the step into it no longer
-  // falls like white noise) and rises after it: a curve still falling at its end, or rising
-  // from its start, does not reach the floor.
-  size_t lowest = 0;
-  for (size_t i = 1; i < p.size(); ++i)
-    if (p[i].deviation < p[lowest].deviation) lowest = i;
-  if (p.size() >= 3 && lowest > 0 && lowest + 1 < p.size()) {
+  // falls like white noise) and something follows it: a curve still falling at its end, or
+  // rising from its start, does not reach the floor.
+  if (lowest && *lowest > 0 && *lowest + 1 < p.size()) {
     bool flattened = false;
     for (const Segment& s : segments)
-      if (s.to == lowest && s.slope > -0.5 + 2 * kSlopeTolerance) flattened = true;
+      if (s.to == *lowest && s.slope > kFlattened) flattened = true;
     if (flattened) {
       figures.biasInstability.determined = true;
-      figures.biasInstability.value = p[lowest].deviation / kFlickerFloor;
-      figures.biasInstability.tauLow = p[lowest].tau;
-      figures.biasInstability.tauHigh = p[lowest].tau;
+      figures.biasInstability.value = p[*lowest].deviation / kFlickerFloor;
+      figures.biasInstability.tauLow = p[*lowest].tau;
+      figures.biasInstability.tauHigh = p[*lowest].tau;
     }
   }
   return figures;

@@ -2,13 +2,15 @@
 // A sensor's noise figures read from its Allan deviation curve, as the IEEE Std 952 Annex C
 // method reads them:
 // - N (angle / velocity random walk): a line of slope -1/2 fitted to the part of the curve
-//   whose local slope is near -1/2, read at tau = 1 s;
+//   before its minimum whose local slope is near -1/2, read at tau = 1 s;
 // - K (rate / acceleration random walk): a line of slope +1/2 fitted where the local slope
-//   is near +1/2, read at tau = 3 s;
-// - B (bias instability): the curve's minimum / 0.664, where the curve flattens out into it.
-// A figure the curve does not reach is not determined. The lines are fitted in log-log by
-// weighted least squares with the points' degrees of freedom as weights, so the points of
-// few terms at long tau count for little.
+//   is near +1/2 after the minimum, read at tau = 3 s;
+// - B (bias instability): the curve's minimum / 0.664, where the curve flattens out into it
+//   and rises after it.
+// A figure the curve does not reach is not determined. Each line is fitted where the curve
+// comes nearest to its slope (other noise and the sensor's filter bend the curve away from
+// it elsewhere), in log-log by least squares weighted with the points' degrees of freedom, so
+// the points of few terms at long tau count for little.
 
 #include <string>
 #include <vector>
@@ -31,8 +33,15 @@ struct NoiseFigures {
   NoiseFigure rateRandomWalk;   // K
 };
 
-// How near to -1/2 or +1/2 a local slope counts as that slope.
-inline constexpr double kSlopeTolerance = 0.15;
+// How near to -1/2 or +1/2 a local slope must come for the line to be read at all, and how
+// near the neighbouring slopes must stay to widen the fit; each plus the slope's own standard
+// error (from the two points' degrees of freedom), so that the precise points of short tau
+// must lie on the line while the scattered ones of long tau may stray.
+inline constexpr double kSlopeNear = 0.1;
+inline constexpr double kSlopeTolerance = 0.03;
+// The minimum is looked for among points at least this well determined, so that one
+// scattered point at the end does not make the curve seem to fall on.
+inline constexpr double kMinimumEdf = 5.0;
 // Bias instability: the flat floor of flicker noise lies at 0.664 B.
 inline constexpr double kFlickerFloor = 0.664;
 inline constexpr double kStandardGravity = 9.80665;  // m/s^2 per g

@@ -8,7 +8,9 @@
 #include "core/Timing.h"
 #include "interfaces/LibusbDriver.h"
 #include "interfaces/PpdevPortIo.h"
+#include "datalog/TimeOfDay.h"
 #include "sim/Rig.h"
+#include "sim/VirtualClock.h"
 
 namespace pemra::cli {
 
@@ -114,8 +116,17 @@ Session& Connection::Raw() {
   if (simulate_) {
     clock_ = env_.clock;
     if (clock_ == nullptr) {
-      ownClock_ = std::make_unique<RealClock>();
+      if (simSettings_.virtualClock) {
+        ownClock_ = std::make_unique<sim::VirtualClock>();
+      } else {
+        ownClock_ = std::make_unique<RealClock>();
+      }
       clock_ = ownClock_.get();
+    }
+    if (simSettings_.virtualClock) {
+      SystemTimeOfDay now;
+      virtualDay_ = std::make_unique<ClockTimeOfDay>(*clock_, now.SecondsSinceMidnight(),
+                                                     now.DateText(), now.TimeText());
     }
     sim::Rig* rig = env_.rig;
     if (rig == nullptr) {
@@ -125,6 +136,7 @@ Session& Connection::Raw() {
       if (IsKnownModel(selection_.DeviceType)) options.model = selection_.DeviceType;
       options.timingModel = !simTiming_.empty();
       if (simTiming_ == "fs") options.adapters[0].highSpeed = false;
+      sim::ApplySimSettings(simSettings_, options);
       ownRig_ = std::make_unique<sim::Rig>(*clock_, options);
       ownRig_->SimUsb().SetRecordLimit(0);  // the record is for tests; --trace shows traffic
       rig = ownRig_.get();
