@@ -68,7 +68,10 @@ void CompareWithNumpy() {
     points = AllanDeviation(y, 819.2, AllanType::Overlapping, {});
     best = std::min(best, CpuSeconds() - start);
   }
-  const std::string command = "python3 '" + Script().string() + "' '" + data.string() + "' 819.2";
+  // The system's Python, where Debian's NumPy is, before any other in the path.
+  const std::string python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+  const std::string command =
+      python + " '" + Script().string() + "' '" + data.string() + "' 819.2 2>&1";
   std::FILE* pipe = ::popen(command.c_str(), "r");
   std::string output;
   char line[512];

@@ -494,6 +494,12 @@ class RowParser {
                    std::to_string(file.rows + 1) + " was due";
           return false;
         }
+      } else if (action.flag && text.size() == 1 && (text[0] == '0' || text[0] == '1')) {
+        if (text[0] == '0') ++series_.newDataZeros[field];  // the flags as the program writes them
+      } else if (action.time && action.slot < 0) {
+        // Only the first and last times count: the text is kept, and parsed at the file's end.
+        if (file.rows == 0 && !ParseTime(text, file.firstTime, reason)) return false;
+        lastTime_.assign(text);
       } else if (action.slot >= 0 || action.time || action.flag) {
         double value = 0;
         if (!ParseNumber(text, layout_.decimalSeparator, value)) {
@@ -527,12 +533,31 @@ class RowParser {
     return true;
   }
 
+  // After a file's last row: the time column's last value.
+  bool Finish(LogFileRows& file, std::string& reason) {
+    if (lastTime_.empty()) return true;
+    const bool ok = ParseTime(lastTime_, file.lastTime, reason);
+    lastTime_.clear();
+    return ok;
+  }
+
  private:
+  bool ParseTime(std::string_view text, std::optional<double>& time, std::string& reason) {
+    double value = 0;
+    if (!ParseNumber(text, layout_.decimalSeparator, value)) {
+      reason = "the time \"" + std::string(text) + "\" is not a number";
+      return false;
+    }
+    time = value;
+    return true;
+  }
+
   struct Action {
     int slot = -1;
     bool time = false;
     bool flag = false;
   };
+  std::string lastTime_;
   const LogLayout& layout_;
   LogSeries& series_;
   std::vector<Action> actions_;
@@ -615,6 +640,10 @@ std::optional<LogError> ReadLog(const LogLayout& layout, const std::vector<int>&
       return FileError(info.path, lineNumber, "the last line is incomplete (no line end)");
     }
     if (rows.rows == 0) return FileError(info.path, 0, "holds no rows");
+    {
+      std::string reason;
+      if (!parser.Finish(rows, reason)) return FileError(info.path, lineNumber, reason);
+    }
     series.files.push_back(rows);
   }
   return std::nullopt;

@@ -21,17 +21,18 @@ struct Segment {
 
 double Weight(const AllanPoint& q) { return q.edf > 0 ? q.edf : 1; }
 
+// The log of a deviation with e degrees of freedom has a variance of about 1 / (2e).
+double Variance(const AllanPoint& q) { return q.edf > 0 ? 0.5 / q.edf : 0.5; }
+
 std::vector<Segment> Segments(const std::vector<AllanPoint>& p) {
   std::vector<Segment> segments;
   for (size_t i = 0; i < p.size(); ++i) {
     size_t j = i + 1;
     while (j < p.size() && p[j].tau < 2 * p[i].tau * (1 - 1e-9)) ++j;
     if (j >= p.size()) break;
-    // The log of a deviation with e degrees of freedom has a variance of about 1 / (2e).
-    const auto variance = [](const AllanPoint& q) { return q.edf > 0 ? 0.5 / q.edf : 0.5; };
     const double span = std::log(p[j].tau / p[i].tau);
     segments.push_back({i, j, std::log(p[j].deviation / p[i].deviation) / span,
-                        std::sqrt(variance(p[i]) + variance(p[j])) / span});
+                        std::sqrt(Variance(p[i]) + Variance(p[j])) / span});
   }
   return segments;
 }
@@ -45,13 +46,9 @@ NoiseFigure FitSlope(const std::vector<AllanPoint>& p, const std::vector<Segment
   // Nearest counts the slope's uncertainty against it: a precise segment a little off the
   // slope beats a scattered one that happens to lie on it.
   const auto score = [&](size_t i) { return off(i) + segments[i].error; };
-  // The curve must be seen to fall (rise): a slope within two standard errors of 0 may be a
-  // flat stretch's scatter.
-  const auto seen = [&](size_t i) { return slope * segments[i].slope > 2 * segments[i].error * std::fabs(slope); };
   std::optional<size_t> best;
   for (size_t i = 0; i < segments.size(); ++i)
-    if (allowed[i] && seen(i) && off(i) <= kSlopeNear + segments[i].error &&
-        (!best || score(i) < score(*best)))
+    if (allowed[i] && off(i) <= kSlopeNear + segments[i].error && (!best || score(i) < score(*best)))
       best = i;
   NoiseFigure figure;
   if (!best) return figure;
@@ -62,6 +59,12 @@ NoiseFigure FitSlope(const std::vector<AllanPoint>& p, const std::vector<Segment
   while (first > 0 && along(first - 1)) --first;
   while (last + 1 < segments.size() && along(last + 1)) ++last;
   const size_t bestFrom = segments[first].from, bestTo = segments[last].to;
+  // The curve must be seen to fall (rise) over the stretch: a slope within two standard
+  // errors of 0 may be the scatter of a flat stretch.
+  const double span = std::log(p[bestTo].tau / p[bestFrom].tau);
+  const double run = std::log(p[bestTo].deviation / p[bestFrom].deviation) / span;
+  const double runError = std::sqrt(Variance(p[bestFrom]) + Variance(p[bestTo])) / span;
+  if (run * slope <= 2 * runError * std::fabs(slope)) return figure;
   double weighted = 0, weights = 0;
   for (size_t i = bestFrom; i <= bestTo; ++i) {
     const double w = Weight(p[i]);

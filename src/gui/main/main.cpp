@@ -80,7 +80,7 @@ std::optional<QString> SimOption(const QStringList& args, qsizetype& i, Argument
     }
     a.simOptions = true;
     if (const auto error = parse(value.toStdString(), a.sim))
-      return Shown(QString::fromStdString(*error));
+      return QString::fromStdString(*error);  // the user's words in it are quoted safely
     return QString();
   }
   return std::nullopt;
