@@ -59,11 +59,24 @@ NoiseFigure FitSlope(const std::vector<AllanPoint>& p, const std::vector<Segment
   while (first > 0 && along(first - 1)) --first;
   while (last + 1 < segments.size() && along(last + 1)) ++last;
   const size_t bestFrom = segments[first].from, bestTo = segments[last].to;
-  // The curve must be seen to fall (rise) over the stretch: a slope within two standard
-  // errors of 0 may be the scatter of a flat stretch.
-  const double span = std::log(p[bestTo].tau / p[bestFrom].tau);
-  const double run = std::log(p[bestTo].deviation / p[bestFrom].deviation) / span;
-  const double runError = std::sqrt(Variance(p[bestFrom]) + Variance(p[bestTo])) / span;
+  // The curve must be seen to fall (rise) over the stretch: the slope of a free line fitted
+  // to it (weighted with the points' inverse variances) must lie more than two of its
+  // standard errors from 0, else the stretch may be the scatter of a flat one.
+  double sw = 0, sx = 0, sy = 0;
+  for (size_t i = bestFrom; i <= bestTo; ++i) {
+    const double w = 1 / Variance(p[i]);
+    sw += w;
+    sx += w * std::log(p[i].tau);
+    sy += w * std::log(p[i].deviation);
+  }
+  double sxx = 0, sxy = 0;
+  for (size_t i = bestFrom; i <= bestTo; ++i) {
+    const double w = 1 / Variance(p[i]);
+    const double dx = std::log(p[i].tau) - sx / sw;
+    sxx += w * dx * dx;
+    sxy += w * dx * (std::log(p[i].deviation) - sy / sw);
+  }
+  const double run = sxy / sxx, runError = 1 / std::sqrt(sxx);
   if (run * slope <= 2 * runError * std::fabs(slope)) return figure;
   double weighted = 0, weights = 0;
   for (size_t i = bestFrom; i <= bestTo; ++i) {

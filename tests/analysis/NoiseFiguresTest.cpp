@@ -37,12 +37,20 @@ TEST(NoiseFigures, ReadsTheLinesAndTheFloorOrSaysNotDetermined) {
   };
   std::vector<AllanPoint> noisyEnd = Curve(0.02, 0, 0, 16);
   noisyEnd.back().deviation *= 1.6;
+  // A floor whose last two points, of 3 degrees of freedom each, rise by 1.25 per octave:
+  // near +1/2 for their scatter, but no rise the curve can be seen to make.
+  std::vector<AllanPoint> scatteredRise = Curve(0.02, 0.002, 0, 18);
+  for (size_t i : {size_t{16}, size_t{17}}) scatteredRise[i].edf = 3;
+  scatteredRise[16].deviation = 0.002 * 1.25;
+  scatteredRise[17].deviation = 0.002 * 1.5625;
   const std::vector<Case> cases = {
       // White noise only: the curve never leaves its -1/2 line.
       {"white", Curve(0.02, 0, 0, 16), 0.02, std::nullopt, std::nullopt, 0.01, 327.68, 0, 0},
       // A last point that scatters upwards is no floor: the curve fell into the minimum at
       // -1/2.
       {"white, scattered end", noisyEnd, 0.02, std::nullopt, std::nullopt, 0.01, 163.84, 0, 0},
+      {"floor, scattered rise", scatteredRise, 0.02, 0.002 / 0.664, std::nullopt, 0.01, 81.92,
+       163.84, 0},
       // All three: floor from 163.84 s (white falls below 0.002 at 100 s), random walk from
       // 10000 s. The minimum is the first point of the floor.
       {"three", Curve(0.02, 0.002, kK, 24), 0.02, 0.002 / 0.664, kK, 0.01, 81.92, 163.84, 10485.76},
