@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <climits>
 #include <charconv>
 #include <chrono>
 #include <csignal>
@@ -12,6 +13,8 @@
 #include <fmt/format.h>
 
 #include "cli/BurstSummaryText.h"
+#include "cli/InputText.h"
+#include "core/DataDirectory.h"
 #include "core/DeviceModel.h"
 #include "datalog/BurstSampleReader.h"
 #include "datalog/DatalogRun.h"
@@ -27,6 +30,7 @@ constexpr int64_t kMaxFiles = 2000000000;
 constexpr int64_t kMaxSamples = 2147483647;
 constexpr double kMaxDelayMs = 32000;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+constexpr size_t kMaxDirectory = PATH_MAX;
 
 // The signal that asked the run to end (0: none). Set by the handler, read after each sample.
 volatile std::sig_atomic_t gStopSignal = 0;
@@ -98,6 +102,8 @@ class CliFrontEnd final : public LogFrontEnd {
     }
     return gStopSignal == 0;
   }
+  // A signal also ends a long sample delay at once.
+  bool Waiting(const LogProgress&) override { return gStopSignal == 0; }
 
  private:
   LogSettings settings_;
@@ -111,28 +117,37 @@ class CliFrontEnd final : public LogFrontEnd {
 std::optional<LogSettings> Settings(const LogOptions& o, const RegisterTable& names,
                                     char decimalSeparator, std::ostream& err) {
   LogSettings s;
-  if (o.name.find('/') != std::string::npos) {
-    err << fmt::format("pemra-cli: '{}' is not a file name: give the directory with --dir\n",
-                       o.name);
+  if (const std::string_view rule = BaseFileNameProblem(o.name); !rule.empty()) {
+    err << fmt::format("pemra-cli: '{}' is not a file name: {}{}\n", Shown(o.name), rule,
+                       o.name.find('/') != std::string::npos ? " (give the directory with --dir)"
+                                                             : "");
+    return std::nullopt;
+  }
+  if (HasControlCharacter(o.dir) || o.dir.size() > kMaxDirectory) {
+    err << fmt::format("pemra-cli: '{}' is not a directory name: {}\n", Shown(o.dir, 4 * kMaxShown),
+                       o.dir.size() > kMaxDirectory
+                           ? fmt::format("a path can be at most {} bytes long", kMaxDirectory)
+                           : std::string("a path cannot hold control characters (NUL, a line end, "
+                                         "ESC, ...)"));
     return std::nullopt;
   }
   s.baseFileName = o.name;
   const std::optional<int64_t> files = WholeNumber(o.files, kMaxFiles);
   if (!files) {
-    err << fmt::format("pemra-cli: '{}' is not a number of files: give 1 to {}\n", o.files,
+    err << fmt::format("pemra-cli: '{}' is not a number of files: give 1 to {}\n", Shown(o.files),
                        kMaxFiles);
     return std::nullopt;
   }
   const std::optional<int64_t> samples = WholeNumber(o.samples, kMaxSamples);
   if (!samples) {
-    err << fmt::format("pemra-cli: '{}' is not a number of samples: give 1 to {}\n", o.samples,
-                       kMaxSamples);
+    err << fmt::format("pemra-cli: '{}' is not a number of samples: give 1 to {}\n",
+                       Shown(o.samples), kMaxSamples);
     return std::nullopt;
   }
   const std::optional<double> delay = ParseMilliseconds(o.delay, decimalSeparator);
   if (!delay || *delay > kMaxDelayMs) {
     err << fmt::format("pemra-cli: '{}' is not a sample delay: give 0 to 32000 milliseconds\n",
-                       o.delay);
+                       Shown(o.delay));
     return std::nullopt;
   }
   std::string bad;
@@ -140,7 +155,7 @@ std::optional<LogSettings> Settings(const LogOptions& o, const RegisterTable& na
   if (!channels) {
     err << fmt::format(
         "pemra-cli: '{}' is not a channel: give output register names or numbers 1 to 11\n",
-        bad);
+        Shown(bad));
     return std::nullopt;
   }
   s.filesPerSession = static_cast<double>(*files);
@@ -223,8 +238,13 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
   LogResult result;
   // --burst: one row per sensor sample; a capture that stops ends the run like a lost
   // interface (the file keeps the rows taken).
+  // A signal also ends a burst capture's waits for the next sample.
   std::optional<BurstSampleReader> burst;
-  if (command.log.burst) burst.emplace(session->access);
+  if (command.log.burst) {
+    BurstOptions options;
+    options.stopRequested = [] { return gStopSignal != 0; };
+    burst.emplace(session->access, options);
+  }
   {
     StopSignals signals;
     CliFrontEnd frontEnd(*settings, streams.err, progress);
@@ -252,9 +272,7 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
       return kExitDone;
     case LogEnd::Cancelled:
       return gStopSignal == SIGTERM ? kExitTerminated : kExitInterrupted;
-    case LogEnd::FileAccessError:
-      streams.err << "pemra-cli: cannot create " << result.error << '\n';
-      return kExitFailed;
+    case LogEnd::FileAccessError:  // the message gave the reason
     case LogEnd::InterfaceLost:
     case LogEnd::WriteError:
       break;

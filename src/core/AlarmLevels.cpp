@@ -46,6 +46,10 @@ int32_t RoundClamped(double value, int32_t low, int32_t high) {
   return static_cast<int32_t>(std::clamp<int64_t>(RoundHalfEvenToInt(value), low, high));
 }
 
+// The width of a temperature source's output: 12 bits, or what the model made the entry
+// (never beyond the 14-bit trigger field).
+int OutputBits(const RegisterEntry& entry) { return std::clamp<int>(entry.RegWidth, 2, 14); }
+
 int32_t SignExtend(int32_t code, int bits) {
   const int32_t sign = 1 << (bits - 1);
   return (code & (sign - 1)) - (code & sign);
@@ -62,7 +66,8 @@ std::optional<AlarmLimits> AlarmSourceLimits(int source) {
 int32_t AlarmLevelToCode(const RegisterTable& table, int source, double level) {
   const Source* s = Find(source);
   if (s == nullptr) return 0;
-  const double scale = table[static_cast<size_t>(s->output)].RegScale;
+  const RegisterEntry& entry = table[static_cast<size_t>(s->output)];
+  const double scale = entry.RegScale;
   int32_t code = 0;
   switch (s->format) {
     case Format::Supply:
@@ -71,10 +76,14 @@ int32_t AlarmLevelToCode(const RegisterTable& table, int source, double level) {
     case Format::Signed14:
       code = RoundClamped(level / scale, -8192, 8191);
       break;
-    case Format::Temperature:
-      code = RoundClamped((level - kTemperatureBase) / scale, -2048, 2047);
-      if (level < 0) code += 4096;
+    case Format::Temperature: {
+      // In the output's own two's complement: 12 bits for a temperature, the entry's width
+      // where a model puts another output there (13-bit angles on 21410).
+      const int32_t half = int32_t{1} << (OutputBits(entry) - 1);
+      code = RoundClamped((level - kTemperatureBase) / scale, -half, half - 1);
+      if (level < 0) code += 2 * half;
       break;
+    }
   }
   return code & kAlarmCodeMask;
 }
@@ -90,8 +99,10 @@ double AlarmCodeToLevel(const RegisterTable& table, int source, int32_t code) {
       return code * scale;
     case Format::Signed14:
       return SignExtend(code, 14) * scale;
-    case Format::Temperature:
-      return SignExtend(code & 0xFFF, 12) * scale + entry.RegOffset;
+    case Format::Temperature: {
+      const int bits = OutputBits(entry);
+      return SignExtend(code & ((int32_t{1} << bits) - 1), bits) * scale + entry.RegOffset;
+    }
   }
   return 0.0;
 }

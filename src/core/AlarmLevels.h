@@ -35,14 +35,17 @@ struct AlarmLimits {
 std::optional<AlarmLimits> AlarmSourceLimits(int source);
 
 // Bits 0-13 of ALM_MAG for a level of a source. A code that does not fit the source's field
-// (signed 14 bits; unsigned 14 bits for the supply; signed 12 bits around 25 degrees for
-// the temperatures) is clamped to it rather than cut to its low bits, which could turn the
-// level's sign. Temperatures below 0 are coded in 12-bit two's complement (plus 4096),
-// those from 0 to 25 in 14-bit two's complement. "Disabled" and unknown sources give 0.
+// (signed 14 bits; unsigned 14 bits for the supply; for the temperature sources the signed
+// width of their output register's entry around 25: 12 bits for temperatures, 13 for the
+// angles model 21410 puts there) is clamped to it rather than cut to its low bits, which
+// could turn the level's sign. Temperature-source levels below 0 are coded in the output's
+// two's complement (plus 4096 at 12 bits), those from 0 to 25 in 14-bit two's complement.
+// "Disabled" and unknown sources give 0.
 int32_t AlarmLevelToCode(const RegisterTable& table, int source, double level);
 
-// The level a trigger code (bits 0-13) stands for. A temperature code is read by its low
-// 12 bits as the sensor's 12-bit two's complement, which reads back both codings above.
+// The level a trigger code (bits 0-13) stands for. A temperature-source code is read by the
+// low bits of its output's width as two's complement (as the sensor compares it), which
+// reads back both codings above.
 // "Disabled" and unknown sources give 0.
 double AlarmCodeToLevel(const RegisterTable& table, int source, int32_t code);
 

@@ -27,18 +27,6 @@ std::string TemporaryPrefix(const fs::path& target) {
   return "." + target.filename().string() + std::string(kTemporaryTag);
 }
 
-bool WriteAll(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t n = ::write(fd, content.data(), content.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    content.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 class Failure {
  public:
   Failure(const fs::path& given, const fs::path& target, std::string* error)
@@ -61,11 +49,12 @@ class Failure {
 
 // Writes into an existing device or FIFO; a FIFO nobody reads fails at once (ENXIO)
 // rather than blocking.
-bool WriteInPlace(const fs::path& target, std::string_view content, const Failure& fail) {
+bool WriteInPlace(const fs::path& target, std::string_view content, const Failure& fail,
+                  FileCalls& calls) {
   const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return fail("", errno);
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  if (!WriteAll(fd, content)) {
+  if (!WriteAll(calls, fd, content)) {
     const int code = errno;
     ::close(fd);
     return fail("", code);
@@ -100,6 +89,8 @@ int CreateTemporary(const fs::path& target, std::string& name) {
   return -1;
 }
 
+bool HoldsNul(const fs::path& path) { return path.native().find('\0') != std::string::npos; }
+
 void SyncDirectory(const fs::path& dir) {
   const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -123,40 +114,100 @@ fs::path ReplacedFile(const fs::path& path) {
   return current;
 }
 
-bool ReplaceFileAtomically(const fs::path& path, std::string_view content, std::string* error) {
-  const fs::path target = ReplacedFile(path);
-  const Failure fail(path, target, error);
+ssize_t FileCalls::Write(int fd, const void* data, size_t size) { return ::write(fd, data, size); }
+int FileCalls::Sync(int fd) { return ::fsync(fd); }
 
-  struct stat existing {};
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
-  if (exists && !S_ISREG(existing.st_mode)) {
-    if (S_ISCHR(existing.st_mode) || S_ISFIFO(existing.st_mode)) {
-      return WriteInPlace(target, content, fail);
+FileCalls& FileCalls::System() {
+  static FileCalls calls;
+  return calls;
+}
+
+bool WriteAll(FileCalls& calls, int fd, std::string_view data, size_t* written) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = calls.Write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;  // no progress: as good as a full disk
+      if (written != nullptr) *written = done;
+      return false;
     }
-    return fail("", S_ISDIR(existing.st_mode) ? EISDIR : EINVAL);
+    done += static_cast<size_t>(n);
   }
-  if (!exists && errno == ELOOP) return fail("", ELOOP);
+  if (written != nullptr) *written = done;
+  return true;
+}
 
-  std::string temporary;
-  const int fd = CreateTemporary(target, temporary);
-  if (fd < 0) return fail("cannot create a temporary file beside it", errno);
-  const auto abandon = [&](std::string_view what, int code) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    return fail(what, code);
-  };
+AtomicReplacement::~AtomicReplacement() { Abandon(); }
+
+void AtomicReplacement::Abandon() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  ::unlink(temporary_.c_str());
+  fd_ = -1;
+}
+
+bool AtomicReplacement::Fail(std::string_view step, int code) {
+  Abandon();
+  errorStep_ = step;
+  errorCode_ = code;
+  return false;
+}
+
+bool AtomicReplacement::Begin(const fs::path& path) {
+  Abandon();
+  errorCode_ = 0;
+  errorStep_.clear();
+  target_ = ReplacedFile(path);
+  // The system would read the name only up to a NUL byte: another file.
+  if (HoldsNul(path)) return Fail("", EINVAL);
+  struct stat existing {};
+  const bool exists = ::stat(target_.c_str(), &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode)) {
+    return Fail("", S_ISDIR(existing.st_mode) ? EISDIR : EINVAL);
+  }
+  if (!exists && errno == ELOOP) return Fail("", ELOOP);
+  fd_ = CreateTemporary(target_, temporary_);
+  if (fd_ < 0) return Fail("cannot create a temporary file beside it", errno);
   if (exists) {
     // The replacement keeps the file's permissions and, where allowed, its owner.
-    [[maybe_unused]] const int owned = ::fchown(fd, existing.st_uid, existing.st_gid);
-    if (::fchmod(fd, existing.st_mode & 07777) != 0) return abandon("", errno);
+    [[maybe_unused]] const int owned = ::fchown(fd_, existing.st_uid, existing.st_gid);
+    if (::fchmod(fd_, existing.st_mode & 07777) != 0) return Fail("", errno);
   }
-  if (!WriteAll(fd, content)) return abandon("", errno);
-  if (::fsync(fd) != 0) return abandon("", errno);
-  if (::rename(temporary.c_str(), target.c_str()) != 0) return abandon("", errno);
-  // Closing releases the lock only after the rename, so a cleaner never takes the file.
-  ::close(fd);
-  SyncDirectory(target.parent_path());
   return true;
+}
+
+bool AtomicReplacement::Write(std::string_view data) {
+  if (fd_ < 0) return false;
+  return WriteAll(calls_, fd_, data) || Fail("", errno);
+}
+
+bool AtomicReplacement::Commit() {
+  if (fd_ < 0) return false;
+  // The data must be on the disk before the name points at it.
+  if (calls_.Sync(fd_) != 0) return Fail("", errno);
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return Fail("", errno);
+  // Closing releases the lock only after the rename, so a cleaner never takes the file.
+  ::close(fd_);
+  fd_ = -1;
+  SyncDirectory(target_.parent_path());
+  return true;
+}
+
+bool ReplaceFileAtomically(const fs::path& path, std::string_view content, std::string* error,
+                           FileCalls& calls) {
+  const fs::path target = ReplacedFile(path);
+  const Failure fail(path, target, error);
+  if (HoldsNul(path)) return fail("", EINVAL);
+
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0 &&
+      (S_ISCHR(existing.st_mode) || S_ISFIFO(existing.st_mode))) {
+    return WriteInPlace(target, content, fail, calls);  // nothing to replace
+  }
+  AtomicReplacement replacement(calls);
+  if (replacement.Begin(path) && replacement.Write(content) && replacement.Commit()) return true;
+  return fail(replacement.ErrorStep(), replacement.ErrorCode());
 }
 
 int RemoveStaleTemporaries(const fs::path& path) {

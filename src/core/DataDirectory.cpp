@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string_view>
 #include <system_error>
@@ -18,25 +20,55 @@ fs::path EnvironmentPath(const char* name) {
   return value != nullptr && value[0] != '\0' ? fs::path(value) : fs::path();
 }
 
-// The value of XDG_DOCUMENTS_DIR in a user-dirs file: a quoted path in which "$HOME"
-// stands for the home directory. Empty when the file has no such line.
-fs::path UserDirsDocuments(const fs::path& file, const fs::path& home) {
-  std::ifstream in(file);
-  std::string line;
+constexpr std::streamsize kMaxUserDirsBytes = 64 * 1024;  // far more than the file needs
+
+}  // namespace
+
+bool HasControlCharacter(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return true;
+  }
+  return false;
+}
+
+fs::path DocumentsFromUserDirs(std::string_view text, const fs::path& home) {
   constexpr std::string_view kKey = "XDG_DOCUMENTS_DIR=";
-  while (std::getline(in, line)) {
+  fs::path found;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
     if (!line.starts_with(kKey)) continue;
-    std::string value = line.substr(kKey.size());
+    std::string_view value = line.substr(kKey.size());
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
-    if (value.starts_with("$HOME")) return home / fs::path(value.substr(5)).relative_path();
-    if (fs::path(value).is_absolute()) return value;
+    if (value.empty() || HasControlCharacter(value)) continue;
+    constexpr std::string_view kHome = "$HOME";
+    if (value.starts_with(kHome) &&
+        (value.size() == kHome.size() || value[kHome.size()] == '/')) {
+      found = home / fs::path(value.substr(kHome.size())).relative_path();
+    } else if (value.front() == '/') {
+      found = fs::path(value);
+    }
+    // As in a shell, a later line sets the value again.
   }
-  return {};
+  return found;
 }
 
-}  // namespace
+std::string DataDirectoryProblem(const fs::path& dir) {
+  const std::string name = dir.string();
+  // Such a name is not echoed: it could be taken for terminal commands.
+  if (HasControlCharacter(name)) return "the folder's name holds a control character";
+  std::error_code ec;
+  const fs::file_status status = fs::status(dir, ec);
+  if (ec) return name + ": " + ec.message();
+  if (!fs::is_directory(status)) return name + ": " + std::strerror(ENOTDIR);
+  if (::access(dir.c_str(), W_OK | X_OK) != 0) return name + ": " + std::strerror(errno);
+  return {};
+}
 
 fs::path ProgramDirectory() {
   std::error_code error;
@@ -49,7 +81,11 @@ fs::path DocumentsDirectory() {
   if (home.empty()) return {};
   fs::path config = EnvironmentPath("XDG_CONFIG_HOME");
   if (config.empty()) config = home / ".config";
-  const fs::path documents = UserDirsDocuments(config / "user-dirs.dirs", home);
+  std::ifstream file(config / "user-dirs.dirs", std::ios::binary);
+  std::string text(static_cast<size_t>(kMaxUserDirsBytes), '\0');
+  file.read(text.data(), kMaxUserDirsBytes);
+  text.resize(static_cast<size_t>(file.gcount()));
+  const fs::path documents = DocumentsFromUserDirs(text, home);
   return documents.empty() ? home / "Documents" : documents;
 }
 

@@ -10,6 +10,8 @@ namespace {
 constexpr int32_t kSlowBaseBit = 0x80;
 constexpr int32_t kMultiplierMask = 0x7F;
 constexpr int32_t kMaxTaps = 64;
+// Half the last decimal of the seven the window shows volts with (plus the doubles' noise).
+constexpr double kDacShownHalfStep = 0.5e-7 * (1 + 1e-9);
 }  // namespace
 
 const std::string_view kLowPowerMessage =
@@ -75,7 +77,12 @@ DataReady DataReadyOfWord(int32_t word) {
 int32_t DacCode(double volts) {
   if (!(volts >= 0.0)) volts = 0.0;  // NaN too
   if (volts > kDacFullScaleVolts) volts = kDacFullScaleVolts;
-  return static_cast<int32_t>(std::floor(volts / kDacFullScaleVolts * kDacMaxCode));
+  auto code = static_cast<int32_t>(std::floor(volts / kDacFullScaleVolts * kDacMaxCode));
+  // The window shows a code's voltage to seven decimals, a hair off the exact value: text
+  // that shows the next code's voltage stands for that code, so writing what is shown
+  // writes the same code again.
+  if (code < kDacMaxCode && std::abs(DacVolts(code + 1) - volts) <= kDacShownHalfStep) ++code;
+  return code;
 }
 
 double DacVolts(int32_t code) {

@@ -77,7 +77,9 @@ DataReady DataReadyOfWord(int32_t word);
 // ---- AUX_DAC: 12-bit code, 2.5 V full scale ----
 inline constexpr double kDacFullScaleVolts = 2.5;
 inline constexpr int32_t kDacMaxCode = 4095;
-// Code for a voltage clamped to 0..2.5 V (NaN counts as 0), rounded down.
+// Code for a voltage clamped to 0..2.5 V (NaN counts as 0), rounded down; a voltage within
+// half a unit of the seventh decimal of a code's voltage (as the window shows it) gives that
+// code.
 int32_t DacCode(double volts);
 double DacVolts(int32_t code);
 

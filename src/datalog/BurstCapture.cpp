@@ -47,9 +47,9 @@ bool BurstCapture::Next(BurstRow& row) {
     return false;
   }
   for (;;) {
-    if (anyBurst_) {
-      const Nanoseconds due = lastBurst_ + pollInterval_;
-      clock_.Wait(due - clock_.Now());
+    if ((anyBurst_ && !WaitUntil(lastBurst_ + pollInterval_)) || StopRequested()) {
+      summary_.end = BurstEnd::Stopped;
+      return false;
     }
     const Nanoseconds now = clock_.Now();
     const Nanoseconds previousBurst = anyBurst_ ? lastBurst_ : now - summary_.period;
@@ -84,6 +84,19 @@ bool BurstCapture::Next(BurstRow& row) {
     row = BurstRow{summary_.rows, now, readings_};
     return true;
   }
+}
+
+bool BurstCapture::WaitUntil(Nanoseconds due) {
+  if (!options_.stopRequested) {
+    clock_.Wait(due - clock_.Now());
+    return true;
+  }
+  for (Nanoseconds left = due - clock_.Now(); left > Nanoseconds::zero();
+       left = due - clock_.Now()) {
+    if (StopRequested()) return false;
+    clock_.Wait(std::min(left, kStopCheckInterval));
+  }
+  return true;
 }
 
 void BurstCapture::Finish() {

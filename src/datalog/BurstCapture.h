@@ -22,7 +22,12 @@ struct BurstOptions {
   // Without a new sample for max(this, 8 periods) the capture ends (sensor asleep, busy
   // for long, or a channel that never has new data).
   Nanoseconds stallLimit = std::chrono::seconds(1);
+  // Asked between bursts and during every wait (at least every kStopCheckInterval): true
+  // ends the capture at once (a signal).
+  std::function<bool()> stopRequested;
 };
+
+inline constexpr Nanoseconds kStopCheckInterval = std::chrono::milliseconds(50);
 
 // Why a capture ended.
 enum class BurstEnd {
@@ -30,6 +35,7 @@ enum class BurstEnd {
   Done,            // the samples asked for were taken, or the row callback said stop
   TransferFailed,  // a burst failed (the transport reported it); no row was made of it
   NoNewData,       // no new sample within the stall limit
+  Stopped,         // the stop request said so
 };
 
 struct BurstSummary {
@@ -72,6 +78,10 @@ class BurstCapture {
   const std::vector<int16_t>& Channels() const { return channels_; }
 
  private:
+  bool StopRequested() const { return options_.stopRequested && options_.stopRequested(); }
+  // Waits until `due` in slices that look for a stop request; false when one came.
+  bool WaitUntil(Nanoseconds due);
+
   RegisterAccess& access_;
   Clock& clock_;
   std::vector<int16_t> channels_;

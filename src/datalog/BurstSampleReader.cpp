@@ -21,12 +21,17 @@ void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& r
       if (channels[static_cast<size_t>(k)]) entries.push_back(k);
     }
     // The first entry of a burst paces it. Model 21410 has no Y and Z gyros, whose registers
-    // never flag new data: another checked channel goes first (readings go back by entry).
+    // never flag new data: another checked channel goes first (readings go back by entry),
+    // and with none checked the supply reading is taken along only to pace the bursts.
     if (access_.CurrentSelection().DeviceType == kPitchRollModel) {
       const auto pacing = std::find_if(entries.begin(), entries.end(), [](int16_t k) {
         return k != reg::YGYRO_OUT && k != reg::ZGYRO_OUT;
       });
-      std::rotate(entries.begin(), pacing, entries.end());
+      if (pacing == entries.end()) {
+        entries.insert(entries.begin(), reg::SUPPLY_OUT);
+      } else {
+        std::rotate(entries.begin(), pacing, entries.end());
+      }
     }
     channels_ = channels;
     capture_.emplace(access_, std::move(entries), options_);
@@ -34,8 +39,10 @@ void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& r
   }
   BurstRow row;
   const bool taken = capture_->Next(row);
+  sampleTime_ = taken ? std::optional<Nanoseconds>(row.at) : std::nullopt;
   const std::vector<int16_t>& entries = capture_->Channels();
   for (size_t i = 0; i < entries.size(); ++i) {
+    if (!channels[static_cast<size_t>(entries[i])]) continue;  // read only to pace
     ChannelReading& reading = readings[static_cast<size_t>(entries[i])];
     reading = ChannelReading{};
     if (!taken) continue;
@@ -45,8 +52,14 @@ void BurstSampleReader::ReadSample(const ChannelSet& channels, SampleReadings& r
   }
 }
 
+std::optional<Nanoseconds> BurstSampleReader::SampleTime() const { return sampleTime_; }
+
 bool BurstSampleReader::Ended() const {
   return capture_ && capture_->Summary().end != BurstEnd::Running;
+}
+
+bool BurstSampleReader::Stopped() const {
+  return capture_ && capture_->Summary().end == BurstEnd::Stopped;
 }
 
 const std::vector<int16_t>& BurstSampleReader::Channels() const {

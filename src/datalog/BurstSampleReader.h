@@ -20,7 +20,12 @@ class BurstSampleReader final : public SampleReader {
   // checked channels read zeros without flags and Ended() is true.
   void ReadSample(const ChannelSet& channels, SampleReadings& readings) override;
 
+  // The clock time at the start of the burst that read the last sample (empty before the
+  // first and once the capture has ended).
+  std::optional<Nanoseconds> SampleTime() const override;
+
   bool Ended() const;
+  bool Stopped() const override;
   // The register-table entries each burst reads, the pacing one first (empty before the
   // first sample).
   const std::vector<int16_t>& Channels() const;
@@ -33,6 +38,7 @@ class BurstSampleReader final : public SampleReader {
   ChannelSet channels_{};
   std::optional<BurstCapture> capture_;
   BurstSummary earlier_;  // captures before the present one
+  std::optional<Nanoseconds> sampleTime_;
 };
 
 }  // namespace pemra

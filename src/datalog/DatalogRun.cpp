@@ -1,8 +1,11 @@
 #include "datalog/DatalogRun.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
+#include "core/NumberText.h"
 #include "core/Timing.h"
 #include "datalog/SpooledFile.h"
 
@@ -19,12 +22,40 @@ void ShowWriteError(const DatalogContext& context, const SpooledFile& file) {
   context.messages.Show(Message{std::move(text), context.messageTitle, MessageIcon::Warning});
 }
 
+void ShowKeptSpool(const DatalogContext& context, const SpooledFile& file) {
+  context.messages.Show(Message{"A run that did not finish left " + file.Spool().string() +
+                                    ": its rows are kept in " + file.KeptSpool().string() + ".",
+                                context.messageTitle, MessageIcon::Information});
+}
+
 void ShowInterfaceLost(const DatalogContext& context, const std::filesystem::path& path,
                        int64_t rows) {
   context.messages.Show(Message{"The sensor can no longer be reached: logging has ended.\r\n" +
                             path.filename().string() + " holds the " + std::to_string(rows) +
                             " samples taken.",
                         context.messageTitle, MessageIcon::Warning});
+}
+
+// Waits the sample delay as Delay would (the same 10-microsecond units, to the same end
+// time on the clock), in slices between which the front end is asked whether to go on.
+// False: the front end cut it short.
+bool WaitSampleDelay(Clock& clock, double milliseconds, LogFrontEnd& frontEnd,
+                     const LogProgress& progress) {
+  constexpr int64_t kNanosecondsPerUnit = 10'000;
+  const Nanoseconds end =
+      clock.Now() + Nanoseconds(DelayUnits(static_cast<float>(milliseconds)) * kNanosecondsPerUnit);
+  for (Nanoseconds left = end - clock.Now(); left > Nanoseconds::zero(); left = end - clock.Now()) {
+    clock.Wait(std::min(left, kDelaySlice));
+    if (clock.Now() < end && !frontEnd.Waiting(progress)) return false;
+  }
+  return true;
+}
+
+// Seconds with six decimals: the elapsed time of a burst row.
+void AppendElapsed(std::string& row, Nanoseconds elapsed, const LogTextFormat& format) {
+  AppendField(row, FormatNumber(std::chrono::duration<double>(elapsed).count(), "0.000000",
+                                format.decimalSeparator),
+              format.fieldSeparator);
 }
 
 }  // namespace
@@ -52,23 +83,36 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
   SampleReadings readings{};
 
   for (int64_t number = 1; number <= progress.files; ++number) {
-    const std::string name = LogFileName(frontEnd.Settings().baseFileName, number, format.extension);
+    const std::string& base = frontEnd.Settings().baseFileName;
+    const std::string name = LogFileName(base, number, format.extension);
+    // The front ends refuse such names first; a run never writes one.
+    if (const std::string_view rule = BaseFileNameProblem(base); !rule.empty()) {
+      result.error = rule;
+      context.messages.Show(
+          Message{FileAccessErrorText(name, rule), context.messageTitle, MessageIcon::Warning});
+      result.end = LogEnd::FileAccessError;
+      break;
+    }
     if (!file.Create(context.directory / name, context.clock.Now())) {
       result.error = file.Error();
       if (file.SpoolFailed()) {
         ShowWriteError(context, file);
         result.end = LogEnd::WriteError;
       } else {
-        context.messages.Show(
-            Message{FileAccessErrorText(name), context.messageTitle, MessageIcon::Warning});
+        context.messages.Show(Message{FileAccessErrorText(name, file.Error()),
+                                      context.messageTitle, MessageIcon::Warning});
         result.end = LogEnd::FileAccessError;
       }
       break;
     }
+    if (!file.KeptSpool().empty()) ShowKeptSpool(context, file);
     result.lastFileNumber = number;
     progress.fileNumber = number;
     frontEnd.FileStarted(number);
     const float beginSeconds = day.SecondsSinceMidnight();
+    const Nanoseconds begin = context.clock.Now();
+    // One file, one layout: a time column ticked or cleared during a file counts from the next.
+    const bool time = frontEnd.Settings().time;
 
     progress.samplesInFile = WholeCount(frontEnd.Settings().samplesPerFile);
     bool lastFile = false;
@@ -76,12 +120,23 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
       const LogSettings& s = frontEnd.Settings();
       row.clear();
       AppendField(row, i, sep);
-      // The clock is read before the registers: the time marks the start of the sample.
-      if (s.time) AppendField(row, day.SecondsSinceMidnight() - beginSeconds, format);
+      // The clock is read before the registers: the time marks the start of the sample. A
+      // reader that knows when its sample was read (bursts) gives the monotonic time since
+      // the file began instead, to the microsecond.
+      const float now = time ? day.SecondsSinceMidnight() : 0.0f;
       reader.ReadSample(s.channels, readings);
+      if (time) {
+        if (const std::optional<Nanoseconds> at = reader.SampleTime()) {
+          AppendElapsed(row, *at - begin, format);
+        } else {
+          AppendField(row, now - beginSeconds, format);
+        }
+      }
       if (context.interfaceUsable && !context.interfaceUsable()) {
-        // This sample's values no longer come from the sensor: it is not logged.
-        result.end = LogEnd::InterfaceLost;
+        // This sample's values no longer come from the sensor: it is not logged. A reading
+        // cut short by a stop request ends the run as a cancel.
+        const bool stopped = reader.Stopped();
+        result.end = stopped ? LogEnd::Cancelled : LogEnd::InterfaceLost;
         lastFile = true;
         break;
       }
@@ -102,10 +157,11 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
         result.error = file.Error();
         return result;
       }
-      if (s.sampleDelayMs > 0) Delay(context.clock, static_cast<float>(s.sampleDelayMs));
       progress.sample = i;
       ++progress.rowsTaken;
-      if (!frontEnd.SampleTaken(progress)) {
+      const bool waited =
+          !(s.sampleDelayMs > 0) || WaitSampleDelay(context.clock, s.sampleDelayMs, frontEnd, progress);
+      if (!frontEnd.SampleTaken(progress) || !waited) {
         result.end = LogEnd::Cancelled;
         lastFile = true;
         break;
@@ -119,7 +175,7 @@ LogResult RunDatalog(const DatalogContext& context, LogFrontEnd& frontEnd) {
       // Date and time are those of the file's completion.
       header = LogHeaderLines(name, day.DateText(), day.TimeText(), beginSeconds, endSeconds,
                               format) +
-               LogTitleLine(s.channels, s.time, !s.disableNewData, context.access.Table(),
+               LogTitleLine(s.channels, time, !s.disableNewData, context.access.Table(),
                             context.access.CurrentSelection().DeviceType, format);
     }
     if (!file.Complete(header)) {

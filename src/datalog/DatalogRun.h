@@ -44,14 +44,22 @@ class LogFrontEnd {
  public:
   virtual ~LogFrontEnd() = default;
   // The settings as they stand now. Read at the start, at each file's start, at every
-  // sample and for each file's header.
+  // sample and for each file's header. The time column is taken at each file's start for
+  // the whole file (its rows and its title line).
   virtual const LogSettings& Settings() = 0;
   // A file has been created: show its number (the window yields to its events here).
   virtual void FileStarted(int64_t fileNumber) = 0;
   // After each sample and its delay (the window yields here). False ends the run after
   // this sample: the current file is completed and no further file is begun.
   virtual bool SampleTaken(const LogProgress& progress) = 0;
+  // Between slices of the sample delay (at most kDelaySlice apart; the window yields here,
+  // so it answers during a long delay). False cuts the delay short and ends the run after
+  // this sample.
+  virtual bool Waiting(const LogProgress& /*progress*/) { return true; }
 };
+
+// The sample delay is waited in slices of at most this, so a front end can end it.
+inline constexpr Nanoseconds kDelaySlice = std::chrono::milliseconds(20);
 
 enum class LogEnd { Completed, Cancelled, InterfaceLost, FileAccessError, WriteError };
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "core/DataDirectory.h"
 #include "core/NumberText.h"
 
 namespace pemra {
@@ -43,6 +44,18 @@ LogChannelTitles ChannelTitles(int channel) {
 LogTextFormat LogTextFormatFor(char decimalSeparator) {
   if (decimalSeparator == ',') return {decimalSeparator, '\t', ".txt"};
   return {decimalSeparator, ',', ".csv"};
+}
+
+std::string_view BaseFileNameProblem(std::string_view name) {
+  if (name.empty()) return "a file name cannot be empty";
+  if (HasControlCharacter(name)) {
+    return "a file name cannot hold control characters (NUL, a line end, ESC, ...)";
+  }
+  if (name.find('/') != std::string_view::npos || name == "." || name == "..") {
+    return "a file name cannot hold '/' or be '.' or '..'";
+  }
+  if (name.size() > kMaxBaseFileName) return "a file name can be at most 200 bytes long";
+  return {};
 }
 
 std::string LogFileName(std::string_view baseFileName, int64_t fileNumber,
@@ -110,12 +123,16 @@ void AppendField(std::string& row, float value, const LogTextFormat& format) {
   row += format.fieldSeparator;
 }
 
-std::string FileAccessErrorText(std::string_view fileName) {
+std::string FileAccessErrorText(std::string_view fileName, std::string_view reason) {
   std::string text;
   text += "\r\nFILE ACCESS ERROR\r\n\r\nFile name = ";
   text += fileName;
   text += "\r\n\r\nThis file may already be open by another application.\r\n\r\n"
           "Close the file or choose a different file name.";
+  if (!reason.empty()) {
+    text += "\r\n\r\n";
+    text += reason;
+  }
   return text;
 }
 

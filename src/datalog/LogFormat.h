@@ -46,6 +46,16 @@ struct LogTextFormat {
 };
 LogTextFormat LogTextFormatFor(char decimalSeparator);
 
+// Longest base file name taken: its files, spools and temporaries stay within the longest
+// name a file system allows (255 bytes).
+inline constexpr size_t kMaxBaseFileName = 200;
+
+// Why `name` cannot be a base file name, as a rule the user can follow ("a file name cannot
+// ..."), or empty when it can: it is not empty, a name and not a path (no "/", not "." or
+// ".."), holds no control character (NUL, a line end, ESC, ...) and has at most
+// kMaxBaseFileName bytes.
+std::string_view BaseFileNameProblem(std::string_view name);
+
 // BaseFileName, "_", the number in decimal, the extension: DATALOG_1.csv.
 std::string LogFileName(std::string_view baseFileName, int64_t fileNumber,
                         std::string_view extension);
@@ -66,7 +76,8 @@ void AppendField(std::string& row, std::string_view field, char separator);
 void AppendField(std::string& row, int64_t value, char separator);
 void AppendField(std::string& row, float value, const LogTextFormat& format);
 
-// The text of the FILE ACCESS ERROR message for a file name without directory.
-std::string FileAccessErrorText(std::string_view fileName);
+// The text of the FILE ACCESS ERROR message for a file name without directory; a reason
+// ("PATH: the system's reason") is added as a last line after an empty one.
+std::string FileAccessErrorText(std::string_view fileName, std::string_view reason = {});
 
 }  // namespace pemra

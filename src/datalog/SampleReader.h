@@ -4,7 +4,9 @@
 // channel; a reader that takes the whole sample in one exchange can stand in for it.
 
 #include <array>
+#include <optional>
 
+#include "core/Clock.h"
 #include "core/RegisterAccess.h"
 #include "datalog/LogFormat.h"
 
@@ -22,6 +24,12 @@ class SampleReader {
   virtual ~SampleReader() = default;
   // Reads every checked channel into its element; the others are left as they are.
   virtual void ReadSample(const ChannelSet& channels, SampleReadings& readings) = 0;
+  // True when the last ReadSample gave up on its sample because a stop was requested (a
+  // signal during its waits): the run then ends as cancelled, not as a lost interface.
+  virtual bool Stopped() const { return false; }
+  // When the last sample read was taken, on the session clock, for readers that know it
+  // (bursts); empty before the first sample and for the plain reader.
+  virtual std::optional<Nanoseconds> SampleTime() const { return std::nullopt; }
 };
 
 // ReadRegister(k) for each checked channel k, one after the other with no wait.

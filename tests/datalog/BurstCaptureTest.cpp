@@ -79,8 +79,8 @@ TEST(BurstCaptureTest, OneRowPerSampleWhenBurstsKeepUpAndMissesCountedWhenNot) {
 
 TEST(BurstCaptureTest, PacedByAChannelThatHasNewDataOrEndedWhenNoneHas) {
   // Model 21410 has no Y gyro: its register never flags new data. The log's reader lets the
-  // X accelerometer, checked after it, pace; alone, the Y gyro brings no sample and the
-  // capture ends.
+  // X accelerometer, checked after it, pace; alone, the Y gyro is paced by the supply
+  // output, read along but not given back.
   Bench bench(Road::UsbTimingOff, 0x01, 21410);
   ChannelSet channels{};
   channels[reg::XACCL_OUT] = channels[reg::YGYRO_OUT] = true;
@@ -95,9 +95,31 @@ TEST(BurstCaptureTest, PacedByAChannelThatHasNewDataOrEndedWhenNoneHas) {
   EXPECT_EQ(samples.back() - samples.front(), 4);
 
   channels[reg::XACCL_OUT] = false;
+  readings[reg::SUPPLY_OUT].raw = -1;
   reader.ReadSample(channels, readings);
-  EXPECT_EQ(reader.Summary().end, BurstEnd::NoNewData);
-  EXPECT_EQ(reader.Summary().rows, 5);
+  EXPECT_FALSE(reader.Ended());
+  EXPECT_EQ(reader.Summary().rows, 6);
+  EXPECT_EQ(reader.Channels(), (std::vector<int16_t>{reg::SUPPLY_OUT, reg::YGYRO_OUT}));
+  EXPECT_EQ(readings[reg::SUPPLY_OUT].raw, -1);
+  EXPECT_FALSE(readings[reg::YGYRO_OUT].newData);
+}
+
+// A slow sensor (2.4 s between samples, on the port) makes the capture wait 0.6 s between
+// bursts.
+TEST(BurstCaptureTest, AStopRequestEndsAWaitWithinItsCheckInterval) {
+  using namespace std::chrono_literals;
+  Bench bench(Road::ParallelTimingOff, 0xFF);
+  Nanoseconds stopAt = Nanoseconds::max();
+  BurstOptions options;
+  options.stopRequested = [&] { return bench.clock.Now() >= stopAt; };
+  BurstCapture capture(bench.session.access, {reg::SUPPLY_OUT}, options);
+  capture.Start();
+  BurstRow row;
+  ASSERT_TRUE(capture.Next(row));
+  stopAt = bench.clock.Now() + 100ms;
+  EXPECT_FALSE(capture.Next(row));
+  EXPECT_EQ(capture.Summary().end, BurstEnd::Stopped);
+  EXPECT_LE(bench.clock.Now() - stopAt, 50ms);
 }
 
 }  // namespace

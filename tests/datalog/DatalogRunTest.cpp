@@ -134,7 +134,8 @@ TEST(DatalogRun, FileThatCannotBeCreatedEndsTheRunWithTheFileAccessMessage) {
   EXPECT_EQ(r.messages.messages[0],
             (Message{"\r\nFILE ACCESS ERROR\r\n\r\nFile name = DATALOG_1.csv\r\n\r\n"
                      "This file may already be open by another application.\r\n\r\n"
-                     "Close the file or choose a different file name.",
+                     "Close the file or choose a different file name.\r\n\r\n" +
+                         (r.dir / "DATALOG_1.csv").string() + ": Is a directory",
                      "", MessageIcon::Warning}));
   EXPECT_TRUE(r.frontEnd.started.empty());
   EXPECT_EQ(FileNames(r.dir), (std::vector<std::string>{"DATALOG_1.csv"}));
@@ -172,14 +173,25 @@ TEST(DatalogRun, WriteFailureReportsTheFileKeepsItsRowsAndEarlierFiles) {
   ThreeChannels(s);
   s.filesPerSession = 3;
   s.samplesPerFile = 2;
-  fs::create_symlink("/dev/full", r.dir / "DATALOG_2.csv");  // every write: disk full
+  // From file 2 on, a file-size limit that the spool's two rows fit under, but not the file
+  // with its header.
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails
+  r.frontEnd.afterSample = [&before](const LogProgress& p) {
+    const rlimit limit{100, before.rlim_max};
+    if (p.fileNumber == 2) setrlimit(RLIMIT_FSIZE, &limit);
+  };
   const LogResult result = r.Run();
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(result.end, LogEnd::WriteError);
   EXPECT_EQ(result.filesCompleted, 1);
   ASSERT_EQ(r.messages.messages.size(), 1u);
-  const std::string& text = r.messages.messages[0].text;
-  EXPECT_NE(text.find((r.dir / "DATALOG_2.csv").string() + ": No space left on device"),
-            std::string::npos) << text;
+  EXPECT_EQ(r.messages.messages[0].text,
+            "Cannot write the data-log file " + (r.dir / "DATALOG_2.csv").string() +
+                ": File too large\r\n\r\nThe rows taken so far are kept in " +
+                (r.dir / "DATALOG_2.csv.spool").string());
   EXPECT_TRUE(r.File("DATALOG_1.csv").starts_with("File Name,DATALOG_1.csv\r\n"));
   EXPECT_EQ(r.File("DATALOG_2.csv.spool"),
             "1,1,0.007326,1,0.29304,1,25.5812,\r\n2,1,0.010989,1,0.43956,1,25.8718,\r\n");
@@ -199,25 +211,6 @@ TEST(DatalogRun, SpoolThatCannotBeCreatedIsAWriteErrorPromisingNoRows) {
   EXPECT_TRUE(r.frontEnd.started.empty());
 }
 
-TEST(DatalogRun, FileSizeLimitWhileSamplingEndsTheRunAndNamesTheSpool) {
-  LogRig r;
-  r.frontEnd.settings.channels.fill(true);
-  r.frontEnd.settings.samplesPerFile = 100000;
-  rlimit before{};
-  getrlimit(RLIMIT_FSIZE, &before);
-  const rlimit limit{100000, before.rlim_max};
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails
-  setrlimit(RLIMIT_FSIZE, &limit);
-  const LogResult result = r.Run();
-  setrlimit(RLIMIT_FSIZE, &before);
-  std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(result.end, LogEnd::WriteError);
-  EXPECT_EQ(result.error, (r.dir / "DATALOG_1.csv.spool").string() + ": File too large");
-  ASSERT_EQ(r.messages.messages.size(), 1u);
-  EXPECT_TRUE(r.messages.messages[0].text.starts_with("Cannot write the data-log file " +
-                                                      result.error));
-}
-
 TEST(DatalogRun, LosingTheAdapterEndsTheRunWithTheRowsTaken) {
   LogRig r;
   LogSettings& s = r.frontEnd.settings;
@@ -235,6 +228,10 @@ TEST(DatalogRun, LosingTheAdapterEndsTheRunWithTheRowsTaken) {
   // The fourth sample, read after the adapter was gone, is not logged.
   EXPECT_EQ(r.File("DATALOG_1.csv"), "1,1,0,\r\n2,1,0.003663,\r\n3,1,0.007326,\r\n");
   EXPECT_FALSE(fs::exists(r.dir / "DATALOG_2.csv"));
+  ASSERT_FALSE(r.messages.messages.empty());
+  EXPECT_EQ(r.messages.messages.back().text,
+            "The sensor can no longer be reached: logging has ended.\r\n"
+            "DATALOG_1.csv holds the 3 samples taken.");
 }
 
 TEST(DatalogRun, RowsReachTheSpoolWithinASecondAndTheSpoolGoesWhenTheFileIsDone) {

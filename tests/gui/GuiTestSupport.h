@@ -29,6 +29,7 @@ class FakeTransport final : public RegisterTransport {
  public:
   int32_t ReadWord(int16_t address) override {
     ++reads;
+    readAddresses.push_back(address);
     const auto it = words.find(static_cast<int16_t>(address & 0x7E));
     return it == words.end() ? 0 : it->second;
   }
@@ -54,6 +55,7 @@ class FakeTransport final : public RegisterTransport {
   std::map<int16_t, int32_t> words;
   std::vector<int32_t> frames;
   int reads = 0;
+  std::vector<int16_t> readAddresses;  // in the order read
 };
 
 // Runs `action` on the first modal dialog of type D that opens (checked from the event

@@ -10,6 +10,7 @@
 #include "core/Selection.h"
 #include "core/Timing.h"
 #include "gui/kit/OpsWindowSupport.h"
+#include "gui/kit/ScreenFit.h"
 #include "interfaces/ParallelPortSpi.h"
 
 namespace pemra {
@@ -36,7 +37,7 @@ frmPort::frmPort(Selection& selection, ParallelPortSpi& parallel, QWidget* paren
   cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
   cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
 
-  auto* grid = new QGridLayout(this);
+  auto* grid = new QGridLayout(ScrollingContent(this));
   grid->addWidget(Label1, 0, 0);
   grid->addWidget(txtUser, 0, 1);
   auto* buttons = new QHBoxLayout;
@@ -48,8 +49,7 @@ frmPort::frmPort(Selection& selection, ParallelPortSpi& parallel, QWidget* paren
 
   connect(cmdOK, &QPushButton::clicked, this, &frmPort::cmdOK_Click);
   connect(cmdCancel, &QPushButton::clicked, this, &frmPort::cmdCancel_Click);
-  // At the main window's top-left corner, frame on frame.
-  MoveToParentCorner(this);
+  // Placed at the main window's top-left corner, frame on frame, each time it is shown.
 }
 
 void frmPort::showEvent(QShowEvent* event) {

@@ -22,6 +22,7 @@
 #include "core/Timing.h"
 #include "gui/kit/AdapterSlotBoxes.h"
 #include "gui/kit/EntryRules.h"
+#include "gui/kit/ScreenFit.h"
 #include "interfaces/UsbAdapters.h"
 #include "interfaces/UsbSpi.h"
 
@@ -60,7 +61,7 @@ frmUSBdebug::frmUSBdebug(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoopS
   bottom->addStretch(1);
   bottom->addWidget(cmdExit);
   left->addLayout(bottom);
-  auto* layout = new QHBoxLayout(this);
+  auto* layout = new QHBoxLayout(ScrollingContent(this));
   layout->addLayout(left);
   layout->addWidget(BuildManual());
   layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -80,7 +81,7 @@ frmUSBdebug::frmUSBdebug(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoopS
   connect(cmdWriteSpi, &QPushButton::clicked, this, &frmUSBdebug::cmdWriteSpi_Click);
   connect(cmdLoop, &QPushButton::clicked, this, &frmUSBdebug::cmdLoop_Click);
   connect(cmdExit, &QPushButton::clicked, this, &frmUSBdebug::cmdExit_Click);
-  if (parent) move(parent->window()->frameGeometry().topLeft());
+  // Placed at the main window's top-left corner each time it is shown (ScreenFit).
 }
 
 QWidget* frmUSBdebug::BuildBufferSelect() {

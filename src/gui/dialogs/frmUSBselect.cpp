@@ -17,6 +17,7 @@
 #include "core/NumberText.h"
 #include "gui/kit/AdapterSlotBoxes.h"
 #include "gui/kit/OpsWindowSupport.h"
+#include "gui/kit/ScreenFit.h"
 #include "interfaces/UsbAdapters.h"
 #include "interfaces/UsbSpi.h"
 
@@ -72,7 +73,7 @@ frmUSBselect::frmUSBselect(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoo
   buttons->addWidget(cmdDebugUsb);
   buttons->addStretch(1);
   buttons->addWidget(cmdExit);
-  auto* layout = new QVBoxLayout(this);
+  auto* layout = new QVBoxLayout(ScrollingContent(this));
   layout->addWidget(frameBufferSetup);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -80,8 +81,7 @@ frmUSBselect::frmUSBselect(UsbAdapters& adapters, UsbSpi& usbSpi, bool& debugLoo
   connect(cmdFindEzUsb, &QPushButton::clicked, this, &frmUSBselect::cmdFindEzUsb_Click);
   connect(cmdDebugUsb, &QPushButton::clicked, this, &frmUSBselect::cmdDebugUsb_Click);
   connect(cmdExit, &QPushButton::clicked, this, &frmUSBselect::cmdExit_Click);
-  // At the main window's top-left corner, frame on frame.
-  MoveToParentCorner(this);
+  // Placed at the main window's top-left corner, frame on frame, each time it is shown.
 }
 
 void frmUSBselect::showEvent(QShowEvent* event) {

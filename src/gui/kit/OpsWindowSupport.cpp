@@ -13,7 +13,8 @@
 
 namespace pemra {
 
-void RepaintingDelay(Clock& clock, float milliseconds, Nanoseconds slice) {
+bool RepaintingDelay(Clock& clock, float milliseconds, Nanoseconds slice,
+                     const std::function<bool()>& goOn) {
   constexpr int64_t kNanosecondsPerUnit = 10'000;
   Nanoseconds left(DelayUnits(milliseconds) * kNanosecondsPerUnit);
   if (slice <= Nanoseconds::zero()) slice = left;
@@ -23,8 +24,10 @@ void RepaintingDelay(Clock& clock, float milliseconds, Nanoseconds slice) {
     left -= step;
     if (left > Nanoseconds::zero()) {
       QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      if (goOn && !goOn()) return false;
     }
   }
+  return true;
 }
 
 QString ToQString(std::string_view text) {

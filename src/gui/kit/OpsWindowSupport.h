@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,8 +23,10 @@ namespace pemra {
 // Waits as Delay(milliseconds) does (the same 10-microsecond units, on the session clock),
 // cut into slices of at most `slice`; between slices the window system's pending events
 // other than user input are processed, so the windows repaint while their input waits.
-void RepaintingDelay(Clock& clock, float milliseconds,
-                     Nanoseconds slice = std::chrono::milliseconds(50));
+// Returns false, the wait cut short, when `goOn` says so after a slice.
+bool RepaintingDelay(Clock& clock, float milliseconds,
+                     Nanoseconds slice = std::chrono::milliseconds(50),
+                     const std::function<bool()>& goOn = {});
 
 QString ToQString(std::string_view text);
 

@@ -190,7 +190,12 @@ int main(int argc, char** argv) {
       args.dataDir.isEmpty() ? std::nullopt
                              : std::optional<std::filesystem::path>(args.dataDir.toStdString()),
       QApplication::applicationDirPath().toStdString(), &dataDirError);
-  if (!dataDirError.empty()) std::fprintf(stderr, "pemra-eval: %s\n", dataDirError.c_str());
+  if (!dataDirError.empty()) {
+    std::fprintf(stderr, "pemra-eval: %s\n", dataDirError.c_str());
+  } else if (const std::string problem = pemra::DataDirectoryProblem(options.dataDir);
+             !problem.empty()) {
+    std::fprintf(stderr, "pemra-eval: the data directory cannot be used: %s\n", problem.c_str());
+  }
   pemra::Application app(session, options);
 
   // A signal during start-up closes the main window as soon as it exists.

@@ -19,6 +19,8 @@
 #include "gui/kit/Application.h"
 #include "gui/kit/EntryRules.h"
 #include "gui/kit/OpsWindowSupport.h"
+#include "gui/kit/ScreenFit.h"
+#include "gui/kit/Termination.h"
 
 namespace pemra {
 
@@ -59,7 +61,7 @@ fmCalibration::fmCalibration(Application& app, QWidget* parent)
 }
 
 void fmCalibration::BuildControls() {
-  auto* top = new QVBoxLayout(this);
+  auto* top = new QVBoxLayout(ScrollingContent(this));
 
   auto* automatic = new QGroupBox(QStringLiteral("Automatic Features"), this);
   automatic->setObjectName(QStringLiteral("frameAutomatic"));
@@ -126,7 +128,7 @@ void fmCalibration::BuildControls() {
 }
 
 void fmCalibration::Form_Load() {
-  MoveToParentCorner(this);
+  // Each showing places the window at the main window's corner (ScreenFit).
   ReadCalRegisters();
   LbLInProgress->hide();
 }
@@ -231,9 +233,12 @@ void fmCalibration::cmdPreciAutoNull_Click() {
   QCoreApplication::processEvents();
   LbLInProgress->show();
   QCoreApplication::processEvents();
-  // The caption keeps its previous text during the first second.
-  for (int n = kPrecisionRounds - 1; n >= 0; --n) {
-    RepaintingDelay(session_.clock, kRoundMilliseconds, kCountdownSlice);
+  // The caption keeps its previous text during the first second. Nothing cancels the
+  // countdown but the program being told to end (SIGINT, SIGTERM): then it stops waiting and
+  // the window closes, so the program shuts down as usual.
+  const auto goOn = [] { return !TerminationRequested(); };
+  for (int n = kPrecisionRounds - 1; n >= 0 && goOn(); --n) {
+    if (!RepaintingDelay(session_.clock, kRoundMilliseconds, kCountdownSlice, goOn)) break;
     LbLInProgress->setText(QStringLiteral("  In Progress  ") + QString::number(n));
     QCoreApplication::processEvents();
   }
@@ -241,6 +246,10 @@ void fmCalibration::cmdPreciAutoNull_Click() {
   SetControlsEnabled(true);
   precisionRunning_ = false;
   busy_ = false;
+  if (!goOn()) {
+    QDialog::reject();  // the sensor is still nulling: nothing to read back
+    return;
+  }
   ReadCalRegisters();
   QCoreApplication::processEvents();
 }

@@ -19,6 +19,7 @@
 #include "gui/kit/EntryRules.h"
 #include "gui/kit/NamedWidget.h"
 #include "gui/kit/OpsWindowSupport.h"
+#include "gui/kit/ScreenFit.h"
 
 namespace pemra {
 
@@ -61,7 +62,7 @@ frmAlarms::frmAlarms(Application& app, QWidget* parent)
   buttons->addWidget(cmdFlash);
   buttons->addStretch(1);
   buttons->addWidget(cmdClose);
-  auto* layout = new QVBoxLayout(this);
+  auto* layout = new QVBoxLayout(ScrollingContent(this));
   layout->addLayout(alarms);
   layout->addWidget(BuildIndicator());
   layout->addLayout(buttons);
@@ -77,8 +78,7 @@ frmAlarms::frmAlarms(Application& app, QWidget* parent)
   connect(cmdFlash, &QPushButton::clicked, this, &frmAlarms::cmdFlash_Click);
   connect(cmdClose, &QPushButton::clicked, this, &frmAlarms::cmdClose_Click);
 
-  // Form_Load: at the main window's top-left corner.
-  MoveToParentCorner(this);
+  // Form_Load: each showing places the window at the main window's corner (ScreenFit).
 }
 
 QWidget* frmAlarms::BuildAlarm(int number) {
@@ -100,6 +100,7 @@ QWidget* frmAlarms::BuildAlarm(int number) {
   source->setEditable(true);
   source->setInsertPolicy(QComboBox::NoInsert);
   source->setMinimumContentsLength(10);
+  source->setMaxVisibleItems(kAlarmSources);  // the whole list, without scrolling
   level = Named<QLineEdit>(first ? "txtLevel1" : "txtLevel2");
   mag = HexLabel(first ? "lblALM_MAG1" : "lblALM_MAG2");
   greater = Named<QRadioButton>(first ? "opTrigPol1_Greater" : "opTrigPol2_greater",
@@ -188,8 +189,28 @@ frmAlarms::AlarmRow frmAlarms::Row(int number) const {
 int frmAlarms::SelectedSource(const QComboBox* list) {
   const int index = list->currentIndex();
   if (index >= 0 && list->currentText() == list->itemText(index)) return index;
-  // A caption typed in full names its entry; any other text names none.
-  return list->findText(list->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+  // A caption typed in full (in any case, Enter pressed or not) names its entry; any other
+  // text names none.
+  return list->findText(list->currentText().trimmed(), Qt::MatchFixedString);
+}
+
+bool frmAlarms::SourcesNamed() {
+  for (QComboBox* list : {cmboAsource1, cmboAsource2}) {
+    const QString typed = list->currentText().trimmed();
+    const int source = SelectedSource(list);
+    if (source >= 0) {
+      // A typed caption is taken as if it had been chosen from the list.
+      if (list->currentIndex() != source) list->setCurrentIndex(source);
+      continue;
+    }
+    if (typed.isEmpty()) continue;  // no entry shown: the sensor's field stays
+    session_.messages.Show(Message{"\"" + typed.toStdString() +
+                                       "\" is not an alarm source: choose one of the list's entries.",
+                                   "", MessageIcon::Warning});
+    list->setFocus();
+    return false;
+  }
+  return true;
 }
 
 QString frmAlarms::Number(double value, const char* pattern) const {
@@ -244,6 +265,8 @@ void frmAlarms::ChangeAlarmBitstoLevel() {
 }
 
 void frmAlarms::WriteAlarmSetup() {
+  // A source that names no entry is refused before anything is written.
+  if (!SourcesNamed()) return;
   RegisterAccess& access = session_.access;
   access.ReadRegister(reg::ALM_CTRL);
   int32_t word = WithAlarmSource(access.RawValue, 1, SelectedSource(cmboAsource1));

@@ -101,6 +101,9 @@ class frmAlarms : public QDialog {
   // The source code a list stands at, or -1 when it shows no entry (nothing chosen, or
   // typed text that is no entry's caption).
   static int SelectedSource(const QComboBox* list);
+  // Both lists name an entry or show none; a typed text that names none is refused with a
+  // message (false). A typed caption becomes the list's choice.
+  bool SourcesNamed();
   void LevelToCode(const AlarmRow& row, int source, int32_t& shadow, int16_t index);
   void WriteAverage(const AlarmRow& row, int16_t index);
   QString Number(double value, const char* pattern) const;

@@ -2,21 +2,23 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDate>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QTime>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
+#include "core/DataDirectory.h"
 #include "core/NumberText.h"
 #include "gui/kit/EntryRules.h"
+#include "gui/kit/ScreenFit.h"
 
 namespace pemra {
 
@@ -25,26 +27,12 @@ namespace {
 const QString kStart = QStringLiteral("Start Datalog");
 const QString kCancel = QStringLiteral("Cancel Datalog");
 constexpr int16_t kAngleModel = 21410;
-constexpr qint64 kStatusIntervalMs = 200;
+constexpr Nanoseconds kStatusInterval = std::chrono::milliseconds(200);
 
 constexpr std::array<const char*, kLogChannels + 1> kChannelCaptions = {
     "",           "Power Supply",  "X Gyro",        "Y Gyro",        "Z Gyro",  "X Accel",
     "Y Accel",    "Z Accel",       "X Temperature", "Y Temperature", "Z Temperature",
     "Aux Adc"};
-
-// The system's local time; date and time texts in the locale's short date format and its
-// time format with seconds (a time-zone name is left out).
-class LocaleTimeOfDay final : public SystemTimeOfDay {
- public:
-  std::string DateText() override {
-    return QLocale().toString(QDate::currentDate(), QLocale::ShortFormat).toStdString();
-  }
-  std::string TimeText() override {
-    QString format = QLocale().timeFormat(QLocale::LongFormat);
-    format.remove(QRegularExpression(QStringLiteral("\\s*t+")));
-    return QLocale().toString(QTime::currentTime(), format.trimmed()).toStdString();
-  }
-};
 
 std::optional<QString> Limited(const QString& text, QChar separator, const char* notNumber,
                                double low, const char* lowText, double high,
@@ -85,16 +73,54 @@ std::optional<QString> FilesPerSessionCorrection(const QString& text, QChar deci
   return Limited(text, decimalSeparator, "1", 1, "1", 2000000000.0, "2000000000", true);
 }
 
+namespace {
+
+QString RemainingText(int64_t seconds) {
+  if (seconds < 60) return QStringLiteral("%1 s").arg(seconds);
+  if (seconds < 3600) {
+    return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+  }
+  return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'));
+}
+
+// Rows of the whole run (files x samples per file), held below int64's end.
+double RunRows(const LogProgress& p) {
+  return static_cast<double>(p.files) * static_cast<double>(p.samplesInFile);
+}
+
+}  // namespace
+
+QString RunProgressText(const LogProgress& p, Nanoseconds elapsed) {
+  QString text = QStringLiteral("File %1 of %2, sample %3 of %4")
+                     .arg(p.fileNumber)
+                     .arg(p.files)
+                     .arg(p.sample)
+                     .arg(p.samplesInFile);
+  const double left = RunRows(p) - static_cast<double>(p.rowsTaken);
+  if (p.rowsTaken > 0 && left > 0) {
+    const double perRow = std::chrono::duration<double>(elapsed).count() / static_cast<double>(p.rowsTaken);
+    const double seconds = std::min(std::ceil(perRow * left), 1e12);
+    text += QStringLiteral(", ") + RemainingText(static_cast<int64_t>(seconds)) +
+            QStringLiteral(" remaining");
+  }
+  return text;
+}
+
+int RunProgressPermille(const LogProgress& p) {
+  const double rows = RunRows(p);
+  if (!(rows > 0)) return 0;
+  return static_cast<int>(std::clamp(1000.0 * static_cast<double>(p.rowsTaken) / rows, 0.0, 1000.0));
+}
+
 frmDatalog::frmDatalog(Application& app, QWidget* mainWindow, TimeOfDay* timeOfDay,
                        QWidget* parent)
     : QDialog(parent), app_(app), mainWindow_(mainWindow), timeOfDay_(timeOfDay) {
   if (timeOfDay_ == nullptr) {
-    ownTimeOfDay_ = std::make_unique<LocaleTimeOfDay>();
+    ownTimeOfDay_ = std::make_unique<SystemTimeOfDay>();
     timeOfDay_ = ownTimeOfDay_.get();
   }
   directory_ = QString::fromStdString(app_.options.dataDir.string());
   BuildControls();
-  if (mainWindow_ != nullptr) move(mainWindow_->frameGeometry().topLeft());
   Form_Load();
 }
 
@@ -175,8 +201,15 @@ void frmDatalog::BuildControls() {
   LBLDatalogInProgress->setSizePolicy(keepPlace);
   lblRunStatus = new QLabel(this);
   lblRunStatus->setObjectName(QStringLiteral("lblRunStatus"));
+  lblRunStatus->setWordWrap(true);
+  prgDatalog = new QProgressBar(this);
+  prgDatalog->setObjectName(QStringLiteral("prgDatalog"));
+  prgDatalog->setRange(0, 1000);
+  prgDatalog->setValue(0);
+  prgDatalog->setFormat(QString());
+  prgDatalog->setTextVisible(true);
 
-  auto* grid = new QGridLayout(this);
+  auto* grid = new QGridLayout(ScrollingContent(this));
   grid->addWidget(FrameDataFormat, 0, 0);
   grid->addWidget(FrameFileInfo, 0, 1);
   grid->addWidget(FrameFilePref, 1, 0);
@@ -185,7 +218,8 @@ void frmDatalog::BuildControls() {
   bottom->addWidget(cmdStartDatalog);
   bottom->addWidget(LBLDatalogInProgress, 1, Qt::AlignCenter);
   grid->addLayout(bottom, 2, 0, 1, 2);
-  grid->addWidget(lblRunStatus, 3, 0, 1, 2);
+  grid->addWidget(prgDatalog, 3, 0, 1, 2);
+  grid->addWidget(lblRunStatus, 4, 0, 1, 2);
 
   connect(cmdStartDatalog, &QPushButton::clicked, this, &frmDatalog::cmdStartDatalog_Click);
   connect(txtDirectory, &QLineEdit::textChanged, this, &frmDatalog::txtDirectory_Change);
@@ -271,11 +305,30 @@ void frmDatalog::cmdStartDatalog_Click() {
   }
   if (cmdStartDatalog->text() == kStart) {
     if (running_) return;  // the run in progress has been cancelled and is finishing
+    if (!CanWriteFiles()) return;
     cmdStartDatalog->setText(kCancel);
     RunDatalog();
   } else if (cmdStartDatalog->text() == kCancel) {
     cmdStartDatalog->setText(kStart);
   }
+}
+
+bool frmDatalog::CanWriteFiles() {
+  const std::string title = QCoreApplication::applicationName().toStdString();
+  // The files must land in the directory the window shows, under a name the system takes
+  // as it stands.
+  const std::string name = BaseFileName.toStdString();
+  if (const std::string_view rule = BaseFileNameProblem(name); !rule.empty()) {
+    app_.session.messages.Show(Message{"The file name cannot be used: " + std::string(rule) + ".",
+                                       title, MessageIcon::Warning});
+    return false;
+  }
+  if (const std::string problem = DataDirectoryProblem(app_.options.dataDir); !problem.empty()) {
+    app_.session.messages.Show(
+        Message{"The data directory cannot be used:\r\n" + problem, title, MessageIcon::Warning});
+    return false;
+  }
+  return true;
 }
 
 void frmDatalog::SetSettingsEnabled(bool enabled) {
@@ -293,9 +346,14 @@ void frmDatalog::RunDatalog() {
   SetSettingsEnabled(false);
   // Closing the main window (or a signal) during the run ends it after the current sample.
   app_.cancelRun = [this] { cmdStartDatalog->setText(kStart); };
-  runTimer_.start();
-  statusShownAt_ = -1;
   Session& session = app_.session;
+  // The previous run's status goes.
+  runStart_ = session.clock.Now();
+  statusShownAt_.reset();
+  lastProgress_ = LogProgress{};
+  lblRunStatus->clear();
+  prgDatalog->setValue(0);
+  prgDatalog->setFormat(QString());
   std::optional<BurstSampleReader> burst;
   if (ckBurst->isChecked()) burst.emplace(session.access);
   const DatalogContext context{
@@ -309,7 +367,7 @@ void frmDatalog::RunDatalog() {
       burst ? &*burst : nullptr,
       QCoreApplication::applicationName().toStdString()};
   lastResult_ = pemra::RunDatalog(context, *this);
-  ShowRunStatus(lastResult_.rowsWritten, true);
+  ShowRunStatus(lastProgress_, true);
   if (burst) ShowBurstSummary(*burst);
   app_.cancelRun = nullptr;
   LBLDatalogInProgress->hide();
@@ -338,15 +396,31 @@ void frmDatalog::ShowBurstSummary(const BurstSampleReader& burst) {
   }
 }
 
-void frmDatalog::ShowRunStatus(int64_t rows, bool final) {
-  const qint64 elapsed = runTimer_.elapsed();
-  if (!final && statusShownAt_ >= 0 && elapsed - statusShownAt_ < kStatusIntervalMs) return;
-  statusShownAt_ = elapsed;
+void frmDatalog::ShowRunStatus(const LogProgress& progress, bool final) {
+  const Nanoseconds now = app_.session.clock.Now();
+  if (!final && statusShownAt_ && now - *statusShownAt_ < kStatusInterval) return;
+  statusShownAt_ = now;
+  const Nanoseconds elapsed = now - runStart_;
+  const QString seconds = QString::fromStdString(FormatNumber(
+      std::chrono::duration<double>(elapsed).count(), "0.0", app_.DecimalSeparator()));
+  prgDatalog->setValue(RunProgressPermille(progress));
+  prgDatalog->setFormat(progress.fileNumber > 0 ? RunProgressText(progress, elapsed) : QString());
+  if (final) {
+    lblRunStatus->setText(QStringLiteral("Rows written: %1    Elapsed: %2 s")
+                              .arg(lastResult_.rowsWritten)
+                              .arg(seconds));
+    return;
+  }
+  // Until its last sample a file's rows wait in its spool; the file itself is written then.
+  const std::string spool =
+      LogFileName(settings_.baseFileName, progress.fileNumber,
+                  LogTextFormatFor(app_.DecimalSeparator()).extension) + ".spool";
   lblRunStatus->setText(
-      QStringLiteral("Rows written: %1    Elapsed: %2 s")
-          .arg(rows)
-          .arg(QString::fromStdString(
-              FormatNumber(static_cast<double>(elapsed) / 1000.0, "0.0", app_.DecimalSeparator()))));
+      QStringLiteral("Rows taken: %1    Elapsed: %2 s    The rows are kept in %3 until the file "
+                     "is completed.")
+          .arg(progress.rowsTaken)
+          .arg(seconds)
+          .arg(QString::fromStdString(spool)));
 }
 
 const LogSettings& frmDatalog::Settings() {
@@ -371,8 +445,13 @@ void frmDatalog::FileStarted(int64_t fileNumber) {
   QCoreApplication::processEvents();
 }
 
-bool frmDatalog::SampleTaken(const LogProgress& progress) {
-  ShowRunStatus(progress.rowsTaken, false);
+bool frmDatalog::SampleTaken(const LogProgress& progress) { return Yield(progress); }
+
+bool frmDatalog::Waiting(const LogProgress& progress) { return Yield(progress); }
+
+bool frmDatalog::Yield(const LogProgress& progress) {
+  lastProgress_ = progress;
+  ShowRunStatus(progress, false);
   QCoreApplication::processEvents();
   return cmdStartDatalog->text() != kStart;
 }

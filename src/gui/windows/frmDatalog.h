@@ -4,7 +4,6 @@
 // window gives it the settings from its controls and shows its progress.
 
 #include <QDialog>
-#include <QElapsedTimer>
 
 #include <array>
 #include <memory>
@@ -18,6 +17,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace pemra {
@@ -26,7 +26,8 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   Q_OBJECT
 
  public:
-  // `timeOfDay` null: the system's local time with the locale's short date and time.
+  // `timeOfDay` null: the system's local time, with the date and time texts pemra-cli writes
+  // (the C library's for LC_TIME).
   frmDatalog(Application& app, QWidget* mainWindow, TimeOfDay* timeOfDay = nullptr,
              QWidget* parent = nullptr);
   ~frmDatalog() override;
@@ -69,6 +70,7 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   std::array<QCheckBox*, kLogChannels + 1> CheckReg{};
   QLabel* LBLDatalogInProgress = nullptr;
   QLabel* lblRunStatus = nullptr;  // rows taken and elapsed time of a run
+  QProgressBar* prgDatalog = nullptr;  // file i of N, sample j of M, time remaining
 
  public slots:
   void reject() override;
@@ -80,7 +82,11 @@ class frmDatalog : public QDialog, private LogFrontEnd {
  private:
   void BuildControls();
   void SetSettingsEnabled(bool enabled);
-  void ShowRunStatus(int64_t rows, bool final);
+  // False, after saying why, when the file name breaks a rule or the data directory is
+  // missing or cannot be written.
+  bool CanWriteFiles();
+  // The status line and the progress bar; at most five times a second unless `final`.
+  void ShowRunStatus(const LogProgress& progress, bool final);
   // Misses and duplicates after a burst run; why it stopped if the sensor brought no data.
   void ShowBurstSummary(const BurstSampleReader& burst);
   // Replaces a box's text by `fix` when given (the change handler then runs again).
@@ -89,6 +95,9 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   const LogSettings& Settings() override;
   void FileStarted(int64_t fileNumber) override;
   bool SampleTaken(const LogProgress& progress) override;
+  bool Waiting(const LogProgress& progress) override;
+  // Shows the progress, lets the window handle its events; false once the run is cancelled.
+  bool Yield(const LogProgress& progress);
 
   Application& app_;
   QWidget* mainWindow_;
@@ -97,8 +106,9 @@ class frmDatalog : public QDialog, private LogFrontEnd {
   QString directory_;
   LogSettings settings_;
   LogResult lastResult_;
-  QElapsedTimer runTimer_;
-  qint64 statusShownAt_ = -1;
+  Nanoseconds runStart_{0};  // on the session clock
+  std::optional<Nanoseconds> statusShownAt_;
+  LogProgress lastProgress_;
   bool running_ = false;
   bool closeRequested_ = false;
 };
@@ -110,5 +120,11 @@ class frmDatalog : public QDialog, private LogFrontEnd {
 std::optional<QString> SampleDelayCorrection(const QString& text, QChar decimalSeparator);
 std::optional<QString> SamplesPerFileCorrection(const QString& text, QChar decimalSeparator);
 std::optional<QString> FilesPerSessionCorrection(const QString& text, QChar decimalSeparator);
+
+// The progress bar's text: "File 2 of 3, sample 40 of 100, 1 min 05 s remaining" (the time
+// estimated from the rows taken in `elapsed`; left out before the first row and at the end).
+QString RunProgressText(const LogProgress& progress, Nanoseconds elapsed);
+// Thousandths of the run's rows taken.
+int RunProgressPermille(const LogProgress& progress);
 
 }  // namespace pemra

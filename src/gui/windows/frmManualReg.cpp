@@ -1,6 +1,7 @@
 #include "gui/windows/frmManualReg.h"
 
 #include <QCloseEvent>
+#include <QShowEvent>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -15,7 +16,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
-#include <QScreen>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -30,16 +31,19 @@
 #include "gui/kit/Application.h"
 #include "gui/kit/NamedWidget.h"
 #include "gui/kit/OpsWindowSupport.h"
+#include "gui/kit/ScreenFit.h"
 #include "interfaces/RegisterListing.h"
 
 namespace pemra {
 
 namespace {
 
-// A grey box the window fills and the user only reads.
+// A grey box the window fills and the user only reads: a click can select its text, the
+// Tab key passes it by.
 QLineEdit* ShowBox(const char* name, int characters) {
   auto* box = Named<QLineEdit>(name);
   box->setReadOnly(true);
+  box->setFocusPolicy(Qt::ClickFocus);
   QPalette palette = box->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::Window));
   box->setPalette(palette);
@@ -67,7 +71,7 @@ frmManualReg::frmManualReg(Application& app, QWidget* parent)
   buttons->addWidget(cmdUpdateFlash);
   buttons->addStretch(1);
   buttons->addWidget(cmdClose);
-  auto* layout = new QVBoxLayout(this);
+  auto* layout = new QVBoxLayout(ScrollingContent(this));
   layout->addWidget(BuildRegisterGroup());
   layout->addWidget(BuildListingGroup(), 1);
   layout->addLayout(buttons);
@@ -164,21 +168,33 @@ QWidget* frmManualReg::BuildListingGroup() {
 }
 
 void frmManualReg::Form_Load() {
-  MoveToParentCorner(this);
-  const int wanted = sizeHint().height() +
-                     (kWholeListing - kShortestListing) * Text1->fontMetrics().lineSpacing();
-  const int room = screen() != nullptr ? screen()->availableGeometry().height() * 9 / 10 : wanted;
-  resize(sizeHint().width(), std::min(wanted, room));
+  // Each showing fits the window to the screen at the main window's corner (ScreenFit); it
+  // would rather be tall enough for the whole listing.
+  const QSize least = ScrollAreaOf(this)->widget()->sizeHint();
+  SetRoomySize(this, QSize(least.width(), least.height() + (kWholeListing - kShortestListing) *
+                                                                Text1->fontMetrics().lineSpacing()));
   // The flash update of this window stays out of reach, as in every release so far; the
   // other configuration windows each have one.
   cmdUpdateFlash->setVisible(false);
   // Filling the list chooses nothing: "Write (Hex)" keeps the entry chosen last in this run.
   const QSignalBlocker quiet(cmboRegister);
-  for (int index = 0; index < kFilledRegisters; ++index) {
-    cmboRegister->addItem(QString::fromStdString(session_.table[static_cast<size_t>(index)].RegName));
-  }
+  for (int index = 0; index < kFilledRegisters; ++index) cmboRegister->addItem(QString());
+  ShowRegisterNames();
   cmboRegister->setCurrentIndex(-1);
   cmdReadUserReg_Click();
+}
+
+void frmManualReg::ShowRegisterNames() {
+  for (int index = 0; index < kFilledRegisters; ++index) {
+    cmboRegister->setItemText(
+        index, QString::fromStdString(session_.table[static_cast<size_t>(index)].RegName));
+  }
+}
+
+void frmManualReg::showEvent(QShowEvent* event) {
+  // The window is kept between openings: the model may have changed meanwhile.
+  if (!event->spontaneous()) ShowRegisterNames();
+  QDialog::showEvent(event);
 }
 
 void frmManualReg::cmboRegister_Click() {

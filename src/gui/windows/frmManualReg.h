@@ -64,11 +64,14 @@ class frmManualReg : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void Form_Load();
   QWidget* BuildRegisterGroup();
   QWidget* BuildListingGroup();
+  // The list's captions are the entries' current names (a model change renames some).
+  void ShowRegisterNames();
 
   Application& app_;
   Session& session_;

@@ -20,6 +20,7 @@
 #include "gui/kit/Application.h"
 #include "gui/kit/EntryRules.h"
 #include "gui/kit/OpsWindowSupport.h"
+#include "gui/kit/ScreenFit.h"
 
 namespace pemra {
 
@@ -73,7 +74,7 @@ void frmOperationalControl::AddOptionPair(QGridLayout* grid, int row, const QStr
 }
 
 void frmOperationalControl::BuildControls() {
-  auto* top = new QVBoxLayout(this);
+  auto* top = new QVBoxLayout(ScrollingContent(this));
 
   // Sample rate.
   auto* rateBox = new QWidget(this);
@@ -84,6 +85,10 @@ void frmOperationalControl::BuildControls() {
   lblSmpl_Prd = HexLabel("lblSmpl_Prd", rateBox);
   rate->addWidget(NamedLabel(QStringLiteral("SMPL_PRD Contents"), "lblSmplPrdHeading", rateBox),
                   0, 4, Qt::AlignHCenter);
+  lblNoInterface = NamedLabel(QStringLiteral("No interface is in use."), "lblNoInterface", rateBox);
+  lblNoInterface->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
+  lblNoInterface->hide();
+  rate->addWidget(lblNoInterface, 0, 0, 1, 4);
   rate->addWidget(NamedLabel(QStringLiteral("Sample Rate"), "lblSampleRate", rateBox), 1, 0);
   rate->addWidget(txtSampleRate, 1, 1);
   rate->addWidget(NamedLabel(QStringLiteral("SPS"), "lblSps", rateBox), 1, 2);
@@ -211,10 +216,10 @@ void frmOperationalControl::reject() {
 }
 
 void frmOperationalControl::Form_Load() {
-  MoveToParentCorner(this);
+  // Each showing places the window at the main window's corner (ScreenFit).
   ShowRangeCaptions();
   // Without a sensor to read, the boxes stay empty rather than show zeros as its settings.
-  if (!InterfaceUsable(session_)) return;
+  if (!Usable()) return;
   ShowSampleRate();
   ShowSensAvg();
 
@@ -237,8 +242,30 @@ void frmOperationalControl::Form_Load() {
 std::optional<int32_t> frmOperationalControl::ReadBack(int16_t index) {
   session_.access.ReadRegister(index);
   // A read that failed (or found no interface) brought nothing back from the sensor.
-  if (!InterfaceUsable(session_)) return std::nullopt;
+  if (!Usable()) return std::nullopt;
+  lblNoInterface->hide();
   return session_.access.RawValue;
+}
+
+bool frmOperationalControl::Usable() {
+  if (InterfaceUsable(session_)) return true;
+  ShowNoInterface();
+  return false;
+}
+
+void frmOperationalControl::ShowNoInterface() {
+  for (QLineEdit* box : {txtSampleRate, txtTaps, txtVolts}) box->clear();
+  for (QLabel* hex : {lblSmpl_Prd, lblSensAvg, lblAuxDac}) hex->clear();
+  for (QRadioButton* option :
+       {optIO_zero_input, optIO_one_input, optPol_zero_low, optPol_one_low, optDRselect_Zero,
+        optDRPolarity_Low, optDREnable_Off}) {
+    // An exclusive group keeps one option checked: it lets go while both are cleared.
+    QButtonGroup* pair = option->group();
+    pair->setExclusive(false);
+    for (QAbstractButton* each : pair->buttons()) each->setChecked(false);
+    pair->setExclusive(true);
+  }
+  lblNoInterface->show();
 }
 
 void frmOperationalControl::ShowRangeCaptions() {
@@ -295,7 +322,7 @@ void frmOperationalControl::cmdWriteSmpl_prd_Click() {
   }
   int32_t word = SampleWordForRate(rate.value_or(kFastestSampleRate));
   // The entry rules hold without a sensor too; nothing is written to none.
-  if (!InterfaceUsable(session_)) return;
+  if (!Usable()) return;
   if (session_.selection.InterfaceType == 2 && word > kUsbSampleWordLimit) {
     session_.messages.Show(Message{std::string(kLowPowerMessage), "", MessageIcon::None});
     word = kUsbSampleWordLimit;
@@ -311,7 +338,7 @@ void frmOperationalControl::cmdWriteSensAvg_Click() {
   // Not a number counts 0, which becomes one tap.
   const int32_t taps = FilterTaps(NumericValue(txtTaps->text(), Separator()).value_or(0.0));
   txtTaps->setText(QString::number(taps));
-  if (!InterfaceUsable(session_)) return;
+  if (!Usable()) return;
   session_.access.WriteRegister(reg::SENS_AVG, SensAvgWord(rangeCode, taps));
   if (!ShowSensAvg()) return;
   // The main window's gyro scaling and chart follow the range the sensor now holds.
@@ -324,7 +351,7 @@ void frmOperationalControl::cmdWriteSensAvg_Click() {
 }
 
 void frmOperationalControl::Write_GPIO_ctrl() {
-  if (!isVisible() || !InterfaceUsable(session_)) return;
+  if (!isVisible() || !Usable()) return;
   const IoLines lines{optIO_zero_output->isChecked(), optIO_one_output->isChecked(),
                       optPol_zero_high->isChecked(), optPol_one_high->isChecked()};
   RegisterAccess& access = session_.access;
@@ -335,7 +362,7 @@ void frmOperationalControl::Write_GPIO_ctrl() {
 }
 
 void frmOperationalControl::Write_MSC_Ctrl() {
-  if (!isVisible() || !InterfaceUsable(session_)) return;
+  if (!isVisible() || !Usable()) return;
   const DataReady dataReady{optDRselect_One->isChecked(), optDRPolarity_High->isChecked(),
                             optDREnable_On->isChecked()};
   RegisterAccess& access = session_.access;
@@ -355,7 +382,7 @@ void frmOperationalControl::cmdWriteAuxDac_Click() {
     txtVolts->setText(QStringLiteral("2.5"));
     volts = kDacFullScaleVolts;
   }
-  if (!InterfaceUsable(session_)) return;
+  if (!Usable()) return;
   RegisterAccess& access = session_.access;
   access.WriteRegister(reg::AUX_DAC, DacCode(volts));
   Wait(100);
@@ -365,7 +392,7 @@ void frmOperationalControl::cmdWriteAuxDac_Click() {
 }
 
 void frmOperationalControl::cmdFlash_Click() {
-  if (!InterfaceUsable(session_)) return;
+  if (!Usable()) return;
   session_.access.WriteRegister(reg::COMMAND, command::FlashUpdate);
   Wait(200);
 }

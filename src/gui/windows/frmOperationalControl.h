@@ -70,6 +70,8 @@ class frmOperationalControl : public QDialog {
 
   QPushButton* cmdFlash = nullptr;
   QPushButton* cmdClose = nullptr;
+  // Shown while no interface reaches the sensor (the boxes are then empty).
+  QLabel* lblNoInterface = nullptr;
 
  protected:
   void reject() override;
@@ -83,8 +85,14 @@ class frmOperationalControl : public QDialog {
                      QRadioButton*& second, const char* secondName,
                      const QString& secondCaption);
 
-  // Reads an entry; empty when the interface was or became unusable.
+  // Reads an entry; empty when the interface was or became unusable (the window then
+  // shows that no interface is in use).
   std::optional<int32_t> ReadBack(int16_t index);
+  // No sensor to show: every box and hex word empty, no I/O option chosen, and the line
+  // that says so.
+  void ShowNoInterface();
+  // False (and the state shown) when no interface is in use.
+  bool Usable();
   void ShowSampleRate();
   bool ShowSensAvg();
   void ShowAuxDac();

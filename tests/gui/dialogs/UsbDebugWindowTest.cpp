@@ -187,14 +187,36 @@ TEST(UsbDebugWindow, FailedExchangeEndsTheLoop) {
   EXPECT_EQ(env.messages.messages[0].text, "Error Writing SPI");
 }
 
+// Choosing an adapter sets its static bits first, then its delay between words.
+TEST(UsbDebugWindow, ChoosingAnAdapterSendsTheStaticBitsBeforeTheDelay) {
+  DebugRig env;
+  frmUSBdebug& w = env.Open();
+  const size_t mark = env.rig.SimUsb().Transfers().size();
+  w.optUsbPort[0]->click();
+  std::vector<uint8_t> commands;
+  const auto& transfers = env.rig.SimUsb().Transfers();
+  for (size_t i = mark; i < transfers.size(); ++i) {
+    if (transfers[i].pipe == 0 && !transfers[i].in && !transfers[i].bytes.empty()) {
+      commands.push_back(transfers[i].bytes[0]);
+    }
+  }
+  ASSERT_GE(commands.size(), 2u);
+  EXPECT_EQ(commands[0], 0x0C);  // static bits
+  EXPECT_EQ(commands[1], 0x0B);  // delay
+}
+
 TEST(UsbDebugWindow, OpensFromTheSelectionDialogAndIsKept) {
   DebugRig env;
   env.Load(2);
   QString words;
   for (int opening = 0; opening < 2; ++opening) {
+    // Each opening at the main window's corner, wherever the main window has gone (the
+    // window is as wide as the small offscreen screen: it moves up and down only).
+    env.form->move(0, 40 + 7 * opening);
     OnModal<frmUSBselect>([&](frmUSBselect& select) {
       OnModal<frmUSBdebug>([&](frmUSBdebug& debug) {
         EXPECT_EQ(debug.parentWidget(), env.form.get());
+        EXPECT_EQ(debug.pos(), env.form->frameGeometry().topLeft()) << opening;
         words = debug.txtWriteSpi[5]->text();
         debug.txtWriteSpi[5]->setText(QStringLiteral("BEEF"));
         debug.cmdExit->click();

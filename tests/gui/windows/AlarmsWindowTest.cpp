@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "gui/GuiTestSupport.h"
 #include "gui/windows/frmAlarms.h"
@@ -25,8 +28,8 @@ constexpr uint8_t kCtrl = 0x2E;
 
 template <class Base>
 struct WithAlarms : Base {
-  frmAlarms& Open() {
-    this->Load(1);
+  frmAlarms& Open(int16_t model = 21420) {
+    this->Load(1, model);
     window = std::make_unique<frmAlarms>(this->app, this->form.get());
     window->show();
     return *window;
@@ -81,6 +84,8 @@ TEST(AlarmsWindow, TypedLevelsAreWrittenAsCodesAndShownAsTheSensorHoldsThem) {
       {8, "-300", false, 0x0800, "-272.574"},    // held to "-297.574", code clamped
       {0, "55", true, 0x8000, "0.000"},          // Disabled keeps the polarity
       {3, "abc", false, 0x0000, "0.000"},        // not a number: "0"
+      {8, "0", false, 0x3F54, "0.008"},          // -172 in 14 bits: 0 is not below 0
+      {11, "3", false, 0x0FFF, "2.500"},         // held to "2.5"
   };
   for (const LevelCase& c : cases) {
     SCOPED_TRACE(c.typed);
@@ -105,35 +110,91 @@ TEST(AlarmsWindow, EitherUpdateButtonWritesBothAlarms) {
   w.cmboAsource2->setCurrentIndex(4);
   w.txtLevel2->setText(QStringLiteral("-100"));
   w.opTrigPol2_greater->setChecked(true);
+  env.clock.ClearWaits();
   w.cmdWriteA2->click();
   EXPECT_EQ(env.Word(kMag1), 0x0AAA);
   EXPECT_EQ(env.Word(kMag2), 0xBAAB);
   EXPECT_EQ(env.Word(kCtrl), 0x4100);
   EXPECT_EQ(w.txtLevel2->text(), QStringLiteral("-100.000"));
+  // The sources settle for 150 ms before the levels are written.
+  const std::vector<Nanoseconds> waits = env.clock.Waits();
+  EXPECT_EQ(std::count(waits.begin(), waits.end(), std::chrono::milliseconds(150)), 1);
+}
+
+// Levels convert with the scale the model and the gyro range give the source's output.
+TEST(AlarmsWindow, LevelsFollowTheModelAndTheGyroRange) {
+  const struct {
+    int16_t model;
+    uint16_t sensAvg;  // the range the sensor holds when the main window loads
+    int source;
+    const char* typed;
+    uint16_t word;
+    const char* shown;
+  } cases[] = {
+      {21420, 0x0102, 2, "100", 0x1554, "100.000"},   // a quarter of 0.07326 deg/s
+      {21420, 0x0202, 4, "-100", 0x3556, "-100.000"}, // half of it
+      {21490, 0x0402, 3, "100", 0x01F4, "100.000"},   // 0.2 deg/s
+      {21410, 0x0402, 2, "100", 0x07D0, "100.000"},   // 0.05 deg/s
+      {21410, 0x0402, 1, "5", 0x0812, "5.000"},       // 14-bit supply at 2.42 mV
+      {21430, 0x0402, 7, "1", 0x085C, "1.000"},       // 0.4672 mg
+      {21410, 0x0402, 9, "200", 0x0F89, "174.988"},   // pitch: 13 bits at 0.044 deg
+      {21410, 0x0402, 10, "297.4291", 0x0FFF, "180.180"},  // held to the angle's 13 bits
+      {21410, 0x0402, 10, "-100", 0x14E7, "-125.004"},     // 13-bit two's complement
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.model) + " source " + std::to_string(c.source) + " " + c.typed);
+    AlarmRig env;
+    env.Poke(0x38, c.sensAvg);
+    frmAlarms& w = env.Open(c.model);
+    w.cmboAsource1->setCurrentIndex(c.source);
+    w.txtLevel1->setText(QString::fromLatin1(c.typed));
+    w.cmdWiteA1->click();
+    EXPECT_EQ(env.Word(kMag1), c.word);
+    EXPECT_EQ(w.txtLevel1->text(), QString::fromLatin1(c.shown));
+  }
+}
+
+TEST(AlarmsWindow, RegistersAreReadInTheirOrderIntoTheirOwnPlaces) {
+  FakeAlarmRig env;
+  env.SetWord(reg::ALM_MAG1, 0x0123);
+  env.SetWord(reg::ALM_MAG2, 0x0456);
+  env.SetWord(reg::ALM_SMPL1, 7);
+  env.SetWord(reg::ALM_SMPL2, 9);
+  env.fake.readAddresses.clear();
+  frmAlarms& w = env.Open();
+  EXPECT_EQ(w.lblALM_MAG1->text(), QStringLiteral("0123"));
+  EXPECT_EQ(w.lblALM_MAG2->text(), QStringLiteral("0456"));
+  EXPECT_EQ(w.txtAvg1->text(), QStringLiteral("7"));
+  EXPECT_EQ(w.txtAVG2->text(), QStringLiteral("9"));
+  const std::vector<int16_t>& reads = env.fake.readAddresses;
+  ASSERT_GE(reads.size(), 5u);
+  EXPECT_EQ(std::vector<int16_t>(reads.end() - 5, reads.end()),
+            (std::vector<int16_t>{0x26, 0x28, 0x2A, 0x2C, 0x2E}));
 }
 
 TEST(AlarmsWindow, EachWriteKeepsTheFieldsItDoesNotOwn) {
-  struct Case { const char* action; std::function<void(frmAlarms&)> act; uint16_t ctrl; };
+  // The shadow: what was read back last, or the indicator word just written (no read-back).
+  struct Case { const char* action; std::function<void(frmAlarms&)> act; uint16_t ctrl; int32_t shadow; };
   const Case cases[] = {
       {"sources", [](frmAlarms& w) {
          w.cmboAsource1->setCurrentIndex(3);
          w.cmboAsource2->setCurrentIndex(11);
          w.cmdWiteA1->click();
-       }, 0xB33D},
+       }, 0xB33D, 0x2A3D},
       {"rate 1", [](frmAlarms& w) {
          w.opRate1_Enabled->setChecked(true);
          w.cmdWriteAlmSmpl1->click();
-       }, 0x2A7D},
+       }, 0x2A7D, 0x2A3D},
       {"rate 2", [](frmAlarms& w) {
          w.opRate2_Enabled->setChecked(true);
          w.cmdWriteAlmSmpl2->click();
-       }, 0x2ABD},
+       }, 0x2ABD, 0x2A3D},
       {"indicator", [](frmAlarms& w) {
          w.opDigLine_zero->setChecked(true);
          w.opDigPol_high->setChecked(true);
          w.opDig_Disabled->setChecked(true);
          w.cmdAdio->click();
-       }, 0x2A3A},
+       }, 0x2A3A, 0x2A3A},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.action);
@@ -142,6 +203,7 @@ TEST(AlarmsWindow, EachWriteKeepsTheFieldsItDoesNotOwn) {
     frmAlarms& w = env.Open();
     c.act(w);
     EXPECT_EQ(env.fake.Written(kCtrl), c.ctrl);
+    EXPECT_EQ(env.session.access.AlmCtrlShadow, c.shadow);
   }
 }
 
@@ -173,11 +235,30 @@ TEST(AlarmsWindow, SourcesWithoutAnEntryAreKept) {
   EXPECT_EQ(env.Word(kCtrl), 0x5D00);  // alarm 1's field and level as the sensor held them
   EXPECT_EQ(env.Word(kMag1), 0x8123);
 
-  // Typed text is a choice only when it is an entry's caption in full.
-  w.cmboAsource2->setEditText(QStringLiteral("Z_Ac"));
-  w.cmboAsource1->setEditText(QStringLiteral("X_Gyro"));
+  // A caption typed in full, Enter pressed or not, in any case, is the entry chosen.
+  w.cmboAsource1->setEditText(QStringLiteral("x_gyro"));
   w.cmdWriteA2->click();
   EXPECT_EQ(env.Word(kCtrl), 0x5200);
+  EXPECT_EQ(w.cmboAsource1->currentIndex(), 2);
+  EXPECT_TRUE(env.messages.messages.empty());
+
+  // Any other text is refused with a message and nothing is written.
+  w.cmboAsource2->setEditText(QStringLiteral("Z_Ac"));
+  w.cmboAsource1->setCurrentIndex(1);
+  w.cmdWiteA1->click();
+  EXPECT_EQ(env.Word(kCtrl), 0x5200);
+  ASSERT_EQ(env.messages.messages.size(), 1u);
+  EXPECT_EQ(env.messages.messages[0].text,
+            "\"Z_Ac\" is not an alarm source: choose one of the list's entries.");
+}
+
+TEST(AlarmsWindow, SourceListsShowAllTwelveEntriesWithoutScrolling) {
+  AlarmRig env;
+  frmAlarms& w = env.Open();
+  for (QComboBox* list : {w.cmboAsource1, w.cmboAsource2}) {
+    EXPECT_EQ(list->count(), 12);
+    EXPECT_GE(list->maxVisibleItems(), 12);
+  }
 }
 
 TEST(AlarmsWindow, FlashUpdateCommandsAndWaits) {

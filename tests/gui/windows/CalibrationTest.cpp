@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "core/OffsetCalibration.h"
 #include "core/RegisterTable.h"
 #include "core/Timing.h"
+#include "gui/main/SignalClose.h"
 #include "gui/windows/fmCalibration.h"
 
 namespace pemra {
@@ -192,6 +194,27 @@ TEST(Calibration, PrecisionAutoNullCountsDown33SecondsWithTheControlsDisabled) {
   ASSERT_EQ(captions.size(), 34u);
   EXPECT_EQ(captions.front(), QStringLiteral("  In Progress  0"));
   EXPECT_EQ(captions[1], QStringLiteral("  In Progress  32"));
+}
+
+// SIGTERM during the countdown: the wait ends, the window closes, the program shuts down.
+TEST(Calibration, TerminationSignalEndsThePrecisionCountdown) {
+  Rig env;
+  fmCalibration& w = env.Open();
+  SignalClose closer;
+  // SIGTERM a quarter of a second into the countdown's first second.
+  const Nanoseconds start = env.clock.Now();
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (env.clock.Now() - start < milliseconds(250)) return;
+    poll.stop();
+    std::raise(SIGTERM);
+  });
+  poll.start(0);
+  w.cmdPreciAutoNull->click();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(w.PrecisionAutoNullRunning());
+  EXPECT_TRUE(w.cmdClose->isEnabled());
+  EXPECT_LE(env.WindowWaited(), milliseconds(500));  // a slice or two, not the second
 }
 
 TEST(Calibration, MenuOpensTheWindowModally) {

@@ -2,6 +2,7 @@
 // allows, hex writes with the low-power limit over USB, the window kept between openings,
 // the listing, its saved file and printing.
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "core/LowPower.h"
 #include "gui/GuiTestSupport.h"
@@ -138,6 +140,66 @@ TEST(ManualRegWindow, CloseHidesAndTheTitleBarUnloads) {
   EXPECT_TRUE(listing.startsWith(QStringLiteral("Name\t\tAddr")));
   EXPECT_EQ(shown, -1);
   EXPECT_EQ(env.Word(kSmplPrd) & 0xFF, 5);
+}
+
+// The window is kept between openings: each one shows the entries' current names and opens
+// at the main window's corner, wherever that now is.
+TEST(ManualRegWindow, KeptWindowFollowsAModelChangeAndTheMainWindow) {
+  RegRig env;
+  env.Load(1);
+  OnModal<frmManualReg>([](frmManualReg& w) { w.cmdClose->click(); });
+  env.form->mnuRegisters_Click();
+  env.form->mnuModels[0]->trigger();  // 21410
+  env.form->move(41, 0);  // the window is as tall as the small offscreen screen
+  QString names;
+  QPoint at;
+  OnModal<frmManualReg>([&](frmManualReg& w) {
+    names = w.cmboRegister->itemText(9) + QLatin1Char(' ') + w.cmboRegister->itemText(10);
+    at = w.pos();
+    w.cmdClose->click();
+  });
+  env.form->mnuRegisters_Click();
+  EXPECT_EQ(names, QStringLiteral("Pitch_OUT Roll_OUT"));
+  EXPECT_EQ(at, QPoint(41, 0));
+}
+
+// A read converts with the entry as the model made it.
+TEST(ManualRegWindow, ReadsConvertWithTheModelsEntries) {
+  const struct {
+    int16_t model;
+    int16_t index;
+    int32_t word;
+    const char* hex;
+    const char* value;
+  } cases[] = {
+      {21410, reg::YTEMP_OUT, 0x8FFF, "0FFF", "180.18"},   // pitch: 13 bits at 0.044
+      {21420, reg::YTEMP_OUT, 0x8FFF, "FFFF", "24.8547"},  // temperature: 12 bits, -1
+      {21490, reg::XGYRO_OUT, 0x0010, "0010", "3.2"},      // 0.2 deg/s at range 4
+      {21430, reg::ZACCL_OUT, 0x01A0, "01A0", "0.1943552"},
+      {21410, reg::SUPPLY_OUT, 0x0800, "0800", "4.95616"},  // 14 bits at 2.42 mV
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.model) + " entry " + std::to_string(c.index));
+    testing::GuiFake env;
+    env.Load(1, c.model);
+    env.SetWord(c.index, c.word);
+    frmManualReg w(env.app, env.form.get());
+    w.show();
+    w.cmboRegister->setCurrentIndex(c.index);
+    EXPECT_EQ(w.txtHex->text().toStdString(), c.hex);
+    EXPECT_EQ(w.txtRegVal->text().toStdString(), c.value);
+  }
+}
+
+TEST(ManualRegWindow, TabPassesTheReadOnlyBoxesBy) {
+  RegRig env;
+  frmManualReg& w = env.Open();
+  for (const QLineEdit* box :
+       {w.txtRegAddr, w.txtRegByte, w.txtRegRead, w.txtRegWrite, w.txtHex, w.txtRegVal}) {
+    EXPECT_FALSE(box->focusPolicy() & Qt::TabFocus) << box->objectName().toStdString();
+    EXPECT_TRUE(box->focusPolicy() & Qt::ClickFocus) << box->objectName().toStdString();
+  }
+  EXPECT_TRUE(w.txtDataWrite->focusPolicy() & Qt::TabFocus);
 }
 
 TEST(ManualRegWindow, ListingAndItsSavedFile) {

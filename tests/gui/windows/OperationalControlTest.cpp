@@ -2,6 +2,7 @@
 // word the sensor holds afterwards and by what the window then shows.
 
 #include <QAction>
+#include <QLineEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "OpsTestSupport.h"
 #include "core/OperatingSettings.h"
@@ -39,6 +41,8 @@ TEST(OperationalControl, SampleRateBecomesThePeriodWord) {
       {"0", 2, 0x09, "163.84", true},         {"abc", 1, 0x01, "819.202", false},
       {"nan", 2, 0x01, "819.202", false},     {"-1e999", 1, 0xFF, "0.413", false},
       {"52.8513793945296", 1, 0x1E, "52.852", false},
+      {"250", 1, 0x06, "234.058", false},      // Ns 5.55 rounds up
+      {"163.84", 2, 0x09, "163.84", false},    // the limit itself: no message
   };
   for (const RateCase& c : cases) {
     SCOPED_TRACE(std::string(c.typed) + " over interface " + std::to_string(c.interfaceType));
@@ -89,7 +93,8 @@ TEST(OperationalControl, VoltsBecomeTheLatchedDacCode) {
     int32_t code;
     const char* shown;
   } cases[] = {{"1.2", 1965, "1.1996337"}, {"1", 1638, "1.0"},  {"2.5", 4095, "2.5"},
-               {"-1", 0, "0.0"},           {"3", 4095, "2.5"}, {"abc", 0, "0.0"}};
+               {"-1", 0, "0.0"},           {"3", 4095, "2.5"}, {"abc", 0, "0.0"},
+               {"0.0006105", 1, "0.0006105"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);
     Rig env;
@@ -100,6 +105,19 @@ TEST(OperationalControl, VoltsBecomeTheLatchedDacCode) {
     EXPECT_DOUBLE_EQ(env.rig.Sensor().DacVolts(), c.code / 4095.0 * 2.5);  // latched
     EXPECT_EQ(w.txtVolts->text().toStdString(), c.shown);
     EXPECT_EQ(w.lblAuxDac->text().toStdString(), NumberToHex(c.code));
+  }
+}
+
+// What the box shows for a code is written as that code again, Update after Update.
+TEST(OperationalControl, DacUpdateOnTheShownVoltsKeepsTheCode) {
+  for (uint16_t code : {1, 3, 1965, 4094}) {
+    SCOPED_TRACE(code);
+    Rig env;
+    env.SetSensorWord(reg::AUX_DAC, code);
+    frmOperationalControl& w = env.Open();
+    w.cmdWriteAuxDac->click();
+    w.cmdWriteAuxDac->click();
+    EXPECT_EQ(env.SensorWord(reg::AUX_DAC), code);
   }
 }
 
@@ -129,7 +147,21 @@ TEST(OperationalControl, LoadingShowsTheSensorAndWritesNothing) {
   EXPECT_TRUE(w.optDREnable_On->isChecked());
   EXPECT_EQ(w.txtVolts->text(), QStringLiteral("1.1996337"));
   EXPECT_EQ(w.lblAuxDac->text(), QStringLiteral("07AD"));
-  EXPECT_EQ(w.pos(), env.form->frameGeometry().topLeft());
+  EXPECT_FALSE(w.lblNoInterface->isVisible());
+}
+
+TEST(OperationalControl, LoadingSelectsTheRangeOfTheCode) {
+  const struct {
+    int32_t word;
+    const char* selected;
+  } cases[] = {{0x0104, "opt_Rate_80"}, {0x0203, "opt_Rate_160"}, {0x0406, "opt_Rate_320"}};
+  for (const auto& c : cases) {
+    Rig env;
+    env.SetSensorWord(reg::SENS_AVG, static_cast<uint16_t>(c.word));
+    frmOperationalControl& w = env.Open();
+    EXPECT_TRUE(w.findChild<QRadioButton*>(QString::fromLatin1(c.selected))->isChecked())
+        << c.selected;
+  }
 }
 
 TEST(OperationalControl, UnknownRangeCodeLeavesTheHighestRangeForTheNextUpdate) {
@@ -145,6 +177,25 @@ TEST(OperationalControl, UnknownRangeCodeLeavesTheHighestRangeForTheNextUpdate) 
   }
 }
 
+// A read-back with an unknown range code leaves the range the user chose, whichever it is.
+TEST(OperationalControl, UnknownRangeCodeReadBackLeavesTheChosenRange) {
+  for (const char* chosen : {"opt_Rate_80", "opt_Rate_160"}) {
+    testing::GuiFake env;
+    env.Load(1);
+    env.SetWord(reg::SENS_AVG, 0x0305);  // whatever is written, code 3 reads back
+    frmOperationalControl w(env.app, env.form.get());
+    w.show();
+    auto* option = w.findChild<QRadioButton*>(QString::fromLatin1(chosen));
+    option->click();
+    w.cmdWriteSensAvg->click();
+    EXPECT_TRUE(option->isChecked()) << chosen;
+    env.fake.frames.clear();
+    w.cmdWriteSensAvg->click();
+    EXPECT_EQ(env.fake.Written(0x38).value_or(-1) >> 8, std::string(chosen) == "opt_Rate_80" ? 1 : 2)
+        << chosen;
+  }
+}
+
 TEST(OperationalControl, RangeCaptionsFollowTheModel) {
   const struct {
     int16_t model;
@@ -153,6 +204,11 @@ TEST(OperationalControl, RangeCaptionsFollowTheModel) {
     const char* lowest;
   } cases[] = {{21410, "300 deg/sec", "150 deg/sec", "75 deg/sec"},
                {21420, "320 deg/sec", "160 deg/sec", "80 deg/sec"},
+               {21430, "320 deg/sec", "160 deg/sec", "80 deg/sec"},
+               {21440, "320 deg/sec", "160 deg/sec", "80 deg/sec"},
+               {21450, "300 deg/sec", "150 deg/sec", "75 deg/sec"},
+               {21460, "300 deg/sec", "150 deg/sec", "75 deg/sec"},
+               {21470, "300 deg/sec", "150 deg/sec", "75 deg/sec"},
                {21480, "300 deg/sec", "150 deg/sec", "75 deg/sec"},
                {21490, "320 deg/sec", "160 deg/sec", "80 deg/sec"}};
   for (const auto& c : cases) {
@@ -165,13 +221,28 @@ TEST(OperationalControl, RangeCaptionsFollowTheModel) {
 }
 
 TEST(OperationalControl, OptionClicksWriteTheLineWordsAndShadows) {
+  // Each click writes the whole word. The data-ready output is off, so the levels the
+  // sensor reports for output lines are the written ones; an input line reads low.
+  const struct {
+    std::vector<const char*> clicks;
+    int32_t written;  // and kept in the shadow
+    int32_t held;     // as the sensor reports it
+  } cases[] = {
+      {{"optPol_one_high"}, 0x0200, 0x0000},
+      {{"optIO_zero_output", "optPol_zero_high"}, 0x0101, 0x0101},
+      {{"optIO_zero_output", "optIO_one_output", "optPol_zero_high"}, 0x0103, 0x0103},
+      {{"optIO_one_output", "optPol_one_high", "optPol_zero_high"}, 0x0302, 0x0202},
+  };
+  for (const auto& c : cases) {
+    Rig env;
+    frmOperationalControl& w = env.Open();
+    w.optDREnable_Off->click();
+    for (const char* name : c.clicks) w.findChild<QRadioButton*>(QString::fromLatin1(name))->click();
+    EXPECT_EQ(env.session.access.GpioCtrlShadow, c.written) << c.clicks.back();
+    EXPECT_EQ(env.SensorWord(reg::GPIO_CTRL), c.held) << c.clicks.back();
+  }
   Rig env;
   frmOperationalControl& w = env.Open();
-  w.optIO_zero_output->click();
-  w.optIO_one_output->click();
-  w.optPol_zero_high->click();
-  EXPECT_EQ(env.SensorWord(reg::GPIO_CTRL), 0x0103);
-  EXPECT_EQ(env.session.access.GpioCtrlShadow, 0x0103);
 
   // The self-test bit set by the main window is cleared by a data-ready click.
   env.form->optSTON->click();
@@ -202,32 +273,54 @@ TEST(OperationalControl, FlashUpdateIsSavedByTheSensor) {
   EXPECT_EQ(env.SensorWord(reg::ENDURANCE), 1);
 }
 
-TEST(OperationalControl, LostAdapterWritesNothingAndKeepsTheShownValues) {
+// Without an interface nothing is shown as the sensor's: the boxes and hex words are empty,
+// no I/O option is chosen, and a line says why.
+void ExpectNoInterfaceShown(const frmOperationalControl& w) {
+  EXPECT_TRUE(w.lblNoInterface->isVisible());
+  EXPECT_EQ(w.lblNoInterface->text(), QStringLiteral("No interface is in use."));
+  for (const QLineEdit* box : {w.txtSampleRate, w.txtTaps, w.txtVolts}) {
+    EXPECT_EQ(box->text(), QString()) << box->objectName().toStdString();
+  }
+  for (const QLabel* hex : {w.lblSmpl_Prd, w.lblSensAvg, w.lblAuxDac}) {
+    EXPECT_EQ(hex->text(), QString()) << hex->objectName().toStdString();
+  }
+  for (const QRadioButton* option : w.findChildren<QRadioButton*>()) {
+    if (option->objectName().startsWith(QStringLiteral("opt_Rate"))) continue;
+    EXPECT_FALSE(option->isChecked()) << option->objectName().toStdString();
+  }
+}
+
+TEST(OperationalControl, WithoutAnInterfaceTheWindowSaysSoAndShowsNothing) {
+  Rig env(0);
+  frmOperationalControl& w = env.Open();
+  ExpectNoInterfaceShown(w);
+}
+
+TEST(OperationalControl, LostAdapterWritesNothingAndShowsThatNoInterfaceIsInUse) {
   Rig env(2);
   frmOperationalControl& w = env.Open();
+  ASSERT_FALSE(w.lblNoInterface->isVisible());
   env.rig.SimUsb().UnplugAfter(0);
   TypeInto(w.txtSampleRate, QStringLiteral("400"));
   w.cmdWriteSmpl_prd->click();  // the write fails: the transport reports it
   EXPECT_EQ(env.messages.messages.size(), 1u);
-  EXPECT_EQ(w.lblSmpl_Prd->text(), QStringLiteral("0001"));
-  EXPECT_EQ(w.txtSampleRate->text(), QStringLiteral("400"));
+  ExpectNoInterfaceShown(w);
   env.rig.SimUsb().Replug();
   TypeInto(w.txtVolts, QStringLiteral("1"));
   w.cmdWriteAuxDac->click();
   w.optDREnable_Off->click();
-  TypeInto(w.txtTaps, QStringLiteral("abc"));  // the entry rules still hold
+  TypeInto(w.txtTaps, QStringLiteral("abc"));
   w.cmdWriteSensAvg->click();
-  EXPECT_EQ(w.txtTaps->text(), QStringLiteral("1"));
   EXPECT_EQ(env.SensorWord(reg::SENS_AVG), 0x0402);
   EXPECT_EQ(env.messages.messages.size(), 1u);
   EXPECT_EQ(env.SensorWord(reg::AUX_DAC), 0);
   EXPECT_EQ(env.SensorWord(reg::MSC_CTRL), 0x0006);
-  EXPECT_EQ(w.lblAuxDac->text(), QStringLiteral("0000"));
-  EXPECT_EQ(w.txtVolts->text(), QStringLiteral("1"));
+  ExpectNoInterfaceShown(w);
 }
 
 TEST(OperationalControl, MenuOpensTheWindowModallyAtTheMainWindowCorner) {
   Rig env;
+  env.form->move(37, 52);  // not where a window would land unplaced
   ASSERT_TRUE(env.form->mnuOperation->isEnabled());
   bool opened = false;
   testing::OnModal<frmOperationalControl>([&](frmOperationalControl& w) {

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
 #include "datalog/DatalogTestSupport.h"
 #include "gui/GuiTestSupport.h"
 #include "gui/windows/frmDatalog.h"
@@ -38,6 +41,53 @@ TEST(frmDatalogBurst, EverySensorSampleOnceWhenChecked) {
   EXPECT_TRUE(file.ends_with("\r\n200," + std::to_string((first + 199) % 4096) + ",\r\n"));
   EXPECT_TRUE(w.lblRunStatus->text().contains(QStringLiteral("Samples missed (estimated): 0")));
   EXPECT_TRUE(g.messages.messages.empty());
+}
+
+
+// In burst mode the time column is the monotonic time since the file began, to the
+// microsecond: one sensor period (1/819.2 s) from row to row, never the same twice.
+TEST(frmDatalogBurst, TimeColumnIsTheElapsedTimeWithSixDecimals) {
+  testing::GuiRig g(testing::PatternRig());
+  g.Load(2);
+  ClockTimeOfDay day{g.clock, 36000.0, "12/7/2026", "10:00:01"};
+  frmDatalog w(g.app, g.form.get(), &day);
+  for (QCheckBox* box : {w.ckBurst, w.ckNOHeader, w.ckTime}) box->setChecked(true);
+  w.txtSamplesPerFile->setText(QStringLiteral("50"));
+  w.cmdStartDatalog->click();
+  std::istringstream file(testing::ReadWholeFile(g.app.options.dataDir / "DATALOG_1.csv"));
+  const std::regex row(R"(\d+,(\d+\.\d{6}),1,[0-9.]+,\r)");
+  double previous = -1;
+  int rows = 0;
+  for (std::string line; std::getline(file, line); ++rows) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, row)) << line;
+    const double seconds = std::stod(match[1]);
+    if (previous < 0) {
+      EXPECT_LT(seconds, 0.0013) << line;
+    } else {
+      EXPECT_NEAR(seconds - previous, 1 / 819.2, 0.00031) << line;
+    }
+    previous = seconds;
+  }
+  EXPECT_EQ(rows, 50);
+}
+
+
+// On 21410 the Y gyro register never flags new data: a burst of it alone is paced by an
+// output the model has, and logs its every row.
+TEST(frmDatalogBurst, AChannelThatNeverHasNewDataIsPacedByAnOutputTheModelHas) {
+  testing::GuiRig g(testing::PatternRig(21410));
+  g.Load(2, 21410);
+  ClockTimeOfDay day{g.clock, 36000.0, "12/7/2026", "10:00:01"};
+  frmDatalog w(g.app, g.form.get(), &day);
+  w.ckBurst->setChecked(true);
+  w.CheckReg[1]->setChecked(false);
+  w.CheckReg[3]->setChecked(true);
+  w.txtSamplesPerFile->setText(QStringLiteral("20"));
+  w.cmdStartDatalog->click();
+  EXPECT_FALSE(g.HasMessage("No new data from YGYRO_OUT: the burst read stopped."));
+  EXPECT_EQ(w.LastResult().end, LogEnd::Completed);
+  EXPECT_EQ(w.LastResult().rowsWritten, 20);
 }
 
 }  // namespace

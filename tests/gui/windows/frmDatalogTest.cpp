@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -30,6 +31,19 @@ struct DatalogGui : GuiRig {
   // Clicks "Start Datalog" and, from inside the run, `during` at its first yield.
   void StartWith(std::function<void()> during) {
     QTimer::singleShot(0, window.get(), std::move(during));
+    window->cmdStartDatalog->click();
+  }
+  // Clicks "Start Datalog" and, from inside the run, `afterFirstRow` at the first yield after
+  // a row was taken (the first sample's delay, when there is one).
+  void StartWithAfterFirstRow(std::function<void()> afterFirstRow) {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (window->lblRunStatus->text().startsWith(QStringLiteral("Rows taken"))) {
+        poll.stop();
+        afterFirstRow();
+      }
+    });
+    poll.start(0);
     window->cmdStartDatalog->click();
   }
 
@@ -153,8 +167,52 @@ TEST(frmDatalog, FileAccessErrorCarriesTheProgramsTitleAndRestoresTheWindow) {
   ASSERT_EQ(g.messages.messages.size(), 1u);
   EXPECT_EQ(g.messages.messages[0].title, QCoreApplication::applicationName().toStdString());
   EXPECT_NE(g.messages.messages[0].text.find("File name = DATALOG_1.csv"), std::string::npos);
+  // The system's reason comes last.
+  EXPECT_TRUE(g.messages.messages[0].text.ends_with(
+      "Close the file or choose a different file name.\r\n\r\n" +
+      (g.app.options.dataDir / "DATALOG_1.csv").string() + ": Is a directory"))
+      << g.messages.messages[0].text;
   EXPECT_EQ(g.window->cmdStartDatalog->text(), QStringLiteral("Start Datalog"));
   EXPECT_TRUE(g.window->txtFileName->isEnabled());
+}
+
+// A name the files could not carry, or a data directory they cannot go into, is refused
+// with the rule before anything is written.
+TEST(frmDatalog, NamesAgainstTheRulesAndAMissingDirectoryAreRefusedBeforeTheRun) {
+  const std::filesystem::path given = "/nonexistent-pemra-data";
+  const struct Case {
+    const char* name;
+    const char* typed;
+    const std::filesystem::path* dataDir;  // null: the window's own
+    std::string message;
+  } cases[] = {
+      {"path up", "../x", nullptr,
+       "The file name cannot be used: a file name cannot hold '/' or be '.' or '..'."},
+      {"path down", "a/b", nullptr,
+       "The file name cannot be used: a file name cannot hold '/' or be '.' or '..'."},
+      {"dot dot", "..", nullptr,
+       "The file name cannot be used: a file name cannot hold '/' or be '.' or '..'."},
+      {"empty", "", nullptr, "The file name cannot be used: a file name cannot be empty."},
+      {"line end", "a\nb", nullptr,
+       "The file name cannot be used: a file name cannot hold control characters (NUL, a line "
+       "end, ESC, ...)."},
+      {"missing --data-dir", "DATALOG", &given,
+       "The data directory cannot be used:\r\n/nonexistent-pemra-data: No such file or "
+       "directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DatalogGui g;
+    const std::filesystem::path dir = g.app.options.dataDir;
+    if (c.dataDir != nullptr) g.app.options.dataDir = *c.dataDir;
+    g.window->txtFileName->setText(QString::fromLatin1(c.typed));
+    g.window->cmdStartDatalog->click();
+    ASSERT_EQ(g.messages.messages.size(), 1u);
+    EXPECT_EQ(g.messages.messages[0].text, c.message);
+    EXPECT_EQ(g.window->cmdStartDatalog->text(), QStringLiteral("Start Datalog"));
+    EXPECT_EQ(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator());
+    EXPECT_FALSE(std::filesystem::exists(dir.parent_path() / "x_1.csv"));
+  }
 }
 
 // A run of a million samples per file, ended at its first yield in three ways.
@@ -179,6 +237,103 @@ TEST(frmDatalog, CancelFromTheButtonOrByClosingEitherWindowCompletesTheFile) {
     EXPECT_EQ(g.window->isVisible(), !closeWanted);
     // The main window's shutdown ran after the run, not during it.
     EXPECT_EQ(g.form->ShutdownDone(), std::string(name) == "main window closed");
+  }
+}
+
+
+// Waits of a millisecond or more on the session clock (the sample delay's slices).
+std::vector<Nanoseconds> LongWaits(const TestClock& clock) {
+  std::vector<Nanoseconds> waits;
+  for (Nanoseconds w : clock.Waits()) {
+    if (w >= std::chrono::milliseconds(1)) waits.push_back(w);
+  }
+  return waits;
+}
+
+TEST(frmDatalog, SampleDelayIsWaitedWholeInSlicesTheWindowAnswersIn) {
+  DatalogGui g;
+  frmDatalog& w = *g.window;
+  w.txtSamplesPerFile->setText(QStringLiteral("2"));
+  w.txtSampleDelay->setText(QStringLiteral("45.5"));
+  g.clock.ClearWaits();
+  w.cmdStartDatalog->click();
+  using std::chrono::microseconds;
+  const std::vector<Nanoseconds> slices = {microseconds(20000), microseconds(20000),
+                                           microseconds(5500)};
+  std::vector<Nanoseconds> both = slices;
+  both.insert(both.end(), slices.begin(), slices.end());
+  EXPECT_EQ(LongWaits(g.clock), both);
+}
+
+TEST(frmDatalog, CancelDuringALongSampleDelayEndsTheRunAtOnce) {
+  DatalogGui g;
+  frmDatalog& w = *g.window;
+  w.txtSamplesPerFile->setText(QStringLiteral("5"));
+  w.txtSampleDelay->setText(QStringLiteral("32000"));
+  const Nanoseconds start = g.clock.Now();
+  g.StartWithAfterFirstRow([&] { w.cmdStartDatalog->click(); });
+  EXPECT_EQ(w.LastResult().end, LogEnd::Cancelled);
+  EXPECT_LE(g.clock.Now() - start, std::chrono::milliseconds(50));
+  EXPECT_TRUE(g.File("DATALOG_1.csv").ends_with("Sample #,PvND,Power V,\r\n1,0,0,\r\n"));
+}
+
+TEST(frmDatalog, ProgressNamesFileSampleAndSpoolAndTheNextRunStartsClean) {
+  DatalogGui g;
+  frmDatalog& w = *g.window;
+  w.txtFilesPerSession->setText(QStringLiteral("2"));
+  w.txtSamplesPerFile->setText(QStringLiteral("4"));
+  w.txtSampleDelay->setText(QStringLiteral("500"));
+  QString status;
+  QString progress;
+  // At the first sample's delay: one row of eight taken after 20 ms.
+  g.StartWithAfterFirstRow([&] {
+    status = w.lblRunStatus->text();
+    progress = w.prgDatalog->format();
+  });
+  EXPECT_EQ(progress, QStringLiteral("File 1 of 2, sample 1 of 4, 1 s remaining"));
+  EXPECT_EQ(status, QStringLiteral("Rows taken: 1    Elapsed: 0.0 s    The rows are kept in "
+                                   "DATALOG_1.csv.spool until the file is completed."));
+  EXPECT_EQ(w.prgDatalog->value(), 1000);
+  EXPECT_EQ(w.prgDatalog->format(), QStringLiteral("File 2 of 2, sample 4 of 4"));
+  EXPECT_EQ(w.lblRunStatus->text(), QStringLiteral("Rows written: 8    Elapsed: 4.0 s"));
+
+  QString atNextStart = QStringLiteral("not seen");
+  g.StartWith([&] { atNextStart = w.lblRunStatus->text() + w.prgDatalog->format(); });
+  EXPECT_EQ(atNextStart, QString());
+}
+
+TEST(frmDatalog, TimeColumnIsTakenAtEachFilesStartForTheWholeFile) {
+  DatalogGui g;
+  frmDatalog& w = *g.window;
+  w.txtFilesPerSession->setText(QStringLiteral("2"));
+  w.txtSamplesPerFile->setText(QStringLiteral("2"));
+  w.txtSampleDelay->setText(QStringLiteral("10"));
+  // Ticked after file 1's first sample: file 1 stays without it, file 2 has it throughout.
+  g.StartWithAfterFirstRow([&] { w.ckTime->setChecked(true); });
+  EXPECT_TRUE(g.File("DATALOG_1.csv").ends_with("Sample #,PvND,Power V,\r\n1,0,0,\r\n2,1,0.014652,\r\n"))
+      << g.File("DATALOG_1.csv");
+  EXPECT_TRUE(g.File("DATALOG_2.csv").ends_with("Sample #,Time (sec),PvND,Power V,\r\n1,0,1,0.029304,\r\n2,0.01171875,1,0.043956,\r\n"))
+      << g.File("DATALOG_2.csv");
+}
+
+TEST(frmDatalog, ProgressTextCountsRowsAndEstimatesTheTimeLeft) {
+  const struct {
+    LogProgress progress;  // file, sample, samples in file, files, rows taken
+    double elapsedSeconds;
+    const char* text;
+    int permille;
+  } cases[] = {
+      {{2, 40, 100, 3, 140}, 14.0, "File 2 of 3, sample 40 of 100, 16 s remaining", 466},
+      {{1, 10, 20, 1, 10}, 65.0, "File 1 of 1, sample 10 of 20, 1 min 05 s remaining", 500},
+      {{1, 1, 3726, 1, 1}, 1.0, "File 1 of 1, sample 1 of 3726, 1 h 02 min remaining", 0},
+      {{1, 0, 5, 1, 0}, 0.0, "File 1 of 1, sample 0 of 5", 0},
+      {{3, 100, 100, 3, 300}, 30.0, "File 3 of 3, sample 100 of 100", 1000},
+  };
+  for (const auto& c : cases) {
+    const auto elapsed = std::chrono::duration_cast<Nanoseconds>(
+        std::chrono::duration<double>(c.elapsedSeconds));
+    EXPECT_EQ(RunProgressText(c.progress, elapsed).toStdString(), c.text);
+    EXPECT_EQ(RunProgressPermille(c.progress), c.permille) << c.text;
   }
 }
 
