@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstring>
 #include <memory>
 
@@ -10,6 +11,7 @@
 #include <fmt/ranges.h>
 
 #include "cli/CommandLine.h"
+#include "cli/AdevCommand.h"
 #include "cli/Commands.h"
 #include "cli/InputText.h"
 #include "core/Selection.h"
@@ -113,6 +115,31 @@ int ChooseSelection(const ConnectionOptions& options, const Environment& env,
   return kExitDone;
 }
 
+// The simulator's options, which need --simulate.
+int ChooseSimSettings(const ConnectionOptions& options, sim::SimSettings& settings,
+                      std::ostream& err) {
+  const struct {
+    const char* name;
+    const std::string& value;
+    std::optional<std::string> (*parse)(std::string_view, sim::SimSettings&);
+  } simOptions[] = {{"--sim-motion", options.simMotion, sim::ParseSimMotion},
+                    {"--sim-seed", options.simSeed, sim::ParseSimSeed},
+                    {"--sim-noise", options.simNoise, sim::ParseSimNoise},
+                    {"--sim-clock", options.simClock, sim::ParseSimClock}};
+  for (const auto& o : simOptions) {
+    if (o.value.empty()) continue;
+    if (!options.simulate) {
+      err << "pemra-cli: " << o.name << " needs --simulate\n";
+      return kExitUsage;
+    }
+    if (const auto error = o.parse(o.value, settings)) {
+      err << "pemra-cli: " << *error << '\n';
+      return kExitUsage;
+    }
+  }
+  return kExitDone;
+}
+
 int RunScript(const std::string& path, Connection& connection, Streams streams) {
   const std::string name = path == "-" ? "standard input" : Shown(path, 4 * kMaxShown);
   std::unique_ptr<FdInputBuffer> file;
@@ -192,6 +219,15 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     return parsed.exitCode;
   }
 
+  if (parsed.command.kind == CommandKind::Adev) {
+    return RunAdev(parsed.command.adev, out, err,
+                   env.decimalSeparator ? *env.decimalSeparator
+                                        : DecimalSeparatorOf(std::localeconv()->decimal_point));
+  }
+  sim::SimSettings simSettings;
+  if (const int status = ChooseSimSettings(parsed.options, simSettings, err); status != kExitDone)
+    return status;
+
   Selection selection;
   std::string note;
   if (const int status = ChooseSelection(parsed.options, env, selection, note, err);
@@ -205,6 +241,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   Connection connection(selection, parsed.options.simulate, parsed.options.trace, env, err);
   connection.SetOpeningNote(note);
   connection.SetSimTiming(parsed.options.simTiming);
+  connection.SetSimSettings(simSettings);
   const Streams streams{in, out, err};
   if (parsed.command.kind == CommandKind::Script) {
     return RunScript(parsed.command.path, connection, streams);

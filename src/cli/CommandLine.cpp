@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "cli/AdevCommand.h"
 #include "cli/InputText.h"
 #include "cli/LogCommand.h"
 #include "core/Timing.h"
@@ -67,6 +68,7 @@ void AddCommands(CLI::App& app, Command& command, bool withScript) {
         ->required()
         ->check(kNonEmpty);
     script->callback([&command] { command.kind = CommandKind::Script; });
+    AddAdevCommand(app, command);
   }
   app.require_subcommand(1);
 }
@@ -130,6 +132,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                  "messages take the time real hardware needs (hs: high-speed adapter, fs: "
                  "full-speed adapter)")
       ->check(CLI::IsMember({"hs", "fs"}));
+  app.add_option("--sim-motion", result.options.simMotion,
+                 "with --simulate: still (lying still) or moving (default)");
+  app.add_option("--sim-seed", result.options.simSeed, "with --simulate: seed of the noise (default 1)");
+  app.add_option("--sim-noise", result.options.simNoise,
+                 "with --simulate: KEY=VALUE,... of gyro-arw (deg/sqrt(h)), gyro-bi (deg/h), "
+                 "gyro-rrw (deg/h/sqrt(h)), accel-vrw (m/s/sqrt(h)), accel-bi (mg), accel-rw "
+                 "(m/s/h/sqrt(h)); 0 turns one off");
+  app.add_option("--sim-clock", result.options.simClock,
+                 "with --simulate: virtual (the rig's time runs as fast as the CPU allows)");
   app.set_version_flag("--version", "pemra-cli " + VersionText(), "print the version and exit");
   AddCommands(app, result.command, true);
   Parse(app, args, result);

@@ -16,7 +16,18 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;  // the device, the transport or a file failed
 inline constexpr int kExitUsage = 2;
 
-enum class CommandKind { None, Scan, Read, Write, Dump, Wait, Script, Log };
+enum class CommandKind { None, Scan, Read, Write, Dump, Wait, Script, Log, Adev };
+
+// The options of `adev` as given.
+struct AdevOptions {
+  std::vector<std::string> files;
+  std::string columns;  // comma-separated; empty: the gyro and accelerometer columns
+  std::string rate;     // samples per second; empty: from the log
+  std::string taus;     // octave, decade, all or seconds, comma-separated; empty: octave
+  std::string type;     // overlapping, plain, modified; empty: overlapping
+  bool csv = false;
+  std::string kalibr;   // imu.yaml to write, or empty
+};
 
 struct Command {
   CommandKind kind = CommandKind::None;
@@ -25,6 +36,7 @@ struct Command {
   std::string value;                   // write: HEX; wait: MS
   std::string path;                    // dump --file; script FILE or "-"
   LogOptions log;                      // log
+  AdevOptions adev;                    // adev
 };
 
 struct ConnectionOptions {
@@ -35,6 +47,10 @@ struct ConnectionOptions {
   std::string model;      // CODE or empty
   bool trace = false;
   std::string simTiming;  // "hs", "fs" or empty: the simulated rig's timing model
+  std::string simMotion;  // the simulator's options as given (empty: not given)
+  std::string simSeed;
+  std::string simNoise;
+  std::string simClock;
 };
 
 struct ParseResult {

@@ -179,6 +179,7 @@ int RunCommand(const Command& command, Connection& connection, Streams streams) 
       return Wait(command, connection, streams);
     case CommandKind::Log:
       return RunLog(command, connection, streams);
+    case CommandKind::Adev:
     case CommandKind::Script:
     case CommandKind::None:
       break;

@@ -10,7 +10,9 @@
 #include "interfaces/LibusbDriver.h"
 #include "interfaces/LinuxSpidevDriver.h"
 #include "interfaces/PpdevPortIo.h"
+#include "datalog/TimeOfDay.h"
 #include "sim/Rig.h"
+#include "sim/VirtualClock.h"
 
 namespace pemra::cli {
 
@@ -118,8 +120,17 @@ Session& Connection::Raw() {
   if (simulate_) {
     clock_ = env_.clock;
     if (clock_ == nullptr) {
-      ownClock_ = std::make_unique<RealClock>();
+      if (simSettings_.virtualClock) {
+        ownClock_ = std::make_unique<sim::VirtualClock>();
+      } else {
+        ownClock_ = std::make_unique<RealClock>();
+      }
       clock_ = ownClock_.get();
+    }
+    if (simSettings_.virtualClock) {
+      SystemTimeOfDay now;
+      virtualDay_ = std::make_unique<ClockTimeOfDay>(*clock_, now.SecondsSinceMidnight(),
+                                                     now.DateText(), now.TimeText());
     }
     sim::Rig* rig = env_.rig;
     if (rig == nullptr) {
@@ -129,6 +140,7 @@ Session& Connection::Raw() {
       if (IsKnownModel(selection_.DeviceType)) options.model = selection_.DeviceType;
       options.timingModel = !simTiming_.empty();
       if (simTiming_ == "fs") options.adapters[0].highSpeed = false;
+      sim::ApplySimSettings(simSettings_, options);
       ownRig_ = std::make_unique<sim::Rig>(*clock_, options);
       ownRig_->SimUsb().SetRecordLimit(0);  // the record is for tests; --trace shows traffic
       ownRig_->Ftdi().SetRecordLimit(0);

@@ -16,6 +16,7 @@
 #include "core/DeviceModel.h"
 #include "core/Message.h"
 #include "interfaces/Session.h"
+#include "sim/SimOptions.h"
 
 namespace pemra {
 class TimeOfDay;
@@ -128,6 +129,11 @@ class Connection {
   // port access, FTDI command buffer and spidev message ("fs" also makes its adapter a
   // full-speed one). Before Raw.
   void SetSimTiming(std::string_view mode) { simTiming_ = mode; }
+  // The simulator's motion, seed, noise and clock. Before Raw.
+  void SetSimSettings(const sim::SimSettings& settings) { simSettings_ = settings; }
+  // On the virtual clock: the time of day that follows it (from the real time at the start),
+  // for the logs; else null.
+  TimeOfDay* VirtualTimeOfDay() { return virtualDay_.get(); }
   char DecimalSeparator() const { return separator_; }
   const Environment& Env() const { return env_; }
 
@@ -158,6 +164,8 @@ class Connection {
   // The watched transport of the selected interface (the parallel port's for none).
   WatchedTransport& Watched();
   std::string simTiming_;
+  sim::SimSettings simSettings_;
+  std::unique_ptr<TimeOfDay> virtualDay_;
 };
 
 }  // namespace pemra::cli

@@ -9,13 +9,8 @@ namespace pemra {
 
 namespace {
 
-struct ChannelTitles {
-  std::string_view newData;
-  std::string_view value;  // empty: the register table's name of the entry
-};
-
 // By channel 1..11 (index 0 unused). "X Gryo" is the title the files have always carried.
-constexpr std::array<ChannelTitles, kLogChannels + 1> kTitles = {{
+constexpr std::array<LogChannelTitles, kLogChannels + 1> kTitles = {{
     {"", ""},
     {"PvND", "Power V"},
     {"XgND", "X Gryo"},
@@ -40,6 +35,11 @@ void AppendLine(std::string& text, std::string_view title, std::string_view valu
 }
 
 }  // namespace
+
+LogChannelTitles ChannelTitles(int channel) {
+  if (channel < 1 || channel > kLogChannels) return {};
+  return kTitles[static_cast<size_t>(channel)];
+}
 
 LogTextFormat LogTextFormatFor(char decimalSeparator) {
   if (decimalSeparator == ',') return {decimalSeparator, '\t', ".txt"};
@@ -72,11 +72,11 @@ std::string LogHeaderLines(std::string_view fileName, std::string_view date,
                            const LogTextFormat& format) {
   const char sep = format.fieldSeparator;
   std::string text;
-  AppendLine(text, "File Name", fileName, sep);
-  AppendLine(text, "Date", date, sep);
-  AppendLine(text, "Time", time, sep);
-  AppendLine(text, "Begin Seconds", GeneralText(beginSeconds, format.decimalSeparator), sep);
-  AppendLine(text, "End Seconds", GeneralText(endSeconds, format.decimalSeparator), sep);
+  AppendLine(text, kFileNameKey, fileName, sep);
+  AppendLine(text, kDateKey, date, sep);
+  AppendLine(text, kTimeKey, time, sep);
+  AppendLine(text, kBeginSecondsKey, GeneralText(beginSeconds, format.decimalSeparator), sep);
+  AppendLine(text, kEndSecondsKey, GeneralText(endSeconds, format.decimalSeparator), sep);
   text += ' ';
   text += kLineEnd;
   return text;
@@ -87,15 +87,15 @@ std::string LogTitleLine(const ChannelSet& channels, bool time, bool newDataFlag
                          const LogTextFormat& format) {
   const char sep = format.fieldSeparator;
   std::string line;
-  AppendField(line, "Sample #", sep);
-  if (time) AppendField(line, "Time (sec)", sep);
+  AppendField(line, kSampleNumberTitle, sep);
+  if (time) AppendField(line, kTimeTitle, sep);
   for (int k = 1; k <= kLogChannels; ++k) {
     if (!channels[static_cast<size_t>(k)]) continue;
-    const ChannelTitles& titles = kTitles[static_cast<size_t>(k)];
+    const LogChannelTitles& titles = kTitles[static_cast<size_t>(k)];
     if (newDataFlags) {
       std::string_view flag = titles.newData;
-      if (deviceType == kAngleModel && k == 9) flag = "pitchND";
-      if (deviceType == kAngleModel && k == 10) flag = "rollND";
+      if (deviceType == kAngleModel && k == 9) flag = kPitchNewDataTitle;
+      if (deviceType == kAngleModel && k == 10) flag = kRollNewDataTitle;
       AppendField(line, flag, sep);
     }
     AppendField(line, titles.value.empty() ? std::string_view(table[static_cast<size_t>(k)].RegName)

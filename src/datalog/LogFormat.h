@@ -14,6 +14,26 @@ namespace pemra {
 inline constexpr int kLogChannels = 11;  // check boxes 1..11 log register-table entries 1..11
 inline constexpr std::string_view kLineEnd = "\r\n";
 
+// The words of a log file, shared by its writer and its readers.
+inline constexpr std::string_view kFileNameKey = "File Name";
+inline constexpr std::string_view kDateKey = "Date";
+inline constexpr std::string_view kTimeKey = "Time";
+inline constexpr std::string_view kBeginSecondsKey = "Begin Seconds";
+inline constexpr std::string_view kEndSecondsKey = "End Seconds";
+inline constexpr std::string_view kSampleNumberTitle = "Sample #";
+inline constexpr std::string_view kTimeTitle = "Time (sec)";
+// The new-data titles of channels 9 and 10 on the model whose channels 9 and 10 are angles.
+inline constexpr std::string_view kPitchNewDataTitle = "pitchND";
+inline constexpr std::string_view kRollNewDataTitle = "rollND";
+
+// The titles of channel k (1..11): its new-data column and its value column. An empty value
+// title means the register table's name of entry k at the time the title line is built.
+struct LogChannelTitles {
+  std::string_view newData;
+  std::string_view value;
+};
+LogChannelTitles ChannelTitles(int channel);
+
 // Channel k (1..11) is checked when element k is true; element 0 is unused.
 using ChannelSet = std::array<bool, kLogChannels + 1>;
 

@@ -107,7 +107,7 @@ double Measurement::Physical(Channel c, int64_t k, const SampleClock& samples) {
     case Channel::GyroZ: {
       const size_t axis = size_t(int(c) - int(Channel::GyroX));
       double v = profile_.rate[axis].MeanOver(t, period, taps) + profile_.gyroBias[axis];
-      if (noisy) v += profile_.gyroNoise * filterNoise_[axis].Mean(noise_, stream, k, taps);
+      if (noisy) v += Noise(profile_.gyroNoise, axis, stream, k, t, period, taps);
       if (settings_.selfTest && !settings_.selfTestFault) v += kSelfTestRate;
       return v;
     }
@@ -116,7 +116,7 @@ double Measurement::Physical(Channel c, int64_t k, const SampleClock& samples) {
     case Channel::AccelZ: {
       const size_t axis = size_t(int(c) - int(Channel::AccelX));
       double v = profile_.acceleration[axis].MeanOver(t, period, taps) + profile_.accelBias[axis];
-      if (noisy) v += profile_.accelNoise * filterNoise_[3 + axis].Mean(noise_, stream, k, taps);
+      if (noisy) v += Noise(profile_.accelNoise, 3 + axis, stream, k, t, period, taps);
       if (settings_.selfTest && !settings_.selfTestFault) v += kSelfTestAccel;
       return v;
     }
@@ -142,13 +142,24 @@ double Measurement::Physical(Channel c, int64_t k, const SampleClock& samples) {
   return 0.0;
 }
 
-double Measurement::GyroBiasEstimate(int axis, double samples, int64_t draw) const {
+double Measurement::GyroBiasEstimate(int axis, double seconds, double now, int64_t draw) {
   double v = profile_.gyroBias[size_t(axis)];
-  if (settings_.noise && samples > 0) {
-    v += profile_.gyroNoise * noise_.Gaussian(kAutoNullStream + uint32_t(axis), draw) /
-         std::sqrt(samples);
+  if (settings_.noise && seconds > 0) {
+    v += profile_.gyroNoise.randomWalk * noise_.Gaussian(kAutoNullStream + uint32_t(axis), draw) /
+         std::sqrt(seconds);
+    v += slowNoise_[size_t(axis)].At(noise_, now, profile_.gyroNoise);
   }
   return v;
+}
+
+// White noise of density N (the moving mean of the taps' draws, each of spread
+// N / sqrt(period), so the density holds whatever the taps), plus the slow processes.
+double Measurement::Noise(const NoiseModel& model, size_t axis, uint32_t stream, int64_t k,
+                          double t, double period, int64_t taps) {
+  double v = 0;
+  if (model.randomWalk != 0 && period > 0)
+    v += model.randomWalk / std::sqrt(period) * filterNoise_[axis].Mean(noise_, stream, k, taps);
+  return v + slowNoise_[axis].At(noise_, t, model);
 }
 
 }  // namespace pemra::sim

@@ -42,9 +42,10 @@ class Measurement {
   // Data code (sign-converted for signed fields) of channel c for sample k >= 0.
   int32_t Code(Channel c, int64_t k, const SampleClock& samples);
 
-  // The gyro bias auto-null sees on one axis when it averages `samples` samples: the bias
-  // plus the mean of that many noise draws. `draw` numbers the nulling run.
-  double GyroBiasEstimate(int axis, double samples, int64_t draw) const;
+  // The gyro bias auto-null sees on one axis when it averages for `seconds` up to `now`:
+  // the bias, its slow processes at `now`, and the mean of the white noise over that time.
+  // `draw` numbers the nulling run.
+  double GyroBiasEstimate(int axis, double seconds, double now, int64_t draw);
 
   const OutputFormats& Formats() const { return formats_; }
   void SetModel(int16_t model);
@@ -59,6 +60,8 @@ class Measurement {
 
  private:
   double Physical(Channel c, int64_t k, const SampleClock& samples);
+  double Noise(const NoiseModel& model, size_t axis, uint32_t stream, int64_t k, double t,
+               double period, int64_t taps);
   int32_t Compute(Channel c, int64_t k, const SampleClock& samples);
 
   OutputFormats formats_;
@@ -66,6 +69,8 @@ class Measurement {
   NoiseSource noise_;
   MeasurementSettings settings_;
   std::array<MovingNoise, 6> filterNoise_{};  // gyro X-Z, accel X-Z
+  std::array<SlowNoise, 6> slowNoise_{SlowNoise(0), SlowNoise(1), SlowNoise(2),
+                                      SlowNoise(3), SlowNoise(4), SlowNoise(5)};
 
   void DropCache();
 

@@ -58,6 +58,26 @@ MotionProfile MotionProfile::Default() {
   return p;
 }
 
+namespace {
+
+// Per-sample rms at the power-on rate, as a density.
+constexpr double kPowerOnRate = 819.2;
+// The random walks meet the floor 0.664 B at this averaging time: K sqrt(tau / 3) = 0.664 B.
+constexpr double kWalkMeetsFloor = 30.0;
+
+NoiseModel Model(double rmsPerSample, double biasInstability) {
+  NoiseModel m;
+  m.randomWalk = rmsPerSample / std::sqrt(kPowerOnRate);
+  m.biasInstability = biasInstability;
+  m.rateRandomWalk = kFlickerFloor * biasInstability * std::sqrt(3.0 / kWalkMeetsFloor);
+  return m;
+}
+
+}  // namespace
+
+NoiseModel MotionProfile::DefaultGyroNoise() { return Model(0.6, 90.0 / 3600.0); }
+NoiseModel MotionProfile::DefaultAccelNoise() { return Model(0.005, 0.3e-3); }
+
 MotionProfile MotionProfile::AtRest() {
   MotionProfile p;
   p.acceleration[2].constant = 1.0;
@@ -66,8 +86,8 @@ MotionProfile MotionProfile::AtRest() {
   p.temperature[2].constant = 24.7;
   p.gyroBias = {1.6, -2.3, 0.9};
   p.accelBias = {0.03, -0.02, 0.045};
-  p.gyroNoise = 0.6;
-  p.accelNoise = 0.005;
+  p.gyroNoise = DefaultGyroNoise();
+  p.accelNoise = DefaultAccelNoise();
   p.temperatureNoise = 0.05;
   p.supplyNoise = 0.001;
   return p;

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "sim/NoiseProcesses.h"
+
 namespace pemra::sim {
 
 struct Wave {
@@ -32,8 +34,8 @@ struct MotionProfile {
   std::array<Signal, 3> temperature;   // degrees Celsius, X Y Z sensors
   std::array<double, 3> gyroBias{};    // degrees per second
   std::array<double, 3> accelBias{};   // g
-  double gyroNoise = 0.0;              // degrees per second rms at one filter tap
-  double accelNoise = 0.0;             // g rms at one filter tap
+  NoiseModel gyroNoise;                // deg/s: white, bias instability, random walk
+  NoiseModel accelNoise;               // g
   double temperatureNoise = 0.0;       // degrees Celsius rms
   double supplyNoise = 0.0;            // volts rms
 
@@ -41,9 +43,15 @@ struct MotionProfile {
   // Z 5 deg/s constant, 1 g along +Z with a small 2 Hz vibration on X and Y, biases of a
   // few deg/s and some tens of mg, temperatures near 25 degrees drifting slowly.
   static MotionProfile Default();
-  // The default sensor lying still: no rotation, 1 g along +Z, constant 25 degrees; the same
-  // biases and noise levels as the default.
+  // The default sensor lying still: no rotation, 1 g along +Z, no vibration, constant
+  // temperatures; the same biases and noise as the default.
   static MotionProfile AtRest();
+  // The noise of either profile: white noise of 0.6 deg/s and 5 mg rms per sample at
+  // 819.2 samples per second (at one filter tap), bias instability of 90 deg/h and 0.3 mg,
+  // and random walks that meet the bias-instability floor at 30 s (so that a two-hour log
+  // shows all three).
+  static NoiseModel DefaultGyroNoise();
+  static NoiseModel DefaultAccelNoise();
 };
 
 }  // namespace pemra::sim

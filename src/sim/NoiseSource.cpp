@@ -14,11 +14,18 @@ uint64_t Mix(uint64_t x) {
   return x;
 }
 
+uint64_t Hash(uint64_t seed, uint32_t stream, int64_t index) {
+  return Mix(seed * 0x9E3779B97F4A7C15ull ^ Mix((uint64_t(stream) << 48) ^ uint64_t(index)));
+}
+
 }  // namespace
 
+double NoiseSource::Uniform(uint32_t stream, int64_t index) const {
+  return double(Hash(seed_, stream, index) >> 11) * 0x1p-53;
+}
+
 int64_t NoiseSource::Raw(uint32_t stream, int64_t index) const {
-  const uint64_t h =
-      Mix(seed_ * 0x9E3779B97F4A7C15ull ^ Mix((uint64_t(stream) << 48) ^ uint64_t(index)));
+  const uint64_t h = Hash(seed_, stream, index);
   const int64_t sum = int64_t(h & 0xFFFF) + int64_t((h >> 16) & 0xFFFF) +
                       int64_t((h >> 32) & 0xFFFF) + int64_t(h >> 48);
   // Four uniforms (x + 0.5) / 65536 sum to (sum + 2) / 65536, whose mean is 2.

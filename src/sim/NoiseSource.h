@@ -18,6 +18,8 @@ class NoiseSource {
   int64_t Raw(uint32_t stream, int64_t index) const;
   // The same draw in standard deviations.
   double Gaussian(uint32_t stream, int64_t index) const { return double(Raw(stream, index)) / kUnit; }
+  // A uniform draw in [0, 1) for (stream, index).
+  double Uniform(uint32_t stream, int64_t index) const;
 
   static constexpr double kUnit = 65536.0 / 1.7320508075688772;  // 65536 / sqrt(3)
 

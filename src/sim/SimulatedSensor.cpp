@@ -402,7 +402,9 @@ void SimulatedSensor::AutoNull(Nanoseconds window) {
   const std::array<uint8_t, 3> gyroOff = {addr::XGYRO_OFF, addr::YGYRO_OFF, addr::ZGYRO_OFF};
   ++nullRuns_;
   for (int axis = 0; axis < 3; ++axis) {
-    const double bias = measurement_.GyroBiasEstimate(axis, samples, nullRuns_);
+    const double bias = measurement_.GyroBiasEstimate(
+        axis, samples * double(samples_.Period().count()) * 1e-9,
+        double(clock_.Now().count()) * 1e-9, nullRuns_);
     const long code = std::clamp(std::lround(-bias / quarterLsb), -4096L, 4095L);
     Reg(regs_, gyroOff[size_t(axis)]) = FieldBits(int32_t(code), 13);
   }

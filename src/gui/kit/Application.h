@@ -17,6 +17,8 @@
 
 namespace pemra {
 
+class TimeOfDay;
+
 // Opens one of the windows that the main window and the USB selection dialog reach,
 // modally, with the given parent. Empty while that window does not exist in this build.
 using WindowOpener = std::function<void(QWidget* parent)>;
@@ -46,6 +48,7 @@ struct AppOptions {
   bool simulate = false;                  // --simulate
   std::filesystem::path dataDir;          // data logs and listings: see ChooseDataDirectory
   std::filesystem::path configPath{std::string(kConfigFileName)};  // in the working directory
+  TimeOfDay* timeOfDay = nullptr;  // for data logs in place of the local time (virtual clock)
 };
 
 class Application {

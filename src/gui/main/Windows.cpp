@@ -23,7 +23,7 @@ void RegisterWindows(Application& app) {
   };
 
   app.windows.Datalog = [&app](QWidget* parent) {
-    frmDatalog window(app, parent, nullptr, parent);
+    frmDatalog window(app, parent, app.options.timeOfDay, parent);
     window.exec();
   };
 

@@ -1,5 +1,7 @@
 // pemra-eval: the evaluation program's windows over the pemra library.
-//   pemra-eval [--simulate] [--data-dir DIR] [--version]   (Qt's own options such as -platform work too)
+//   pemra-eval [--simulate [--sim-motion still|moving] [--sim-seed N] [--sim-noise KEY=VALUE,...]
+//              [--sim-clock virtual]] [--data-dir DIR] [--version]
+//   (Qt's own options such as -platform work too)
 
 #include <QApplication>
 #include <QIcon>
@@ -11,11 +13,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "core/DataDirectory.h"
 #include "core/Version.h"
+#include "datalog/TimeOfDay.h"
 #include "gui/kit/Application.h"
 #include "gui/kit/MessageBoxSink.h"
 #include "gui/main/SignalClose.h"
@@ -26,13 +31,19 @@
 #include "interfaces/PpdevPortIo.h"
 #include "interfaces/Session.h"
 #include "sim/Rig.h"
+#include "sim/SimOptions.h"
+#include "sim/VirtualClock.h"
 
 namespace {
 
-constexpr const char* kUsage = "usage: pemra-eval [--simulate] [--data-dir DIR] [--version]\n";
+constexpr const char* kUsage =
+    "usage: pemra-eval [--simulate [--sim-motion still|moving] [--sim-seed N]\n"
+    "                  [--sim-noise KEY=VALUE,...] [--sim-clock virtual]] [--data-dir DIR] [--version]\n";
 
 struct Arguments {
   bool simulate = false;
+  bool simOptions = false;  // a --sim-... option was given
+  pemra::sim::SimSettings sim;
   QString dataDir;
   bool ok = true;
   bool help = false;
@@ -50,6 +61,33 @@ QString Shown(const QString& word) {
   return shown;
 }
 
+// The simulator's options ("--sim-seed N" or "--sim-seed=N"): nullopt when args[i] is none
+// of them, else the error text (empty when the value was taken).
+std::optional<QString> SimOption(const QStringList& args, qsizetype& i, Arguments& a) {
+  using Parser = std::optional<std::string> (*)(std::string_view, pemra::sim::SimSettings&);
+  const std::pair<QString, Parser> options[] = {
+      {QStringLiteral("--sim-motion"), pemra::sim::ParseSimMotion},
+      {QStringLiteral("--sim-seed"), pemra::sim::ParseSimSeed},
+      {QStringLiteral("--sim-noise"), pemra::sim::ParseSimNoise},
+      {QStringLiteral("--sim-clock"), pemra::sim::ParseSimClock}};
+  for (const auto& [name, parse] : options) {
+    QString value;
+    if (args[i] == name) {
+      if (i + 1 >= args.size()) return name + QStringLiteral(" needs a value");
+      value = args[++i];
+    } else if (args[i].startsWith(name + u'=')) {
+      value = args[i].mid(name.size() + 1);
+    } else {
+      continue;
+    }
+    a.simOptions = true;
+    if (const auto error = parse(value.toStdString(), a.sim))
+      return QString::fromStdString(*error);  // the user's words in it are quoted safely
+    return QString();
+  }
+  return std::nullopt;
+}
+
 Arguments Parse(const QStringList& args) {
   Arguments a;
   for (qsizetype i = 1; i < args.size(); ++i) {
@@ -60,12 +98,21 @@ Arguments Parse(const QStringList& args) {
       a.dataDir = args[++i];
     } else if (arg.startsWith(QStringLiteral("--data-dir="))) {
       a.dataDir = arg.mid(11);
+    } else if (const auto option = SimOption(args, i, a)) {
+      if (!option->isEmpty()) {
+        std::fprintf(stderr, "pemra-eval: %s\n", qPrintable(*option));
+        a.ok = false;
+      }
     } else if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
       a.help = true;
     } else {
       std::fprintf(stderr, "pemra-eval: unknown argument '%s'\n", qPrintable(Shown(arg)));
       a.ok = false;
     }
+  }
+  if (a.ok && a.simOptions && !a.simulate) {
+    std::fputs("pemra-eval: the --sim- options need --simulate\n", stderr);
+    a.ok = false;
   }
   return a;
 }
@@ -100,7 +147,14 @@ int main(int argc, char** argv) {
     return args.ok ? 0 : 2;
   }
 
-  pemra::RealClock clock;
+  // On the virtual clock the simulated rig runs as fast as the CPU allows.
+  std::unique_ptr<pemra::Clock> clockOwner;
+  if (args.sim.virtualClock) {
+    clockOwner = std::make_unique<pemra::sim::VirtualClock>();
+  } else {
+    clockOwner = std::make_unique<pemra::RealClock>();
+  }
+  pemra::Clock& clock = *clockOwner;
   pemra::MessageBoxSink messages;
   std::unique_ptr<pemra::sim::Rig> rig;
   std::unique_ptr<pemra::PpdevPortIo> port;
@@ -112,8 +166,10 @@ int main(int argc, char** argv) {
   pemra::FtdiDriver* ftdiDriver = nullptr;
   pemra::SpidevDriver* spidevDriver = nullptr;
   if (args.simulate) {
-    rig = std::make_unique<pemra::sim::Rig>(
-        clock, pemra::SimulatedRigOptions(std::filesystem::path(std::string(pemra::kConfigFileName))));
+    pemra::sim::RigOptions rigOptions =
+        pemra::SimulatedRigOptions(std::filesystem::path(std::string(pemra::kConfigFileName)));
+    pemra::sim::ApplySimSettings(args.sim, rigOptions);
+    rig = std::make_unique<pemra::sim::Rig>(clock, rigOptions);
     rig->SimUsb().SetRecordLimit(0);  // the adapter's transfer record is for tests only
     rig->Ftdi().SetRecordLimit(0);
     portIo = &rig->Port();
@@ -134,6 +190,14 @@ int main(int argc, char** argv) {
 
   pemra::AppOptions options;
   options.simulate = args.simulate;
+  // Logs taken on the virtual clock carry its time: from the time of day at the start on.
+  std::unique_ptr<pemra::TimeOfDay> virtualDay;
+  if (args.sim.virtualClock) {
+    pemra::SystemTimeOfDay now;
+    virtualDay = std::make_unique<pemra::ClockTimeOfDay>(clock, now.SecondsSinceMidnight(),
+                                                         now.DateText(), now.TimeText());
+    options.timeOfDay = virtualDay.get();
+  }
   std::string dataDirError;
   options.dataDir = pemra::ChooseDataDirectory(
       args.dataDir.isEmpty() ? std::nullopt
