@@ -1,5 +1,6 @@
 // pemra-eval: the evaluation program's windows over the pemra library.
 //   pemra-eval [--simulate] [--data-dir DIR] [--version]   (Qt's own options such as -platform work too)
+//   pemra-eval --plot FILE... [--columns LIST] [--adev] -o OUT.png|svg|pdf   (no display needed)
 
 #include <QApplication>
 #include <QIcon>
@@ -18,6 +19,7 @@
 #include "core/Version.h"
 #include "gui/kit/Application.h"
 #include "gui/kit/MessageBoxSink.h"
+#include "gui/main/PlotCommand.h"
 #include "gui/main/SignalClose.h"
 #include "gui/main/StartProgram.h"
 #include "interfaces/LibusbDriver.h"
@@ -27,7 +29,9 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: pemra-eval [--simulate] [--data-dir DIR] [--version]\n";
+constexpr const char* kUsage =
+    "usage: pemra-eval [--simulate] [--data-dir DIR] [--version]\n"
+    "       pemra-eval --plot FILE... [--columns LIST] [--adev] -o OUT.png|svg|pdf\n";
 
 struct Arguments {
   bool simulate = false;
@@ -84,6 +88,7 @@ int main(int argc, char** argv) {
   }
   // A file-size limit makes a write fail with its message instead of killing the program.
   pemra::IgnoreFileSizeSignal();
+  if (pemra::IsPlotCommand(argc, argv)) return pemra::RunPlotCommand(argc, argv);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("pemra-eval"));
   // The installed desktop entry's name: desktops match the windows to its icon by it.
