@@ -158,4 +158,7 @@ BENCHMARK(BM_RedrawZoomed)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv) { return bench::RunQtBenchmarks(argc, argv); }
+int main(int argc, char** argv) {
+  const int status = bench::RunQtBenchmarks(argc, argv, [] { TheViewer() = Viewer{}; });
+  return status;
+}

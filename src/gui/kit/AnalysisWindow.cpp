@@ -12,12 +12,16 @@
 #include <QSplitter>
 #include <QStyle>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "analysis/LogView.h"
 #include "gui/kit/BackgroundTask.h"
 #include "gui/kit/LogPlots.h"
 #include "gui/kit/NamedWidget.h"
+#include "gui/kit/OpsWindowSupport.h"
 
 namespace pemra {
 
@@ -77,8 +81,11 @@ QTableWidget* AnalysisTable(const char* name, const QStringList& headings) {
   auto* table = Named<QTableWidget>(name, 0, static_cast<int>(headings.size()));
   table->setHorizontalHeaderLabels(headings);
   table->verticalHeader()->hide();
+  table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  // Every cell whole: the columns take their contents' width, and the table scrolls
+  // sideways when the window is too narrow.
+  table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   table->setMinimumHeight(table->fontMetrics().height() * 4);
   return table;
 }
@@ -86,12 +93,17 @@ QTableWidget* AnalysisTable(const char* name, const QStringList& headings) {
 ProgressRow LayOutAnalysisWindow(QDialog& window, BackgroundTask& task, QLayout* buttons,
                                  QListWidget* columns, QWidget* plot, QTableWidget* table,
                                  const char* barName) {
-  columns->setMinimumWidth(columns->fontMetrics().horizontalAdvance(QStringLiteral("X Gryo (deg/s)")) + 40);
+  // As narrow as the longest column name of a log with its check box and colour, so the
+  // plot gets the rest.
+  columns->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+  columns->setMinimumWidth(columns->fontMetrics().horizontalAdvance(QStringLiteral("ZTEMP_OUT (degC)")) +
+                           5 * columns->fontMetrics().height());
   auto* right = new QSplitter(Qt::Vertical);
   right->addWidget(plot);
   right->addWidget(table);
   right->setStretchFactor(0, 3);
   right->setStretchFactor(1, 1);
+  right->setSizes({3000, 1000});
   auto* split = new QSplitter(Qt::Horizontal);
   split->addWidget(columns);
   split->addWidget(right);
@@ -105,6 +117,26 @@ ProgressRow LayOutAnalysisWindow(QDialog& window, BackgroundTask& task, QLayout*
   NoDefaultButtons(window);
   FitWindowToScreen(window, QSize(1100, 720));
   return progress;
+}
+
+void ShowAnalysisWindow(QDialog& window, bool first) {
+  if (first) MoveToParentCorner(&window);
+  window.show();
+  window.raise();
+  window.activateWindow();
+  if (!first) return;
+  // Once the window manager has framed the window, the whole frame is moved onto the
+  // screen's free area where it reaches past it.
+  QTimer::singleShot(100, &window, [&window] {
+    const QScreen* screen = window.screen();
+    if (screen == nullptr) return;
+    const QRect free = screen->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    if (free.contains(frame)) return;
+    const int x = std::clamp(frame.left(), free.left(), std::max(free.left(), free.right() - frame.width() + 1));
+    const int y = std::clamp(frame.top(), free.top(), std::max(free.top(), free.bottom() - frame.height() + 1));
+    window.move(x, y);
+  });
 }
 
 void FillColumnList(QListWidget& list, const LoadedLog& log) {

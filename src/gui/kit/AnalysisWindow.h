@@ -34,7 +34,7 @@ struct ProgressRow {
 // Title, object name, a frame with minimise and maximise buttons, a size grip.
 void SetUpAnalysisWindow(QDialog& window, const char* name, const QString& title);
 
-// A read-only table with these column headings, sharing its width among them.
+// A read-only table with these column headings; no cell is cut short.
 QTableWidget* AnalysisTable(const char* name, const QStringList& headings);
 
 // Lays the window out (buttons, columns | plot over table, progress row) and gives it its
@@ -43,6 +43,10 @@ QTableWidget* AnalysisTable(const char* name, const QStringList& headings);
 ProgressRow LayOutAnalysisWindow(QDialog& window, BackgroundTask& task, QLayout* buttons,
                                  QListWidget* columns, QWidget* plot, QTableWidget* table,
                                  const char* barName);
+
+// Shows the window in front; the first time at the main window's top-left corner, moved in
+// as far as needed to lie on the screen's free area.
+void ShowAnalysisWindow(QDialog& window, bool first);
 
 // The log's view columns as list items "Title (unit)" with the colour they are drawn in;
 // the gyro and accelerometer columns checked (the first column when there is none). No

@@ -106,13 +106,12 @@ frmLogViewer::~frmLogViewer() { task_->Stop(); }
 std::function<void(QWidget*)> frmLogViewer::Opener(Application& app) {
   auto kept = std::make_shared<QPointer<frmLogViewer>>();
   return [&app, kept](QWidget* parent) {
-    if (*kept == nullptr) {
+    const bool first = *kept == nullptr;
+    if (first) {
       *kept = new frmLogViewer(app, parent);
       (*kept)->setAttribute(Qt::WA_DeleteOnClose);
     }
-    (*kept)->show();
-    (*kept)->raise();
-    (*kept)->activateWindow();
+    ShowAnalysisWindow(**kept, first);
     (*kept)->cmdOpen_Click();
   };
 }
@@ -222,7 +221,7 @@ void frmLogViewer::ShowCursor(double x) {
   cursorLine_->point2->setCoords(t, 1);
   cursorLine_->setVisible(true);
   QString text = log->samplesPerSecond > 0
-                     ? QStringLiteral("t = %1 s (row %2)").arg(Text(GeneralText(t, app_.DecimalSeparator()))).arg(row + 1)
+                     ? QStringLiteral("t = %1 s (row %2)").arg(Number(t)).arg(row + 1)
                      : QStringLiteral("row %1").arg(row + 1);
   for (size_t slot : timePlot_->Shown())
     text += QStringLiteral("   %1 %2").arg(Text(log->ColumnTitle(slot)),

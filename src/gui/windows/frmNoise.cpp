@@ -92,14 +92,13 @@ frmNoise::~frmNoise() { task_->Stop(); }
 std::function<void(QWidget*)> frmNoise::Opener(Application& app) {
   auto kept = std::make_shared<QPointer<frmNoise>>();
   return [&app, kept](QWidget* parent) {
-    if (*kept == nullptr) {
+    const bool first = *kept == nullptr;
+    if (first) {
       *kept = new frmNoise(app, parent);
       (*kept)->setAttribute(Qt::WA_DeleteOnClose);
     }
+    ShowAnalysisWindow(**kept, first);
     frmNoise* window = *kept;
-    window->show();
-    window->raise();
-    window->activateWindow();
     if (app.openLog && app.openLog != window->log_) {
       window->SetLog(app.openLog);
     } else if (!window->log_ && !window->Busy()) {
