@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "core/DeviceModel.h"
@@ -17,10 +18,12 @@
 
 namespace pemra {
 
+struct LoadedLog;
 class TimeOfDay;
 
 // Opens one of the windows that the main window and the USB selection dialog reach,
-// modally, with the given parent. Empty while that window does not exist in this build.
+// modally (the log viewer and the noise window: modeless, one of each), with the given
+// parent. Empty while that window does not exist in this build.
 using WindowOpener = std::function<void(QWidget* parent)>;
 
 struct WindowOpeners {
@@ -30,6 +33,8 @@ struct WindowOpeners {
   WindowOpener Datalog;           // frmDatalog
   WindowOpener Registers;         // frmManualReg
   WindowOpener UsbDebug;          // frmUSBdebug
+  WindowOpener OpenLog;           // frmLogViewer, asking for the log to show
+  WindowOpener Noise;             // frmNoise, on the open log
 };
 
 // What a window may ask of the main window without knowing its class. The main window
@@ -74,6 +79,8 @@ class Application {
   int16_t SelectedRegister = 0;
   bool DebugLoopStop = true;
   std::string OsName;
+  // The log last read by the log viewer or the noise window, for the other to analyse.
+  std::shared_ptr<const LoadedLog> openLog;
 
   // The decimal separator numbers are shown with (the user's locale).
   char DecimalSeparator() const { return decimalSeparator_; }

@@ -4,7 +4,9 @@
 #include "gui/kit/Application.h"
 #include "gui/windows/frmAlarms.h"
 #include "gui/windows/frmDatalog.h"
+#include "gui/windows/frmLogViewer.h"
 #include "gui/windows/frmManualReg.h"
+#include "gui/windows/frmNoise.h"
 
 namespace pemra {
 
@@ -31,6 +33,9 @@ void RegisterWindows(Application& app) {
 
   app.windows.UsbDebug = frmUSBdebug::Opener(app.session.adapters, app.session.usbSpi,
                                               app.DebugLoopStop, app.DecimalSeparator());
+
+  app.windows.OpenLog = frmLogViewer::Opener(app);
+  app.windows.Noise = frmNoise::Opener(app);
 }
 
 }  // namespace pemra

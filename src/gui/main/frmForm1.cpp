@@ -87,6 +87,8 @@ void frmForm1::ConnectHandlers() {
   connect(MnuAlarms, &QAction::triggered, this, &frmForm1::MnuAlarms_Click);
   connect(mnuDatalog, &QAction::triggered, this, &frmForm1::mnuDatalog_Click);
   connect(mnuRegisters, &QAction::triggered, this, &frmForm1::mnuRegisters_Click);
+  connect(mnuOpenLog, &QAction::triggered, this, &frmForm1::mnuOpenLog_Click);
+  connect(mnuNoise, &QAction::triggered, this, &frmForm1::mnuNoise_Click);
   connect(MnuExit, &QAction::triggered, this, &frmForm1::MnuExit_Click);
   // The windows of later menu items are only reachable once they are part of the program.
   MnuCal->setEnabled(static_cast<bool>(app_.windows.Calibration));
@@ -94,6 +96,8 @@ void frmForm1::ConnectHandlers() {
   MnuAlarms->setEnabled(static_cast<bool>(app_.windows.Alarms));
   mnuDatalog->setEnabled(static_cast<bool>(app_.windows.Datalog));
   mnuRegisters->setEnabled(static_cast<bool>(app_.windows.Registers));
+  mnuOpenLog->setEnabled(static_cast<bool>(app_.windows.OpenLog));
+  mnuNoise->setEnabled(static_cast<bool>(app_.windows.Noise));
 
   connect(CmdUpdateStatus, &QPushButton::clicked, this, &frmForm1::CmdUpdateStatus_Click);
   connect(optSTON, &QRadioButton::clicked, this, &frmForm1::optSTON_Click);
@@ -382,6 +386,8 @@ void frmForm1::mnuOperation_Click() { OpenWindow(app_.windows.OperationControl);
 void frmForm1::MnuAlarms_Click() { OpenWindow(app_.windows.Alarms); }
 void frmForm1::mnuDatalog_Click() { OpenWindow(app_.windows.Datalog); }
 void frmForm1::mnuRegisters_Click() { OpenWindow(app_.windows.Registers); }
+void frmForm1::mnuOpenLog_Click() { OpenWindow(app_.windows.OpenLog); }
+void frmForm1::mnuNoise_Click() { OpenWindow(app_.windows.Noise); }
 void frmForm1::MnuExit_Click() { close(); }
 
 void frmForm1::CmdUpdateStatus_Click() {

@@ -66,6 +66,8 @@ class frmForm1 : public QMainWindow {
   void MnuAlarms_Click();
   void mnuDatalog_Click();
   void mnuRegisters_Click();
+  void mnuOpenLog_Click();
+  void mnuNoise_Click();
   void MnuExit_Click();
   void CmdUpdateStatus_Click();
   void optSTON_Click();
@@ -169,6 +171,9 @@ class frmForm1 : public QMainWindow {
   QAction* MnuAlarms = nullptr;
   QAction* mnuDatalog = nullptr;
   QAction* mnuRegisters = nullptr;
+  QMenu* mnuAnalysis = nullptr;
+  QAction* mnuOpenLog = nullptr;
+  QAction* mnuNoise = nullptr;
   QAction* MnuExit = nullptr;
 
   QGroupBox* frameSelfTest = nullptr;

@@ -153,6 +153,12 @@ void frmForm1::BuildMenus() {
   mnuDatalog->setObjectName(QStringLiteral("mnuDatalog"));
   mnuRegisters = bar->addAction(QStringLiteral("Registers"));
   mnuRegisters->setObjectName(QStringLiteral("mnuRegisters"));
+  mnuAnalysis = bar->addMenu(QStringLiteral("Analysis"));
+  mnuAnalysis->setObjectName(QStringLiteral("mnuAnalysis"));
+  mnuOpenLog = mnuAnalysis->addAction(QStringLiteral("Open Log..."));
+  mnuOpenLog->setObjectName(QStringLiteral("mnuOpenLog"));
+  mnuNoise = mnuAnalysis->addAction(QStringLiteral("Noise (Allan Deviation)..."));
+  mnuNoise->setObjectName(QStringLiteral("mnuNoise"));
   MnuExit = bar->addAction(QStringLiteral("Exit"));
   MnuExit->setObjectName(QStringLiteral("MnuExit"));
 }

@@ -2,6 +2,7 @@
 //   pemra-eval [--simulate [--sim-motion still|moving] [--sim-seed N] [--sim-noise KEY=VALUE,...]
 //              [--sim-clock virtual]] [--data-dir DIR] [--version]
 //   (Qt's own options such as -platform work too)
+//   pemra-eval --plot FILE... [--columns LIST] [--adev] -o OUT.png|svg|pdf   (no display needed)
 
 #include <QApplication>
 #include <QIcon>
@@ -23,6 +24,7 @@
 #include "datalog/TimeOfDay.h"
 #include "gui/kit/Application.h"
 #include "gui/kit/MessageBoxSink.h"
+#include "gui/main/PlotCommand.h"
 #include "gui/main/SignalClose.h"
 #include "gui/main/StartProgram.h"
 #include "interfaces/LibftdiDriver.h"
@@ -38,7 +40,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: pemra-eval [--simulate [--sim-motion still|moving] [--sim-seed N]\n"
-    "                  [--sim-noise KEY=VALUE,...] [--sim-clock virtual]] [--data-dir DIR] [--version]\n";
+    "                  [--sim-noise KEY=VALUE,...] [--sim-clock virtual]] [--data-dir DIR] [--version]\n"
+    "       pemra-eval --plot FILE... [--columns LIST] [--adev] -o OUT.png|svg|pdf\n";
 
 struct Arguments {
   bool simulate = false;
@@ -133,6 +136,7 @@ int main(int argc, char** argv) {
   }
   // A file-size limit makes a write fail with its message instead of killing the program.
   pemra::IgnoreFileSizeSignal();
+  if (pemra::IsPlotCommand(argc, argv)) return pemra::RunPlotCommand(argc, argv);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("pemra-eval"));
   // The installed desktop entry's name: desktops match the windows to its icon by it.

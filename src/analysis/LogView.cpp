@@ -1,0 +1,322 @@
+#include "analysis/LogView.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/NumberText.h"
+
+namespace pemra {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Count, mean and sum of squared deviations of a part of a column; parts merge exactly
+// (Chan, Golub and LeVeque), so block summaries and loose rows add up to the whole range.
+struct Accumulator {
+  int64_t n = 0;
+  double mean = 0;
+  double m2 = 0;
+
+  void Add(double x) {
+    ++n;
+    const double delta = x - mean;
+    mean += delta / static_cast<double>(n);
+    m2 += delta * (x - mean);
+  }
+  void Merge(int64_t bn, double bmean, double bm2) {
+    if (bn == 0) return;
+    const int64_t total = n + bn;
+    const double delta = bmean - mean;
+    mean += delta * static_cast<double>(bn) / static_cast<double>(total);
+    m2 += bm2 + delta * delta * static_cast<double>(n) * static_cast<double>(bn) /
+                    static_cast<double>(total);
+    n = total;
+  }
+};
+
+void Widen(double value, double& min, double& max) {
+  min = std::min(min, value);
+  max = std::max(max, value);
+}
+
+RowRange Clamp(RowRange rows, int64_t total) {
+  const int64_t first = std::clamp<int64_t>(rows.first, 0, total);
+  const int64_t end = std::clamp<int64_t>(rows.End(), first, total);
+  return {first, end - first};
+}
+
+}  // namespace
+
+ColumnSummary::ColumnSummary(std::span<const double> values) {
+  const size_t n = values.size();
+  fine_.reserve(n / kFineBlock);
+  for (size_t b = 0; b + kFineBlock <= n; b += kFineBlock) {
+    Extremes e{values[b], values[b]};
+    for (size_t i = b + 1; i < b + kFineBlock; ++i) Widen(values[i], e.min, e.max);
+    fine_.push_back(e);
+  }
+  coarse_.reserve(n / kCoarseBlock);
+  constexpr int64_t kFinePerCoarse = kCoarseBlock / kFineBlock;
+  for (size_t b = 0; b + kCoarseBlock <= n; b += kCoarseBlock) {
+    Moments m{values[b], values[b], 0, 0};
+    const size_t fine = b / kFineBlock;
+    for (size_t f = fine; f < fine + kFinePerCoarse; ++f) {
+      Widen(fine_[f].min, m.min, m.max);
+      Widen(fine_[f].max, m.min, m.max);
+    }
+    double sum = 0;
+    for (size_t i = b; i < b + kCoarseBlock; ++i) sum += values[i];
+    m.mean = sum / static_cast<double>(kCoarseBlock);
+    for (size_t i = b; i < b + kCoarseBlock; ++i) m.m2 += (values[i] - m.mean) * (values[i] - m.mean);
+    coarse_.push_back(m);
+  }
+}
+
+bool ColumnSummary::MinMax(std::span<const double> values, int64_t first, int64_t end,
+                           double& min, double& max) const {
+  first = std::max<int64_t>(first, 0);
+  end = std::min<int64_t>(end, static_cast<int64_t>(values.size()));
+  if (first >= end) return false;
+  min = std::numeric_limits<double>::infinity();
+  max = -min;
+  // Loose rows at either end, whole fine blocks next to them, whole coarse blocks inside.
+  auto raw = [&](int64_t a, int64_t b) {
+    for (int64_t i = a; i < b; ++i) Widen(values[static_cast<size_t>(i)], min, max);
+  };
+  auto fine = [&](int64_t a, int64_t b) {
+    const int64_t fa = (a + kFineBlock - 1) / kFineBlock;
+    const int64_t fb = std::min<int64_t>(b / kFineBlock, static_cast<int64_t>(fine_.size()));
+    if (fa >= fb) return raw(a, b);
+    raw(a, fa * kFineBlock);
+    for (int64_t f = fa; f < fb; ++f) {
+      Widen(fine_[static_cast<size_t>(f)].min, min, max);
+      Widen(fine_[static_cast<size_t>(f)].max, min, max);
+    }
+    raw(fb * kFineBlock, b);
+  };
+  const int64_t ca = (first + kCoarseBlock - 1) / kCoarseBlock;
+  const int64_t cb = std::min<int64_t>(end / kCoarseBlock, static_cast<int64_t>(coarse_.size()));
+  if (ca >= cb) {
+    fine(first, end);
+    return true;
+  }
+  fine(first, ca * kCoarseBlock);
+  for (int64_t c = ca; c < cb; ++c) {
+    Widen(coarse_[static_cast<size_t>(c)].min, min, max);
+    Widen(coarse_[static_cast<size_t>(c)].max, min, max);
+  }
+  fine(cb * kCoarseBlock, end);
+  return true;
+}
+
+ColumnStatistics ColumnSummary::Statistics(std::span<const double> values, RowRange rows) const {
+  rows = Clamp(rows, static_cast<int64_t>(values.size()));
+  ColumnStatistics s;
+  s.count = rows.count;
+  if (!MinMax(values, rows.first, rows.End(), s.min, s.max)) {
+    s.mean = s.deviation = s.min = s.max = kNaN;
+    return s;
+  }
+  Accumulator acc;
+  auto raw = [&](int64_t a, int64_t b) {
+    for (int64_t i = a; i < b; ++i) acc.Add(values[static_cast<size_t>(i)]);
+  };
+  const int64_t ca = (rows.first + kCoarseBlock - 1) / kCoarseBlock;
+  const int64_t cb = std::min<int64_t>(rows.End() / kCoarseBlock, static_cast<int64_t>(coarse_.size()));
+  if (ca >= cb) {
+    raw(rows.first, rows.End());
+  } else {
+    raw(rows.first, ca * kCoarseBlock);
+    for (int64_t c = ca; c < cb; ++c) {
+      const Moments& m = coarse_[static_cast<size_t>(c)];
+      acc.Merge(kCoarseBlock, m.mean, m.m2);
+    }
+    Accumulator tail;
+    for (int64_t i = cb * kCoarseBlock; i < rows.End(); ++i) tail.Add(values[static_cast<size_t>(i)]);
+    acc.Merge(tail.n, tail.mean, tail.m2);
+  }
+  s.mean = acc.mean;
+  s.deviation = acc.n >= 2 ? std::sqrt(acc.m2 / static_cast<double>(acc.n - 1)) : kNaN;
+  return s;
+}
+
+double LoadedLog::RowTime(int64_t row) const {
+  const double r = static_cast<double>(row);
+  return samplesPerSecond > 0 ? r / samplesPerSecond : r;
+}
+
+const LogColumn& LoadedLog::Column(size_t slot) const {
+  return layout.columns[static_cast<size_t>(series.columns[slot])];
+}
+
+std::string LoadedLog::ColumnTitle(size_t slot) const {
+  const LogColumn& column = Column(slot);
+  if (!column.title.empty()) return column.title;
+  return "Column " + std::to_string(series.columns[slot] + 1);
+}
+
+RowRange LoadedLog::VisibleRows(double fromSeconds, double toSeconds) const {
+  const int64_t rows = Rows();
+  if (rows == 0 || !(fromSeconds <= toSeconds)) return {};
+  const double rate = samplesPerSecond > 0 ? samplesPerSecond : 1.0;
+  // First row at or after `fromSeconds`, last at or before `toSeconds`, by the same time
+  // the rows are drawn at.
+  auto rowNear = [&](double seconds) {
+    const double r = std::floor(seconds * rate);
+    if (r < 0) return int64_t{-1};
+    if (r >= static_cast<double>(rows)) return rows;
+    return static_cast<int64_t>(r);
+  };
+  int64_t first = std::max<int64_t>(rowNear(fromSeconds), 0);
+  while (first > 0 && RowTime(first - 1) >= fromSeconds) --first;
+  while (first < rows && RowTime(first) < fromSeconds) ++first;
+  int64_t last = std::min<int64_t>(rowNear(toSeconds), rows - 1);
+  while (last + 1 < rows && RowTime(last + 1) <= toSeconds) ++last;
+  while (last >= 0 && RowTime(last) > toSeconds) --last;
+  if (last < first) return {first, 0};
+  return {first, last - first + 1};
+}
+
+std::string LoadedLog::Name() const {
+  std::vector<std::string> names;
+  for (const LogFileInfo& file : layout.files) names.push_back(file.path.filename().string());
+  if (names.size() > 3) names = {names.front(), "...", names.back()};
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+std::vector<int> ViewColumns(const LogLayout& layout) {
+  std::vector<int> columns;
+  for (size_t i = 0; i < layout.columns.size(); ++i) {
+    const ColumnKind kind = layout.columns[i].kind;
+    if (kind != ColumnKind::SampleNumber && kind != ColumnKind::Time && kind != ColumnKind::NewData)
+      columns.push_back(static_cast<int>(i));
+  }
+  return columns;
+}
+
+void Summarise(LoadedLog& log) {
+  log.summaries.clear();
+  for (const std::vector<double>& values : log.series.values) log.summaries.emplace_back(values);
+}
+
+namespace {
+
+std::optional<LogError> ReadForViewing(const std::vector<int>& columns, const ReadControl& control,
+                                       LoadedLog& log) {
+  if (auto error = ReadLog(log.layout, columns, control, log.series)) return error;
+  SampleRate rate;
+  if (auto error = DetectSampleRate(log.layout, log.series, std::nullopt, rate)) {
+    log.rateProblem = error->reason;
+  } else {
+    log.samplesPerSecond = rate.samplesPerSecond;
+    log.rateSource = rate.source;
+    log.rateWarnings = rate.warnings;
+  }
+  Summarise(log);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<LogError> LoadLog(const std::vector<std::filesystem::path>& files,
+                                const ReadControl& control, LoadedLog& log) {
+  log = LoadedLog{};
+  if (auto error = InspectLog(files, log.layout)) return error;
+  const std::vector<int> columns = ViewColumns(log.layout);
+  if (columns.empty())
+    return LogError{log.layout.files.front().path.string(), 0, "has no value columns", false};
+  return ReadForViewing(columns, control, log);
+}
+
+std::optional<LogError> LoadLogColumns(const std::vector<std::filesystem::path>& files,
+                                       const std::vector<std::string>& names,
+                                       const ReadControl& control, LoadedLog& log) {
+  log = LoadedLog{};
+  if (auto error = InspectLog(files, log.layout)) return error;
+  std::vector<int> columns;
+  if (auto error = ChooseColumns(log.layout, names, columns)) return error;
+  const std::vector<int> values = ViewColumns(log.layout);
+  for (int c : columns)
+    if (std::find(values.begin(), values.end(), c) == values.end())
+      return LogError{log.layout.files.front().path.string(), 0,
+                      "column " + std::to_string(c + 1) + " (\"" +
+                          log.layout.columns[static_cast<size_t>(c)].title +
+                          "\") holds no values to plot",
+                      false};
+  return ReadForViewing(columns, control, log);
+}
+
+void DecimatedPoints(const LoadedLog& log, size_t slot, RowRange rows, int buckets,
+                     std::vector<double>& keys, std::vector<double>& values) {
+  keys.clear();
+  values.clear();
+  const std::vector<double>& column = log.series.values[slot];
+  const auto total = static_cast<int64_t>(column.size());
+  // One row more on either side, so the line runs on to the edges of the view.
+  RowRange wide{rows.first - 1, rows.count + 2};
+  if (rows.count <= 0) wide = {rows.first - 1, 2};
+  wide = Clamp(wide, total);
+  if (wide.count == 0) return;
+  buckets = std::max(buckets, 1);
+  if (wide.count <= 2 * static_cast<int64_t>(buckets)) {
+    keys.reserve(static_cast<size_t>(wide.count));
+    values.reserve(static_cast<size_t>(wide.count));
+    for (int64_t r = wide.first; r < wide.End(); ++r) {
+      keys.push_back(log.RowTime(r));
+      values.push_back(column[static_cast<size_t>(r)]);
+    }
+    return;
+  }
+  keys.reserve(2 * static_cast<size_t>(buckets));
+  values.reserve(2 * static_cast<size_t>(buckets));
+  const ColumnSummary& summary = log.summaries[slot];
+  for (int b = 0; b < buckets; ++b) {
+    const int64_t a = wide.first + wide.count * b / buckets;
+    const int64_t e = wide.first + wide.count * (b + 1) / buckets;
+    double min = 0;
+    double max = 0;
+    if (!summary.MinMax(column, a, e, min, max)) continue;
+    keys.push_back(log.RowTime(a));
+    values.push_back(min);
+    keys.push_back(log.RowTime(a + (e - a) / 2));
+    values.push_back(max);
+  }
+}
+
+std::string RowsCsvTitle(const LoadedLog& log, const std::vector<size_t>& chosen) {
+  const char sep = log.layout.fieldSeparator;
+  std::string line = "Sample #";
+  line += sep;
+  line += "Time (sec)";
+  line += sep;
+  for (size_t slot : chosen) {
+    line += log.ColumnTitle(slot);
+    line += sep;
+  }
+  line += "\r\n";
+  return line;
+}
+
+void AppendRowsCsv(const LoadedLog& log, const std::vector<size_t>& chosen, RowRange rows,
+                   int64_t firstNumber, std::string& out) {
+  rows = Clamp(rows, log.Rows());
+  const char sep = log.layout.fieldSeparator;
+  const char decimal = log.layout.decimalSeparator;
+  for (int64_t r = rows.first; r < rows.End(); ++r) {
+    out += std::to_string(firstNumber + (r - rows.first));
+    out += sep;
+    out += GeneralText(log.RowTime(r), decimal);
+    out += sep;
+    for (size_t slot : chosen) {
+      out += GeneralText(log.series.values[slot][static_cast<size_t>(r)], decimal);
+      out += sep;
+    }
+    out += "\r\n";
+  }
+}
+
+}  // namespace pemra

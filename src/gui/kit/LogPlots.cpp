@@ -1,0 +1,302 @@
+#include "gui/kit/LogPlots.h"
+
+#include <QVector>
+
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace pemra {
+
+namespace {
+
+// Points per pixel of the view's width that a column is drawn with (a minimum and a
+// maximum per bucket).
+constexpr int kMinimumBuckets = 400;
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// The unit of a column's values: raw register values (whole numbers throughout in a gyro or
+// accelerometer column) are in LSB, whatever the title says.
+std::string DataUnit(const LoadedLog& log, size_t slot) {
+  const LogColumn& column = log.Column(slot);
+  const bool raw = slot < log.series.wholeNumbers.size() && log.series.wholeNumbers[slot];
+  if (raw && (column.kind == ColumnKind::Gyro || column.kind == ColumnKind::Accel)) return "LSB";
+  return column.unit;
+}
+
+QString UnitList(const std::vector<std::string>& units) {
+  QStringList list;
+  for (const std::string& unit : units)
+    if (!unit.empty() && !list.contains(Text(unit))) list << Text(unit);
+  return list.join(QStringLiteral(", "));
+}
+
+void StylePlot(QCustomPlot& plot) {
+  plot.legend->setVisible(true);
+  QFont small = plot.font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);
+  plot.legend->setFont(small);
+  plot.legend->setIconSize(24, 12);
+  plot.legend->setBrush(QColor(255, 255, 255, 220));
+  plot.axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+}
+
+}  // namespace
+
+QColor PlotColour(size_t index) {
+  static const QColor kColours[] = {
+      QColor(214, 39, 40),  QColor(44, 160, 44),  QColor(31, 119, 180), QColor(255, 127, 14),
+      QColor(148, 103, 189), QColor(140, 86, 75), QColor(227, 119, 194), QColor(127, 127, 127),
+      QColor(188, 189, 34), QColor(23, 190, 207), QColor(0, 0, 0),
+  };
+  return kColours[index % std::size(kColours)];
+}
+
+LogTimePlot::LogTimePlot(QCustomPlot& plot, QObject* parent) : QObject(parent), plot_(plot) {
+  StylePlot(plot_);
+  plot_.setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+  plot_.setPlottingHint(QCP::phFastPolylines, true);
+  plot_.axisRect()->setRangeZoom(Qt::Horizontal);
+  connect(plot_.xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, [this] {
+    Refill();
+    emit VisibleRowsChanged();
+  });
+}
+
+void LogTimePlot::SetLog(std::shared_ptr<const LoadedLog> log) {
+  log_ = std::move(log);
+  shown_.clear();
+  plot_.clearGraphs();
+  graphs_.clear();
+  plot_.legend->setVisible(false);
+  plot_.xAxis->setLabel(TimeAxisTitle());
+  plot_.yAxis->setLabel(ValueAxisTitle());
+  ResetView();
+}
+
+void LogTimePlot::Show(const std::vector<size_t>& chosen) {
+  plot_.clearGraphs();
+  graphs_.clear();
+  shown_ = chosen;
+  if (log_) {
+    for (size_t slot : shown_) {
+      QCPGraph* graph = plot_.addGraph();
+      graph->setName(Text(log_->ColumnTitle(slot)));
+      // One pixel wide: a wider antialiased line through thousands of points is stroked as a
+      // path, which costs seconds where this costs milliseconds.
+      graph->setPen(QPen(PlotColour(slot), 1));
+      graph->setAdaptiveSampling(false);  // the points are few already
+      graphs_.push_back(graph);
+    }
+  }
+  plot_.yAxis->setLabel(ValueAxisTitle());
+  plot_.legend->setVisible(!graphs_.empty());
+  Refill();
+  emit VisibleRowsChanged();
+  plot_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+QString LogTimePlot::TimeAxisTitle() const {
+  if (log_ && log_->samplesPerSecond <= 0) return QStringLiteral("Row");
+  return QStringLiteral("Time (s)");
+}
+
+QString LogTimePlot::ValueAxisTitle() const {
+  std::vector<std::string> units;
+  if (log_)
+    for (size_t slot : shown_) units.push_back(DataUnit(*log_, slot));
+  const QString list = UnitList(units);
+  return list.isEmpty() ? QStringLiteral("Value") : QStringLiteral("Value (%1)").arg(list);
+}
+
+RowRange LogTimePlot::VisibleRows() const {
+  if (!log_) return {};
+  const QCPRange range = plot_.xAxis->range();
+  return log_->VisibleRows(range.lower, range.upper);
+}
+
+void LogTimePlot::ResetView() {
+  if (!log_ || log_->Rows() == 0) {
+    plot_.xAxis->setRange(0, 1);
+    plot_.yAxis->setRange(0, 1);
+    plot_.replot(QCustomPlot::rpQueuedReplot);
+    return;
+  }
+  const int64_t rows = log_->Rows();
+  double first = log_->RowTime(0);
+  double last = log_->RowTime(rows - 1);
+  if (last <= first) last = first + 1;
+  double low = 0, high = 0;
+  bool any = false;
+  for (size_t slot : shown_) {
+    double min = 0, max = 0;
+    if (!log_->summaries[slot].MinMax(log_->series.values[slot], 0, rows, min, max)) continue;
+    low = any ? std::min(low, min) : min;
+    high = any ? std::max(high, max) : max;
+    any = true;
+  }
+  if (!any) low = 0, high = 1;
+  const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::fabs(high) * 0.05);
+  plot_.yAxis->setRange(low - margin, high + margin);
+  plot_.xAxis->setRange(first, last);  // refills through rangeChanged
+  Refill();
+  plot_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LogTimePlot::Refill() {
+  if (!log_) return;
+  const QCPRange range = plot_.xAxis->range();
+  const RowRange rows = log_->VisibleRows(range.lower, range.upper);
+  // At least a point pair per pixel of the plot, wherever it is drawn (also off screen).
+  const int buckets = std::max(kMinimumBuckets, plot_.axisRect()->width());
+  std::vector<double> keys, values;
+  QVector<QCPGraphData> data;
+  for (size_t i = 0; i < graphs_.size(); ++i) {
+    DecimatedPoints(*log_, shown_[i], rows, buckets, keys, values);
+    data.resize(static_cast<qsizetype>(keys.size()));
+    for (size_t p = 0; p < keys.size(); ++p)
+      data[static_cast<qsizetype>(p)] = QCPGraphData(keys[p], values[p]);
+    graphs_[i]->data()->set(data, true);
+  }
+}
+
+std::vector<NoiseCurve> ComputeNoiseCurves(const LoadedLog& log, const std::vector<size_t>& chosen,
+                                           AllanType type, const TauGrid& grid,
+                                           const std::atomic<bool>& cancel,
+                                           const std::function<void(double)>& progress) {
+  std::vector<NoiseCurve> curves;
+  const double rate = log.samplesPerSecond;
+  const int64_t samples = log.Rows();
+  if (rate <= 0) return curves;
+  // The averaging factors go in groups, so the progress moves within a long column.
+  const std::vector<int64_t> factors = AveragingFactors(grid, samples, rate, type);
+  constexpr size_t kGroup = 6;
+  const size_t groups = (factors.size() + kGroup - 1) / kGroup;
+  const double steps = static_cast<double>(std::max<size_t>(1, chosen.size() * groups));
+  double step = 0;
+  for (size_t slot : chosen) {
+    if (cancel) break;
+    NoiseCurve curve;
+    curve.slot = slot;
+    curve.title = log.ColumnTitle(slot);
+    curve.kind = log.Column(slot).kind;
+    curve.unit = DataUnit(log, slot);
+    for (size_t g = 0; g < groups && !cancel; ++g) {
+      TauGrid part{TauGridKind::List, {}};
+      for (size_t i = g * kGroup; i < std::min(factors.size(), (g + 1) * kGroup); ++i)
+        part.taus.push_back(static_cast<double>(factors[i]) / rate);
+      const auto points = AllanDeviation(log.series.values[slot], rate, type, part, &cancel);
+      curve.points.insert(curve.points.end(), points.begin(), points.end());
+      if (progress) progress(++step / steps);
+    }
+    if (cancel) break;
+    curve.figures = FitNoiseFigures(curve.points);
+    curves.push_back(std::move(curve));
+  }
+  return curves;
+}
+
+void DrawNoisePlot(QCustomPlot& plot, const std::vector<NoiseCurve>& curves) {
+  plot.clearPlottables();
+  StylePlot(plot);
+  for (QCPAxis* axis : {plot.xAxis, plot.yAxis}) {
+    axis->setScaleType(QCPAxis::stLogarithmic);
+    axis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+    axis->setNumberFormat(QStringLiteral("eb"));
+    axis->setNumberPrecision(0);
+  }
+  plot.xAxis->setLabel(QStringLiteral("Averaging time tau (s)"));
+  std::vector<std::string> units;
+  double tauLow = 0, tauHigh = 0, devLow = 0, devHigh = 0;
+  bool any = false;
+  auto widen = [&](double tau, double low, double high) {
+    if (!(tau > 0 && low > 0 && high > 0)) return;
+    tauLow = any ? std::min(tauLow, tau) : tau;
+    tauHigh = any ? std::max(tauHigh, tau) : tau;
+    devLow = any ? std::min(devLow, low) : low;
+    devHigh = any ? std::max(devHigh, high) : high;
+    any = true;
+  };
+  for (const NoiseCurve& curve : curves) {
+    if (curve.points.empty()) continue;
+    units.push_back(curve.unit);
+    const QColor colour = PlotColour(curve.slot);
+    QVector<double> taus, devs, minus, plus;
+    for (const AllanPoint& p : curve.points) {
+      taus << p.tau;
+      devs << p.deviation;
+      minus << std::max(0.0, p.deviation - p.low);
+      plus << std::max(0.0, p.high - p.deviation);
+      widen(p.tau, p.low > 0 ? p.low : p.deviation, p.high);
+    }
+    QCPGraph* graph = plot.addGraph();
+    graph->setName(Text(curve.title));
+    graph->setPen(QPen(colour, 1.5));
+    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, colour, 5));
+    graph->setData(taus, devs, true);
+    auto* bars = new QCPErrorBars(plot.xAxis, plot.yAxis);
+    bars->removeFromLegend();
+    bars->setDataPlottable(graph);
+    bars->setData(minus, plus);
+    bars->setPen(QPen(colour, 1));
+
+    // The fitted lines across the curve's taus: -1/2 through N at 1 s, +1/2 through K at
+    // 3 s, and the flat floor of flicker noise at 0.664 B.
+    const double first = curve.points.front().tau;
+    const double last = curve.points.back().tau;
+    auto line = [&](double y0, double y1, Qt::PenStyle style) {
+      QCPGraph* fit = plot.addGraph();
+      fit->removeFromLegend();
+      fit->setPen(QPen(colour, 1, style));
+      fit->setData(QVector<double>{first, last}, QVector<double>{y0, y1}, true);
+    };
+    const NoiseFigures& f = curve.figures;
+    if (f.randomWalk.determined)
+      line(f.randomWalk.value / std::sqrt(first), f.randomWalk.value / std::sqrt(last), Qt::DashLine);
+    if (f.rateRandomWalk.determined)
+      line(f.rateRandomWalk.value * std::sqrt(first / 3), f.rateRandomWalk.value * std::sqrt(last / 3),
+           Qt::DashLine);
+    if (f.biasInstability.determined) {
+      const double floor = kFlickerFloor * f.biasInstability.value;
+      line(floor, floor, Qt::DashDotLine);
+    }
+  }
+  const QString list = UnitList(units);
+  plot.yAxis->setLabel(list.isEmpty() ? QStringLiteral("Allan deviation")
+                                      : QStringLiteral("Allan deviation (%1)").arg(list));
+  if (any) {
+    plot.xAxis->setRange(tauLow / 1.5, tauHigh * 1.5);
+    plot.yAxis->setRange(devLow / 1.5, devHigh * 1.5);
+  } else {
+    plot.xAxis->setRange(0.01, 100);
+    plot.yAxis->setRange(0.001, 1);
+  }
+  plot.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LoadLogInBackground(BackgroundTask& task, const QStringList& files,
+                         std::function<void(std::shared_ptr<const LoadedLog>,
+                                            std::optional<LogError>)> done) {
+  std::vector<std::filesystem::path> paths;
+  for (const QString& file : files) paths.emplace_back(file.toStdString());
+  auto log = std::make_shared<LoadedLog>();
+  auto error = std::make_shared<std::optional<LogError>>();
+  task.Start(
+      [paths, log, error](const std::atomic<bool>& cancel, const BackgroundTask::Progress& progress) {
+        ReadControl control;
+        control.cancel = &cancel;
+        control.progress = [&progress](uint64_t read, uint64_t total) {
+          if (total > 0) progress(static_cast<double>(read) / static_cast<double>(total));
+        };
+        *error = LoadLog(paths, control, *log);
+      },
+      [log, error, done = std::move(done)] {
+        if (*error) return done(nullptr, *error);
+        done(log, std::nullopt);
+      });
+}
+
+}  // namespace pemra

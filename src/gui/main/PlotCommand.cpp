@@ -1,0 +1,134 @@
+#include "gui/main/PlotCommand.h"
+
+#include <QApplication>
+#include <QByteArray>
+
+#include <qcustomplot.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "analysis/LogView.h"
+#include "gui/kit/LogPlots.h"
+#include "gui/kit/PlotExport.h"
+
+namespace pemra {
+
+namespace {
+
+constexpr const char* kPlotUsage =
+    "usage: pemra-eval --plot FILE... [--columns LIST] [--adev] -o OUT.png|svg|pdf\n";
+constexpr int kWidth = 1200;
+constexpr int kHeight = 720;
+
+struct PlotArguments {
+  std::vector<std::filesystem::path> files;
+  std::vector<std::string> columns;
+  bool adev = false;
+  std::string output;
+};
+
+std::vector<std::string> SplitList(const std::string& list) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= list.size()) {
+    const size_t comma = std::min(list.find(',', start), list.size());
+    if (comma > start) names.push_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return names;
+}
+
+// False with a message on standard error when the arguments are not usable.
+bool ParsePlot(int argc, char** argv, PlotArguments& a) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--plot") {
+      while (i + 1 < argc && argv[i + 1][0] != '-') a.files.emplace_back(argv[++i]);
+    } else if (arg == "--columns" && i + 1 < argc) {
+      a.columns = SplitList(argv[++i]);
+    } else if (arg.rfind("--columns=", 0) == 0) {
+      a.columns = SplitList(arg.substr(10));
+    } else if (arg == "--adev") {
+      a.adev = true;
+    } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
+      a.output = argv[++i];
+    } else {
+      std::fprintf(stderr, "pemra-eval: unknown or incomplete argument '%s'\n%s", arg.c_str(),
+                   kPlotUsage);
+      return false;
+    }
+  }
+  if (a.files.empty()) {
+    std::fprintf(stderr, "pemra-eval: --plot needs at least one log file\n%s", kPlotUsage);
+    return false;
+  }
+  if (a.output.empty()) {
+    std::fprintf(stderr, "pemra-eval: --plot needs the output file (-o OUT.png|svg|pdf)\n%s",
+                 kPlotUsage);
+    return false;
+  }
+  if (PlotFormat(QString::fromLocal8Bit(a.output.c_str())).isEmpty()) {
+    std::fprintf(stderr, "pemra-eval: %s: the output must end in .png, .svg or .pdf\n",
+                 a.output.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsPlotCommand(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--plot") == 0) return true;
+  return false;
+}
+
+int RunPlotCommand(int argc, char** argv) {
+  PlotArguments args;
+  if (!ParsePlot(argc, argv, args)) return 2;
+
+  auto log = std::make_shared<LoadedLog>();
+  if (auto error = LoadLogColumns(args.files, args.columns, {}, *log)) {
+    std::fprintf(stderr, "pemra-eval: %s\n", error->Text().c_str());
+    return 2;
+  }
+  if (args.adev && log->samplesPerSecond <= 0) {
+    std::fprintf(stderr, "pemra-eval: %s: no sample rate for the averaging times: %s\n",
+                 log->Name().c_str(), log->rateProblem.c_str());
+    return 2;
+  }
+
+  // No display is needed: the plot is drawn off screen. Only Qt's own options (and the
+  // program name) go to the application object.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  int qtArgc = 1;
+  QApplication application(qtArgc, argv);
+  QCustomPlot plot;
+  plot.resize(kWidth, kHeight);
+  std::vector<size_t> chosen(log->series.columns.size());
+  std::iota(chosen.begin(), chosen.end(), size_t{0});
+  LogTimePlot timePlot(plot);
+  if (args.adev) {
+    const std::atomic<bool> cancel{false};
+    DrawNoisePlot(plot, ComputeNoiseCurves(*log, chosen, AllanType::Overlapping,
+                                           TauGrid{TauGridKind::Octave, {}}, cancel, {}));
+  } else {
+    timePlot.SetLog(log);
+    timePlot.Show(chosen);
+    timePlot.ResetView();
+  }
+  plot.replot();
+  if (auto error = SavePlot(plot, QString::fromLocal8Bit(args.output.c_str()), kWidth, kHeight)) {
+    std::fprintf(stderr, "pemra-eval: %s\n", qPrintable(*error));
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace pemra

@@ -1,0 +1,297 @@
+#include "gui/windows/frmNoise.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <qcustomplot.h>
+
+#include "analysis/ImuYaml.h"
+#include "analysis/LogView.h"
+#include "gui/kit/AnalysisWindow.h"
+#include "gui/kit/Application.h"
+#include "gui/kit/BackgroundTask.h"
+#include "gui/kit/LogPlots.h"
+#include "gui/kit/NamedWidget.h"
+#include "gui/kit/PlotExport.h"
+
+namespace pemra {
+
+namespace {
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// "0.1258 deg/sqrt(h)" or "not determined".
+std::string FigureWithUnit(const NoiseFigure& figure, const FigureUnit& unit) {
+  std::string text = FigureText(figure, unit.factor);
+  if (figure.determined) text += " " + unit.name;
+  return text;
+}
+
+}  // namespace
+
+frmNoise::frmNoise(Application& app, QWidget* parent)
+    : QDialog(parent), app_(app), curves_(std::make_shared<std::vector<NoiseCurve>>()) {
+  SetUpAnalysisWindow(*this, "frmNoise", QStringLiteral("Noise (Allan Deviation)"));
+  task_ = new BackgroundTask(this);
+
+  cmdOpen = Named<QPushButton>("cmdOpen", QStringLiteral("Open..."));
+  cmboType = Named<QComboBox>("cmboType");
+  cmboType->addItems({QStringLiteral("Overlapping"), QStringLiteral("Plain"), QStringLiteral("Modified")});
+  cmboGrid = Named<QComboBox>("cmboGrid");
+  cmboGrid->addItems({QStringLiteral("Octave"), QStringLiteral("Decade"), QStringLiteral("Every tau")});
+  cmdExportPlot = Named<QPushButton>("cmdExportPlot", QStringLiteral("Export Plot..."));
+  cmdExportTable = Named<QPushButton>("cmdExportTable", QStringLiteral("Export Table..."));
+  cmdExportYaml = Named<QPushButton>("cmdExportYaml", QStringLiteral("Export imu.yaml..."));
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(cmdOpen);
+  buttons->addWidget(new QLabel(QStringLiteral("Type")));
+  buttons->addWidget(cmboType);
+  buttons->addWidget(new QLabel(QStringLiteral("Tau")));
+  buttons->addWidget(cmboGrid);
+  buttons->addStretch(1);
+  for (QPushButton* b : {cmdExportPlot, cmdExportTable, cmdExportYaml}) buttons->addWidget(b);
+
+  lstColumns = Named<QListWidget>("lstColumns");
+  plotNoise = Named<QCustomPlot>("plotNoise");
+  plotNoise->setMinimumSize(200, 120);
+  tblFigures = AnalysisTable("tblFigures", {QStringLiteral("Column"), QStringLiteral("N (random walk)"),
+                                            QStringLiteral("B (bias instability)"),
+                                            QStringLiteral("K (rate random walk)")});
+  const ProgressRow progress =
+      LayOutAnalysisWindow(*this, *task_, buttons, lstColumns, plotNoise, tblFigures, "prgCompute");
+  prgCompute = progress.bar;
+  cmdCancel = progress.cancel;
+  lblStatus = progress.status;
+
+  connect(cmdOpen, &QPushButton::clicked, this, &frmNoise::cmdOpen_Click);
+  connect(cmdExportPlot, &QPushButton::clicked, this, &frmNoise::cmdExportPlot_Click);
+  connect(cmdExportTable, &QPushButton::clicked, this, &frmNoise::cmdExportTable_Click);
+  connect(cmdExportYaml, &QPushButton::clicked, this, &frmNoise::cmdExportYaml_Click);
+  connect(cmboType, &QComboBox::currentIndexChanged, this, &frmNoise::Recompute);
+  connect(cmboGrid, &QComboBox::currentIndexChanged, this, &frmNoise::Recompute);
+  connect(lstColumns, &QListWidget::itemChanged, this, &frmNoise::Recompute);
+  connect(task_, &BackgroundTask::RunningChanged, this, &frmNoise::SetBusy);
+
+  DrawNoisePlot(*plotNoise, {});
+  SetBusy(false);
+  Report(QStringLiteral("No log open: \"Open...\" reads the files of a session."));
+}
+
+frmNoise::~frmNoise() { task_->Stop(); }
+
+std::function<void(QWidget*)> frmNoise::Opener(Application& app) {
+  auto kept = std::make_shared<QPointer<frmNoise>>();
+  return [&app, kept](QWidget* parent) {
+    const bool first = *kept == nullptr;
+    if (first) {
+      *kept = new frmNoise(app, parent);
+      (*kept)->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    ShowAnalysisWindow(**kept, first);
+    frmNoise* window = *kept;
+    if (app.openLog && app.openLog != window->log_) {
+      window->SetLog(app.openLog);
+    } else if (!window->log_ && !window->Busy()) {
+      // Asked once the window is on screen, so the dialog opens over it.
+      QTimer::singleShot(0, window, &frmNoise::cmdOpen_Click);
+    }
+  };
+}
+
+bool frmNoise::Busy() const { return task_->Running(); }
+
+void frmNoise::Report(const QString& text) { lblStatus->setText(text); }
+
+void frmNoise::SetBusy(bool busy) {
+  const bool any = !curves_->empty() && !busy;
+  cmdOpen->setEnabled(!busy || log_ != nullptr);
+  cmdExportPlot->setEnabled(any);
+  cmdExportTable->setEnabled(any);
+  cmdExportYaml->setEnabled(any);
+}
+
+QString frmNoise::BaseName() const {
+  if (!log_) return QStringLiteral("noise");
+  return QFileInfo(Text(log_->layout.files.front().path.string())).completeBaseName();
+}
+
+void frmNoise::cmdOpen_Click() {
+  const QStringList files = AskForLogFiles(this, app_.options.dataDir);
+  if (!files.isEmpty()) OpenFiles(files);
+}
+
+void frmNoise::OpenFiles(const QStringList& files) {
+  Report(QStringLiteral("Reading %1...").arg(QFileInfo(files.front()).fileName()));
+  LoadLogInBackground(*task_, files, [this](std::shared_ptr<const LoadedLog> log,
+                                            std::optional<LogError> error) {
+    if (error && error->cancelled) {
+      Report(log_ ? QStringLiteral("Reading cancelled: the log analysed is unchanged.")
+                  : QStringLiteral("Reading cancelled: no log open."));
+    } else if (error) {
+      Report(QStringLiteral("Not read: ") + Text(error->Text()));
+      QMessageBox::warning(this, windowTitle(), Text(error->Text()));
+    } else {
+      app_.openLog = log;
+      // After this completion has run: the new computation is a task of its own.
+      QTimer::singleShot(0, this, [this, log] { SetLog(log); });
+      return;
+    }
+    emit WorkEnded();
+  });
+}
+
+void frmNoise::SetLog(std::shared_ptr<const LoadedLog> log) {
+  task_->Stop();
+  log_ = std::move(log);
+  curves_->clear();
+  setWindowTitle(QStringLiteral("Noise (Allan Deviation) - ") + Text(log_->Name()));
+  FillColumnList(*lstColumns, *log_);
+  Recompute();
+}
+
+void frmNoise::Recompute() {
+  if (!log_) return;
+  task_->Stop();
+  curves_ = std::make_shared<std::vector<NoiseCurve>>();
+  ShowCurves();
+  if (log_->samplesPerSecond <= 0) {
+    Report(QStringLiteral("%1: no sample rate, so no averaging times: %2")
+               .arg(Text(log_->Name()), Text(log_->rateProblem)));
+    emit WorkEnded();
+    return;
+  }
+  const std::vector<size_t> chosen = CheckedSlots(*lstColumns);
+  const AllanType type = cmboType->currentIndex() == 1   ? AllanType::Plain
+                         : cmboType->currentIndex() == 2 ? AllanType::Modified
+                                                         : AllanType::Overlapping;
+  const TauGrid grid{cmboGrid->currentIndex() == 1   ? TauGridKind::Decade
+                     : cmboGrid->currentIndex() == 2 ? TauGridKind::All
+                                                     : TauGridKind::Octave,
+                     {}};
+  Report(QStringLiteral("Computing the %1 Allan deviation of %2 columns...")
+             .arg(Text(std::string(AllanTypeText(type))))
+             .arg(chosen.size()));
+  auto result = std::make_shared<std::vector<NoiseCurve>>();
+  auto log = log_;
+  task_->Start(
+      [log, chosen, type, grid, result](const std::atomic<bool>& cancel,
+                                       const BackgroundTask::Progress& progress) {
+        *result = ComputeNoiseCurves(*log, chosen, type, grid, cancel, progress);
+      },
+      [this, result, chosen, log] {
+        if (result->size() < chosen.size()) {
+          Report(QStringLiteral("Cancelled: %1 of %2 columns computed.").arg(result->size()).arg(chosen.size()));
+        } else {
+          Report(QStringLiteral("%1: %2 rows at %3 samples/s")
+                     .arg(Text(log->Name()))
+                     .arg(log->Rows())
+                     .arg(log->samplesPerSecond));
+        }
+        curves_ = result;
+        ShowCurves();
+        emit WorkEnded();
+      });
+}
+
+void frmNoise::ShowCurves() {
+  DrawNoisePlot(*plotNoise, *curves_);
+  tblFigures->setRowCount(static_cast<int>(curves_->size()));
+  for (size_t i = 0; i < curves_->size(); ++i) {
+    const NoiseCurve& c = (*curves_)[i];
+    const FigureUnits units = UnitsFor(c.kind, c.unit);
+    const std::string cells[] = {c.title, FigureWithUnit(c.figures.randomWalk, units.n),
+                                 FigureWithUnit(c.figures.biasInstability, units.b),
+                                 FigureWithUnit(c.figures.rateRandomWalk, units.k)};
+    for (int col = 0; col < 4; ++col) {
+      auto* item = new QTableWidgetItem(Text(cells[col]));
+      if (col == 0) item->setForeground(PlotColour(c.slot));
+      tblFigures->setItem(static_cast<int>(i), col, item);
+    }
+  }
+  SetBusy(task_->Running());
+}
+
+std::string frmNoise::TableCsv() const {
+  std::string text = "Column,N,N unit,B,B unit,K,K unit\r\n";
+  for (const NoiseCurve& c : *curves_) {
+    const FigureUnits units = UnitsFor(c.kind, c.unit);
+    text += c.title;
+    for (const auto& [figure, unit] : {std::pair{&c.figures.randomWalk, &units.n},
+                                       std::pair{&c.figures.biasInstability, &units.b},
+                                       std::pair{&c.figures.rateRandomWalk, &units.k}}) {
+      text += "," + FigureText(*figure, unit->factor) + "," + unit->name;
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+std::optional<QString> frmNoise::ExportPlot(const QString& fileName) {
+  return SavePlot(*plotNoise, fileName);
+}
+
+std::optional<QString> frmNoise::ExportTable(const QString& fileName) {
+  const std::string text = TableCsv();
+  return SaveText(fileName, [&text](const auto& append) { return append(text); });
+}
+
+std::optional<QString> frmNoise::ExportImuYaml(const QString& fileName) {
+  if (!log_) return QStringLiteral("No log open");
+  std::vector<AxisFigures> axes;
+  for (const NoiseCurve& c : *curves_) axes.push_back({c.title, c.kind, c.figures});
+  std::vector<std::string> missing;
+  const std::string text = ImuYamlText(log_->Name(), axes, log_->samplesPerSecond, &missing);
+  if (auto error = SaveText(fileName, [&text](const auto& append) { return append(text); }))
+    return error;
+  QString note = QStringLiteral("Noise model saved as ") + fileName;
+  if (!missing.empty()) {
+    QStringList names;
+    for (const std::string& m : missing) names << Text(m);
+    note += QStringLiteral(" (not determined, written as .nan: %1)").arg(names.join(QStringLiteral(", ")));
+  }
+  Report(note);
+  return std::nullopt;
+}
+
+void frmNoise::cmdExportPlot_Click() {
+  QString file = AskForPlotFile(this, app_.options.dataDir, BaseName() + QStringLiteral("_adev.png"));
+  if (file.isEmpty()) return;
+  if (PlotFormat(file).isEmpty()) file += QStringLiteral(".png");
+  if (auto error = ExportPlot(file)) {
+    QMessageBox::warning(this, windowTitle(), *error);
+  } else {
+    Report(QStringLiteral("Plot saved as ") + file);
+  }
+}
+
+void frmNoise::cmdExportTable_Click() {
+  const QString file = AskForSaveFile(this, app_.options.dataDir, QStringLiteral("Export Table"),
+                                      BaseName() + QStringLiteral("_noise.csv"),
+                                      QStringLiteral("CSV (*.csv);;All files (*)"));
+  if (file.isEmpty()) return;
+  if (auto error = ExportTable(file)) {
+    QMessageBox::warning(this, windowTitle(), *error);
+  } else {
+    Report(QStringLiteral("Table saved as ") + file);
+  }
+}
+
+void frmNoise::cmdExportYaml_Click() {
+  const QString file = AskForSaveFile(this, app_.options.dataDir, QStringLiteral("Export imu.yaml"),
+                                      QStringLiteral("imu.yaml"),
+                                      QStringLiteral("YAML (*.yaml *.yml);;All files (*)"));
+  if (file.isEmpty()) return;
+  if (auto error = ExportImuYaml(file)) QMessageBox::warning(this, windowTitle(), *error);
+}
+
+}  // namespace pemra

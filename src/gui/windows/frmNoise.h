@@ -1,0 +1,89 @@
+#pragma once
+// "Noise (Allan Deviation)": the Allan deviation of the checked columns of the open log (or
+// of a log it asks for) on log-log axes, with the 68% intervals, the fitted -1/2 and +1/2
+// lines and the bias-instability floor; beside it the table of N, B and K per column in
+// their units. The deviation type and the tau grid are chosen in the window; every change
+// computes the curves again, off the GUI thread, with a progress bar and Cancel. The plot,
+// the table (CSV) and the noise model (imu.yaml) can be saved. The window is modeless.
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QComboBox;
+class QCustomPlot;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+
+namespace pemra {
+
+class Application;
+class BackgroundTask;
+struct LoadedLog;
+struct NoiseCurve;
+
+class frmNoise : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit frmNoise(Application& app, QWidget* parent = nullptr);
+  ~frmNoise() override;
+
+  // Opens the one noise window (or brings it to the front) on the application's open log;
+  // with none open, it asks for one.
+  static std::function<void(QWidget*)> Opener(Application& app);
+
+  // Analyses `log` (a log already read).
+  void SetLog(std::shared_ptr<const LoadedLog> log);
+  void OpenFiles(const QStringList& files);
+  bool Busy() const;
+  const std::vector<NoiseCurve>& Curves() const { return *curves_; }
+
+  // The figures table as CSV text: a title line, then one line per column.
+  std::string TableCsv() const;
+  std::optional<QString> ExportPlot(const QString& fileName);
+  std::optional<QString> ExportTable(const QString& fileName);
+  std::optional<QString> ExportImuYaml(const QString& fileName);
+
+  void cmdOpen_Click();
+  void cmdExportPlot_Click();
+  void cmdExportTable_Click();
+  void cmdExportYaml_Click();
+  void Recompute();
+
+ signals:
+  void WorkEnded();
+
+ private:
+  void ShowCurves();
+  void Report(const QString& text);
+  void SetBusy(bool busy);
+  QString BaseName() const;
+
+  Application& app_;
+  BackgroundTask* task_ = nullptr;
+  std::shared_ptr<const LoadedLog> log_;
+  std::shared_ptr<std::vector<NoiseCurve>> curves_;
+
+ public:
+  QPushButton* cmdOpen = nullptr;
+  QComboBox* cmboType = nullptr;
+  QComboBox* cmboGrid = nullptr;
+  QPushButton* cmdExportPlot = nullptr;
+  QPushButton* cmdExportTable = nullptr;
+  QPushButton* cmdExportYaml = nullptr;
+  QListWidget* lstColumns = nullptr;
+  QCustomPlot* plotNoise = nullptr;
+  QTableWidget* tblFigures = nullptr;
+  QProgressBar* prgCompute = nullptr;
+  QPushButton* cmdCancel = nullptr;
+  QLabel* lblStatus = nullptr;
+};
+
+}  // namespace pemra
