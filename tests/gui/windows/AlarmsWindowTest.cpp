@@ -209,7 +209,8 @@ TEST(AlarmsWindow, EachWriteKeepsTheFieldsItDoesNotOwn) {
 
 TEST(AlarmsWindow, AveragingNumberIsHeldToAByte) {
   const std::pair<const char*, std::pair<const char*, uint16_t>> cases[] = {
-      {"300", {"255", 255}}, {"-3", {"0", 0}}, {"2.5", {"2", 2}}, {"x", {"0", 0}}, {"17", {"17", 17}},
+      {"300", {"255", 255}}, {"256", {"255", 255}}, {"255", {"255", 255}}, {"-3", {"0", 0}},
+      {"2.5", {"2", 2}},     {"2.7", {"3", 3}},     {"x", {"0", 0}},       {"17", {"17", 17}},
   };
   for (const auto& [typed, expected] : cases) {
     SCOPED_TRACE(typed);
