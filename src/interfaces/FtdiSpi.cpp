@@ -224,22 +224,11 @@ void FtdiSpi::WriteFramePair(int32_t frameA, int32_t frameB) {
 }
 
 bool FtdiSpi::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {
-  std::fill(words.begin(), words.end(), 0);
-  if (words.size() != addresses.size()) return false;
-  constexpr size_t kPerBuffer = kMaxBurstFrames - 1;  // one frame is the trailing read
-  for (size_t first = 0; first < addresses.size(); first += kPerBuffer) {
-    const size_t n = std::min(kPerBuffer, addresses.size() - first);
-    PipelinedReadFrames(addresses.subspan(first, n), frames_);
-    if (!Exchange(frames_, true, "Error Reading SPI")) {
-      // Words of a buffer before the failure must not pass for a complete set.
-      std::fill(words.begin(), words.end(), 0);
-      return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-      words[first + i] = answers_[2 * (i + 1)] << 8 | answers_[2 * (i + 1) + 1];
-    }
-  }
-  return FtdiSelected;
+  const bool read = ReadWordsInPasses(
+      addresses, words, frames_,
+      [this](std::span<const uint16_t> frames) { return Exchange(frames, true, "Error Reading SPI"); },
+      [this](size_t frame) { return answers_[2 * frame] << 8 | answers_[2 * frame + 1]; });
+  return read && FtdiSelected;
 }
 
 }  // namespace pemra

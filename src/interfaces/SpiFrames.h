@@ -3,6 +3,7 @@
 // transports): its clock limit, the stall between frames, and the frames of a pipelined
 // read.
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -20,6 +21,28 @@ inline constexpr size_t kMaxBurstFrames = 64;
 // The read frames of the addresses, then one read of address 0 whose frame clocks in the
 // answer to the last (n + 1 frames; frame k + 1 answers frame k).
 void PipelinedReadFrames(std::span<const int16_t> addresses, std::vector<uint16_t>& frames);
+
+// Reads the words of `addresses` in pipelined passes of at most kMaxBurstFrames - 1 reads
+// (one frame is the trailing read): `exchange` sends one pass's `frames` and says whether it
+// went through; `answer(k)` is then the word frame k clocked in. After a failed pass every
+// word reads 0, so words of earlier passes never pass for a complete set.
+template <class ExchangeFn, class AnswerFn>
+bool ReadWordsInPasses(std::span<const int16_t> addresses, std::span<int32_t> words,
+                       std::vector<uint16_t>& frames, ExchangeFn exchange, AnswerFn answer) {
+  std::fill(words.begin(), words.end(), 0);
+  if (words.size() != addresses.size()) return false;
+  constexpr size_t kPerPass = kMaxBurstFrames - 1;
+  for (size_t first = 0; first < addresses.size(); first += kPerPass) {
+    const size_t n = std::min(kPerPass, addresses.size() - first);
+    PipelinedReadFrames(addresses.subspan(first, n), frames);
+    if (!exchange(std::span<const uint16_t>(frames))) {
+      std::fill(words.begin(), words.end(), 0);
+      return false;
+    }
+    for (size_t i = 0; i < n; ++i) words[first + i] = answer(i + 1);
+  }
+  return true;
+}
 
 // "2.0 MHz", "0.5 MHz", "457 Hz" below 0.1 MHz.
 std::string ClockText(uint32_t hz);

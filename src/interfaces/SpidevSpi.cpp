@@ -155,19 +155,11 @@ void SpidevSpi::WriteFramePair(int32_t frameA, int32_t frameB) {
 }
 
 bool SpidevSpi::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {
-  std::fill(words.begin(), words.end(), 0);
-  if (words.size() != addresses.size()) return false;
-  constexpr size_t kPerMessage = kMaxBurstFrames - 1;  // one frame is the trailing read
-  for (size_t first = 0; first < addresses.size(); first += kPerMessage) {
-    const size_t n = std::min(kPerMessage, addresses.size() - first);
-    PipelinedReadFrames(addresses.subspan(first, n), frames_);
-    if (!Exchange(frames_, "Error Reading SPI")) {
-      std::fill(words.begin(), words.end(), 0);
-      return false;
-    }
-    for (size_t i = 0; i < n; ++i) words[first + i] = Answer(i + 1);
-  }
-  return SpidevSelected;
+  const bool read = ReadWordsInPasses(
+      addresses, words, frames_,
+      [this](std::span<const uint16_t> frames) { return Exchange(frames, "Error Reading SPI"); },
+      [this](size_t frame) { return static_cast<int32_t>(Answer(frame)); });
+  return read && SpidevSelected;
 }
 
 }  // namespace pemra
