@@ -107,23 +107,28 @@ double AlarmCodeToLevel(const RegisterTable& table, int source, int32_t code) {
   return 0.0;
 }
 
-int AlarmSourceField(int32_t almCtrl, int alarm) {
-  return (almCtrl >> (alarm == 1 ? 8 : 12)) & 0xF;
+namespace {
+constexpr const FieldBits& SourceBits(int alarm) {
+  return alarm == 1 ? bits::kAlmCtrlSource1 : bits::kAlmCtrlSource2;
 }
+}  // namespace
+
+int AlarmSourceField(int32_t almCtrl, int alarm) { return SourceBits(alarm).Get(almCtrl); }
 
 int32_t WithAlarmSource(int32_t almCtrl, int alarm, int source) {
   if (source < 0 || source >= kAlarmSources) return almCtrl;
-  const int shift = alarm == 1 ? 8 : 12;
-  return (almCtrl & ~(0xF << shift)) | (source << shift);
+  return SourceBits(alarm).With(almCtrl, source);
 }
 
 int32_t WithRateOfChange(int32_t almCtrl, int alarm, bool enabled) {
-  const int32_t bit = alarm == 1 ? 0x40 : 0x80;
-  return (almCtrl & ~bit) | (enabled ? bit : 0);
+  const FieldBits& bit = alarm == 1 ? bits::kAlmCtrlRateOfChange1 : bits::kAlmCtrlRateOfChange2;
+  return bit.With(almCtrl, enabled);
 }
 
 int32_t WithIndicator(int32_t almCtrl, bool lineOne, bool high, bool enabled) {
-  return (almCtrl & ~7) + (lineOne ? 1 : 0) + (high ? 2 : 0) + (enabled ? 4 : 0);
+  int32_t word = bits::kAlmCtrlIndicatorLine.With(almCtrl, lineOne);
+  word = bits::kAlmCtrlIndicatorPolarity.With(word, high);
+  return bits::kAlmCtrlIndicatorEnable.With(word, enabled);
 }
 
 }  // namespace pemra

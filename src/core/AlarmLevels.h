@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "core/RegisterFields.h"
 #include "core/RegisterTable.h"
 
 namespace pemra {
@@ -20,8 +21,8 @@ inline constexpr std::array<std::string_view, kAlarmSources> kAlarmSourceNames =
     "Disabled", "Supply V", "X_Gyro",  "Y-Gyro", "Z_Gyro", "X_Accel",
     "Y_Accel",  "Z_Accel",  "X_Temp",  "Y_Temp", "Z_Temp", "Aux_ADC"};
 
-inline constexpr int32_t kAlarmCodeMask = 0x3FFF;    // ALM_MAG bits 0-13: trigger code
-inline constexpr int32_t kAlarmGreaterBit = 0x8000;  // ALM_MAG bit 15: "Greater than"
+inline constexpr int32_t kAlarmCodeMask = bits::kAlmMagLevel.Mask();        // trigger code
+inline constexpr int32_t kAlarmGreaterBit = bits::kAlmMagPolarity.Mask();  // "Greater than"
 
 // A typed level is held between these; a level beyond one is replaced by its text.
 struct AlarmLimits {

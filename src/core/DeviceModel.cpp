@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/NumberText.h"
+#include "core/RegisterFields.h"
 
 namespace pemra {
 
@@ -131,7 +132,7 @@ DeviceView SetDevice(int16_t model, Selection& selection, RegisterAccess& access
 void SETGYROSCALES(int16_t model, RegisterAccess& access, ChartRanges& ranges) {
   const double base = GyroBaseScale(model);
   access.ReadRegister(reg::SENS_AVG);
-  const int32_t rangeCode = (access.RawValue & 0x700) / 256;
+  const int32_t rangeCode = bits::kSensAvgGyroRange.Get(access.RawValue);
   double scale = 0.0;
   switch (rangeCode) {
     case 4:

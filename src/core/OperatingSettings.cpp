@@ -3,12 +3,12 @@
 #include <cmath>
 
 #include "core/NumberText.h"
+#include "core/RegisterFields.h"
 
 namespace pemra {
 
 namespace {
-constexpr int32_t kSlowBaseBit = 0x80;
-constexpr int32_t kMultiplierMask = 0x7F;
+constexpr int32_t kSlowBaseBit = bits::kSmplPrdTimeBase.Mask();
 constexpr int32_t kMaxTaps = 64;
 // Half the last decimal of the seven the window shows volts with (plus the doubles' noise).
 constexpr double kDacShownHalfStep = 0.5e-7 * (1 + 1e-9);
@@ -22,8 +22,8 @@ const std::string_view kLowPowerMessage =
     "Refer to the 21420 data sheet; 'Internal Sample Rate' or 'SMPL_PRD' register.";
 
 double SampleRateOfWord(int32_t word) {
-  const double baseMs = (word & kSlowBaseBit) ? kSlowTimeBaseMs : kFastTimeBaseMs;
-  const int32_t multiplier = word & kMultiplierMask;
+  const double baseMs = bits::kSmplPrdTimeBase.Get(word) ? kSlowTimeBaseMs : kFastTimeBaseMs;
+  const int32_t multiplier = bits::kSmplPrdMultiplier.Get(word);
   return 1.0 / ((baseMs / 1000.0) * (multiplier + 1));
 }
 
@@ -39,9 +39,9 @@ int32_t SampleWordForRate(double rate) {
   return static_cast<int32_t>(RoundHalfEvenToInt(multiplier)) + (slow ? kSlowBaseBit : 0);
 }
 
-int32_t RangeCodeOfWord(int32_t word) { return (word >> 8) & 0x7; }
+int32_t RangeCodeOfWord(int32_t word) { return bits::kSensAvgGyroRange.Get(word); }
 
-int32_t TapsOfWord(int32_t word) { return 1 << (word & 0x7); }
+int32_t TapsOfWord(int32_t word) { return 1 << bits::kSensAvgTapsExponent.Get(word); }
 
 int32_t FilterTaps(double taps) {
   if (std::isnan(taps)) taps = 1.0;
@@ -57,21 +57,28 @@ int32_t SensAvgWord(int32_t rangeCode, int32_t taps) {
 }
 
 int32_t GpioCtrlWord(const IoLines& lines) {
-  return (lines.line0Output ? 1 : 0) + (lines.line1Output ? 2 : 0) + (lines.line0High ? 256 : 0) +
-         (lines.line1High ? 512 : 0);
+  int32_t word = 0;
+  word = bits::kGpioDir0.With(word, lines.line0Output);
+  word = bits::kGpioDir1.With(word, lines.line1Output);
+  word = bits::kGpioLevel0.With(word, lines.line0High);
+  return bits::kGpioLevel1.With(word, lines.line1High);
 }
 
 IoLines IoLinesOfWord(int32_t word) {
-  return {(word & 1) != 0, (word & 2) != 0, (word & 256) != 0, (word & 512) != 0};
+  return {bits::kGpioDir0.Get(word) != 0, bits::kGpioDir1.Get(word) != 0,
+          bits::kGpioLevel0.Get(word) != 0, bits::kGpioLevel1.Get(word) != 0};
 }
 
 int32_t MscCtrlWord(const DataReady& dataReady) {
-  return (dataReady.lineTwo ? 1 : 0) + (dataReady.polarityHigh ? 2 : 0) +
-         (dataReady.enabled ? 4 : 0);
+  int32_t word = 0;
+  word = bits::kMscDrLine.With(word, dataReady.lineTwo);
+  word = bits::kMscDrPolarity.With(word, dataReady.polarityHigh);
+  return bits::kMscDrEnable.With(word, dataReady.enabled);
 }
 
 DataReady DataReadyOfWord(int32_t word) {
-  return {(word & 1) != 0, (word & 2) != 0, (word & 4) != 0};
+  return {bits::kMscDrLine.Get(word) != 0, bits::kMscDrPolarity.Get(word) != 0,
+          bits::kMscDrEnable.Get(word) != 0};
 }
 
 int32_t DacCode(double volts) {

@@ -34,7 +34,8 @@ void RegisterAccess::ReadRegister(int16_t index) {
   const RegisterEntry& entry = table_[static_cast<size_t>(index)];
   if (!entry.RegReadable) return;
   auto address = static_cast<int16_t>(entry.RegAddress & 0x7F);
-  const RegisterReading reading = ConvertWord(entry, ReadRawWord(address));
+  LastWord = ReadRawWord(address);
+  const RegisterReading reading = ConvertWord(entry, LastWord);
   if (entry.RegHasNewData) NewDataFlag = reading.NewDataFlag;
   RawValue = reading.RawValue;
   ScaledValue = reading.ScaledValue;

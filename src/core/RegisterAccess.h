@@ -85,6 +85,9 @@ class RegisterAccess {
   int32_t RawValue = 0;
   float ScaledValue = 0.0f;
   int32_t NewDataFlag = 0;
+  // The whole 16-bit word of the last ReadRegister, every bit as the sensor sent it (the
+  // fields above the data, such as an output's error bit, are decoded from it).
+  int32_t LastWord = 0;
   // Last known words of the control registers.
   int32_t GpioCtrlShadow = 0;
   int32_t AlmCtrlShadow = 0;

@@ -1,5 +1,7 @@
 #include "core/SamplePeriod.h"
 
+#include "core/RegisterFields.h"
+
 namespace pemra {
 
 namespace {
@@ -8,8 +10,8 @@ constexpr Nanoseconds kSlowBase{18921000};  // 18.921 ms
 }  // namespace
 
 Nanoseconds SamplePeriod(uint16_t smplPrd) {
-  const Nanoseconds base = (smplPrd & 0x80) ? kSlowBase : kFastBase;
-  return base * ((smplPrd & 0x7F) + 1);
+  const Nanoseconds base = bits::kSmplPrdTimeBase.Get(smplPrd) ? kSlowBase : kFastBase;
+  return base * (bits::kSmplPrdMultiplier.Get(smplPrd) + 1);
 }
 
 }  // namespace pemra
