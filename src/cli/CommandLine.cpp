@@ -39,6 +39,7 @@ void AddCommands(CLI::App& app, Command& command, bool withScript) {
   read->add_option("REG", command.registers,
                    "register name (any case, XGYRO_OFF for \"XGYRO_ OFF\") or index 0 to 31")
       ->required();
+  read->add_flag("--fields", command.fields, "each register's fields after its line");
   read->callback([&command] { command.kind = CommandKind::Read; });
 
   auto* write = app.add_subcommand("write", "write a register");
@@ -49,10 +50,20 @@ void AddCommands(CLI::App& app, Command& command, bool withScript) {
     command.registers = {command.target};
   });
 
+  auto* set = app.add_subcommand(
+      "set", "write one field of a register (read, change that field, write, read back)");
+  set->add_option("REG.FIELD", command.target, "register and field, e.g. MSC_CTRL.dr_enable")
+      ->required();
+  set->add_option("VALUE", command.value,
+                  "a number (decimal, or hex after 0x) or the name of a value, e.g. on")
+      ->required();
+  set->callback([&command] { command.kind = CommandKind::Set; });
+
   auto* dump = app.add_subcommand("dump", "list all registers");
   dump->add_option("--file", command.path,
                    "write the listing to this file (CR LF line ends) instead of the terminal")
       ->check(kNonEmpty);
+  dump->add_flag("--fields", command.fields, "each register's fields after its line");
   dump->callback([&command] { command.kind = CommandKind::Dump; });
 
   auto* wait = app.add_subcommand("wait", "pause that many milliseconds");

@@ -16,7 +16,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;  // the device, the transport or a file failed
 inline constexpr int kExitUsage = 2;
 
-enum class CommandKind { None, Scan, Read, Write, Dump, Wait, Script, Log, Adev };
+enum class CommandKind { None, Scan, Read, Write, Set, Dump, Wait, Script, Log, Adev };
 
 // The options of `adev` as given.
 struct AdevOptions {
@@ -32,8 +32,9 @@ struct AdevOptions {
 struct Command {
   CommandKind kind = CommandKind::None;
   std::vector<std::string> registers;  // read: REG...; write: REG
-  std::string target;                  // write: REG as given
-  std::string value;                   // write: HEX; wait: MS
+  std::string target;                  // write: REG as given; set: REG.FIELD as given
+  std::string value;                   // write: HEX; set: VALUE; wait: MS
+  bool fields = false;                 // read, dump: each register's fields too
   std::string path;                    // dump --file; script FILE or "-"
   LogOptions log;                      // log
   AdevOptions adev;                    // adev

@@ -1,13 +1,16 @@
 #include "cli/Commands.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include <fmt/format.h>
 
 #include "cli/InputText.h"
 #include "cli/LogCommand.h"
+#include "core/FieldWrite.h"
 #include "core/LowPower.h"
 #include "core/NumberText.h"
+#include "core/RegisterFields.h"
 #include "core/RegisterTable.h"
 #include "core/Timing.h"
 #include "interfaces/RegisterListing.h"
@@ -26,6 +29,19 @@ std::optional<int16_t> LookUp(const RegisterTable& table, const std::string& nam
         Shown(name));
   }
   return index;
+}
+
+// The register table as the chosen model names its entries, before anything is sent.
+RegisterTable ModelNames(const Session& raw) {
+  RegisterTable names;
+  InitRegisterTable(names);
+  ApplyModelTable(raw.selection.DeviceType, names);
+  return names;
+}
+
+FieldContext ContextOf(const Session& session, char separator,
+                       std::optional<int32_t> almCtrl = std::nullopt) {
+  return FieldContext{session.selection.DeviceType, almCtrl, separator};
 }
 
 int Scan(Connection& connection, Streams streams) {
@@ -68,10 +84,7 @@ int Scan(Connection& connection, Streams streams) {
 
 int Read(const Command& command, Connection& connection, Streams streams) {
   // Every name is checked, against the model's names, before anything is sent.
-  Session& raw = connection.Raw();
-  RegisterTable names;
-  InitRegisterTable(names);
-  ApplyModelTable(raw.selection.DeviceType, names);
+  const RegisterTable names = ModelNames(connection.Raw());
   std::vector<int16_t> indexes;
   for (const auto& name : command.registers) {
     const std::optional<int16_t> index = LookUp(names, name, streams.err);
@@ -87,22 +100,34 @@ int Read(const Command& command, Connection& connection, Streams streams) {
   Session* session = nullptr;
   if (const int status = connection.Open(session); status != kExitDone) return status;
   RegisterAccess& access = session->access;
+  // An alarm level reads in its source's units: ALM_CTRL names the source.
+  std::optional<int32_t> almCtrl;
+  if (command.fields && std::any_of(indexes.begin(), indexes.end(), [](int16_t i) {
+        return i == reg::ALM_MAG1 || i == reg::ALM_MAG2;
+      })) {
+    access.ReadRegister(reg::ALM_CTRL);
+    if (!connection.Healthy()) return kExitFailed;
+    almCtrl = access.LastWord;
+  }
+  const char sep = connection.DecimalSeparator();
   for (const int16_t index : indexes) {
     access.ReadRegister(index);
     if (!connection.Healthy()) return kExitFailed;
     streams.out << access.Table()[static_cast<size_t>(index)].RegName << '\t'
-                << NumberToHex(access.RawValue) << '\t'
-                << GeneralText(access.ScaledValue, connection.DecimalSeparator()) << '\n';
+                << NumberToHex(access.RawValue) << '\t' << GeneralText(access.ScaledValue, sep)
+                << '\n';
+    if (index == reg::ALM_CTRL) almCtrl = access.LastWord;
+    if (command.fields) {
+      streams.out << FieldLines(DecodeRegister(access.Table(), index, access.LastWord,
+                                               ContextOf(*session, sep, almCtrl)));
+    }
   }
   connection.WarnIfNoSensor();
   return kExitDone;
 }
 
 int Write(const Command& command, Connection& connection, Streams streams) {
-  Session& raw = connection.Raw();
-  RegisterTable names;
-  InitRegisterTable(names);
-  ApplyModelTable(raw.selection.DeviceType, names);
+  const RegisterTable names = ModelNames(connection.Raw());
   const std::optional<int16_t> index = LookUp(names, command.registers.at(0), streams.err);
   if (!index) return kExitUsage;
   const RegisterEntry& entry = names[static_cast<size_t>(*index)];
@@ -129,13 +154,41 @@ int Write(const Command& command, Connection& connection, Streams streams) {
   return connection.Healthy() ? kExitDone : kExitFailed;
 }
 
+// The field lines of each entry inserted after its line of the listing.
+std::string WithFieldLines(const std::string& listing, const ListingWords& words,
+                           const RegisterTable& table, FieldContext context,
+                           std::string_view lineEnd) {
+  context.almCtrl = words[reg::ALM_CTRL];
+  std::string text;
+  size_t start = 0;
+  for (int line = 0; start < listing.size(); ++line) {
+    size_t end = listing.find(lineEnd, start);
+    end = end == std::string::npos ? listing.size() : end + lineEnd.size();
+    text.append(listing, start, end - start);
+    start = end;
+    const int index = line - 2;  // two heading lines
+    if (index >= 0 && index < kFilledRegisters && words[static_cast<size_t>(index)]) {
+      text += FieldLines(DecodeRegister(table, static_cast<int16_t>(index),
+                                        *words[static_cast<size_t>(index)], context),
+                         lineEnd);
+    }
+  }
+  return text;
+}
+
 int Dump(const Command& command, Connection& connection, Streams streams) {
   Session* session = nullptr;
   if (const int status = connection.Open(session); status != kExitDone) return status;
   const bool toFile = !command.path.empty();
-  const std::string listing =
-      RegisterListing(session->access, connection.DecimalSeparator(), toFile ? "\r\n" : "\n");
+  const std::string_view lineEnd = toFile ? "\r\n" : "\n";
+  ListingWords words;
+  std::string listing =
+      RegisterListing(session->access, connection.DecimalSeparator(), lineEnd, &words);
   if (!connection.Healthy()) return kExitFailed;
+  if (command.fields) {
+    listing = WithFieldLines(listing, words, session->access.Table(),
+                             ContextOf(*session, connection.DecimalSeparator()), lineEnd);
+  }
   connection.WarnIfNoSensor();
   if (!toFile) {
     streams.out << listing;
@@ -146,6 +199,75 @@ int Dump(const Command& command, Connection& connection, Streams streams) {
     streams.err << "pemra-cli: cannot write the listing: " << Shown(error, 4 * kMaxShown) << '\n';
     return kExitFailed;
   }
+  return kExitDone;
+}
+
+std::string Joined(const std::vector<std::string_view>& words) {
+  std::string text;
+  for (const std::string_view word : words) {
+    if (!text.empty()) text += ", ";
+    text += word;
+  }
+  return text;
+}
+
+// set REG.FIELD VALUE: the register read, that field changed, written and read back.
+int Set(const Command& command, Connection& connection, Streams streams) {
+  const RegisterTable names = ModelNames(connection.Raw());
+  const size_t dot = command.target.find('.');
+  if (dot == std::string::npos) {
+    streams.err << fmt::format("pemra-cli: '{}' is not REG.FIELD (for example MSC_CTRL.dr_enable)\n",
+                               Shown(command.target));
+    return kExitUsage;
+  }
+  const std::optional<int16_t> index = LookUp(names, command.target.substr(0, dot), streams.err);
+  if (!index) return kExitUsage;
+  const RegisterEntry& entry = names[static_cast<size_t>(*index)];
+  const std::string fieldName = command.target.substr(dot + 1);
+  const std::optional<RegisterField> field = FindField(names, *index, fieldName);
+  if (!field) {
+    std::vector<std::string_view> known;
+    for (const RegisterField& f : RegisterFields(names, *index)) known.push_back(f.name);
+    streams.err << fmt::format("pemra-cli: {} has no field '{}': its fields are {}\n",
+                               entry.RegName, Shown(fieldName), Joined(known));
+    return kExitUsage;
+  }
+  const std::optional<int32_t> value = ParseFieldValue(*field, command.value);
+  if (!value) {
+    std::vector<std::string_view> known;
+    for (const FieldChoice& choice : field->choices) known.push_back(choice.meaning);
+    streams.err << fmt::format("pemra-cli: '{}' is not a value of {}: give a number{}\n",
+                               Shown(command.value), FieldFullName(entry, *field),
+                               known.empty() ? "" : " or one of " + Joined(known));
+    return kExitUsage;
+  }
+  if (const auto refusal = FieldWriteRefusal(entry, *field, *value)) {
+    streams.err << "pemra-cli: " << *refusal << '\n';
+    return kExitUsage;
+  }
+
+  Session* session = nullptr;
+  if (const int status = connection.Open(session); status != kExitDone) return status;
+  const FieldWriteResult result = WriteField(session->access, *index, *field, *value);
+  if (!connection.Healthy()) return kExitFailed;
+  if (!result.Written()) {
+    streams.err << "pemra-cli: " << result.refusal << '\n';
+    return kExitUsage;
+  }
+  const RegisterEntry& now = session->access.Table()[static_cast<size_t>(*index)];
+  const int32_t shown = result.readBack ? result.readBackWord : result.newWord;
+  streams.out << now.RegName << '\t'
+              << (result.readBack ? NumberToHex(result.oldWord) + " -> " : std::string("-> "))
+              << NumberToHex(shown) << '\n'
+              << FieldLines({DecodeField(session->access.Table(), *index, *field, shown,
+                                         ContextOf(*session, connection.DecimalSeparator()))});
+  if (!result.holds && !field->changesBySelf) {
+    streams.err << fmt::format("pemra-cli: {} reads back {}, not the {} written\n",
+                               FieldFullName(now, *field), field->ValueIn(result.readBackWord),
+                               *value);
+    return kExitFailed;
+  }
+  connection.WarnIfNoSensor();
   return kExitDone;
 }
 
@@ -173,6 +295,8 @@ int RunCommand(const Command& command, Connection& connection, Streams streams) 
       return Read(command, connection, streams);
     case CommandKind::Write:
       return Write(command, connection, streams);
+    case CommandKind::Set:
+      return Set(command, connection, streams);
     case CommandKind::Dump:
       return Dump(command, connection, streams);
     case CommandKind::Wait:

@@ -88,6 +88,7 @@ FieldWriteResult WriteField(RegisterAccess& access, int16_t index, const Registe
   if (result.readBack) {
     access.ReadRegister(index);
     result.readBackWord = access.LastWord;
+    result.holds = field.bits.Get(result.readBackWord) == field.bits.Get(result.newWord);
   }
   return result;
 }

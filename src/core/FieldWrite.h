@@ -31,10 +31,11 @@ struct FieldWriteResult {
   int32_t oldWord = 0;    // the word read before
   int32_t newWord = 0;    // the word written
   int32_t readBackWord = 0;
+  // The field reads back as written (or there is nothing to read back). Other bits may read
+  // otherwise by the sensor's own doing: the level of a line set as input reads the pin.
+  bool holds = true;
 
   bool Written() const { return refusal.empty(); }
-  // The sensor holds what was written (or there is nothing to read back).
-  bool Holds() const { return !readBack || readBackWord == newWord; }
 };
 
 // Reads the register, replaces the field with `value`, writes the word and reads it back:

@@ -7,7 +7,7 @@
 namespace pemra {
 
 std::string RegisterListing(RegisterAccess& access, char decimalSeparator,
-                            std::string_view lineEnd) {
+                            std::string_view lineEnd, ListingWords* words) {
   std::string text;
   text += "Name\t\tAddr\thexValue\t   decValue";
   text += lineEnd;
@@ -23,10 +23,12 @@ std::string RegisterListing(RegisterAccess& access, char decimalSeparator,
     text += '\t';
     if (entry.RegReadable) {
       access.ReadRegister(index);
+      if (words != nullptr) (*words)[static_cast<size_t>(index)] = access.LastWord;
       text += NumberToHex(access.RawValue);
       text += "\t   ";
       text += FormatNumber(access.ScaledValue, "0.0####", decimalSeparator);
     } else {
+      if (words != nullptr) (*words)[static_cast<size_t>(index)].reset();
       text += "----\t   ----";
     }
     text += lineEnd;

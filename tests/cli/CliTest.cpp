@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <clocale>
 #include <filesystem>
 #include <future>
@@ -545,6 +546,175 @@ TEST_F(CliTest, WaitLimitAndTheHighestSamplePeriodOverTheAdapter) {
   EXPECT_EQ(err, "");  // no low-power warning
 }
 
+TEST_F(CliTest, ReadAndDumpWithFields) {
+  rig.Sensor().PokeRegister(0x2E, 0x0200);  // ALM_CTRL: alarm 1 on the X gyro
+  rig.Sensor().PokeRegister(0x26, 0x8555);  // ALM_MAG1: greater than 100 deg/s
+  ASSERT_EQ(Run({"--simulate", "read", "MSC_CTRL", "SMPL_PRD", "ALM_MAG1", "--fields"}), 0) << err;
+  EXPECT_EQ(out,
+            "MSC_CTRL\t0006\t6\n"
+            "  dr_line\t0\t0\tDI/O1\n"
+            "  dr_polarity\t1\t1\thigh\n"
+            "  dr_enable\t2\t1\ton\n"
+            "  self_test\t8\t0\toff\n"
+            "  auto_self_test\t10\t0\toff\n"
+            "SMPL_PRD\t0001\t1\n"
+            "  multiplier\t0-6\t1\tsample period 1.2207 ms, 819.2 samples/s\n"
+            "  time_base\t7\t0\t0.61035 ms\n"
+            "ALM_MAG1\t8555\t34133\n"
+            "  level\t0-13\t1365\t100.000 deg/s (X_Gyro)\n"
+            "  polarity\t15\t1\tgreater than\n");
+  EXPECT_EQ(err, "");
+
+  ASSERT_EQ(Run({"--simulate", "dump", "--fields"}), 0) << err;
+  const auto lines = Lines(out);
+  // 34 listing lines and 76 field lines: none for Reserved and COMMAND, which are not read.
+  ASSERT_EQ(lines.size(), 110u);
+  const auto msc = std::find(lines.begin(), lines.end(), "MSC_CTRL     \t0034\t0006\t   6.0");
+  ASSERT_NE(msc, lines.end()) << out;
+  EXPECT_EQ(msc[3], "  dr_enable\t2\t1\ton");
+  EXPECT_EQ(msc[6].substr(0, 8), "SMPL_PRD");
+  const auto mag = std::find(lines.begin(), lines.end(), "ALM_MAG1     \t0026\t8555\t   34133.0");
+  ASSERT_NE(mag, lines.end()) << out;
+  EXPECT_EQ(mag[1], "  level\t0-13\t1365\t100.000 deg/s (X_Gyro)");  // ALM_CTRL read later
+  EXPECT_EQ(lines.back(), "COMMAND     \t003E\t----\t   ----");
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), "Reserved     \t0018\t----\t   ----")[1].substr(0, 10),
+            "XGYRO_ OFF");
+}
+
+// One field changed; every other bit of the word stays as the sensor held it.
+TEST_F(CliTest, SetChangesOneFieldOnly) {
+  struct Case {
+    uint8_t address;
+    uint16_t before;
+    std::vector<std::string> args;
+    uint16_t after;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {0x34, 0x0107, {"set", "MSC_CTRL.dr_polarity", "0"}, 0x0105,
+       "MSC_CTRL\t0107 -> 0105\n  dr_polarity\t1\t0\tlow\n"},
+      {0x34, 0x0006, {"set", "msc_ctrl.DR_ENABLE", "off"}, 0x0002,
+       "MSC_CTRL\t0006 -> 0002\n  dr_enable\t2\t0\toff\n"},
+      {0x38, 0x0402, {"set", "SENS_AVG.taps_exponent", "5"}, 0x0405,
+       "SENS_AVG\t0402 -> 0405\n  taps_exponent\t0-2\t5\t32 taps\n"},
+      {0x38, 0x0402, {"set", "SENS_AVG.gyro_range", "1"}, 0x0102,
+       "SENS_AVG\t0402 -> 0102\n  gyro_range\t8-10\t1\tlowest range, 0.018315 deg/s per LSB\n"},
+      {0x32, 0x0103, {"set", "GPIO_CTRL.level1", "high"}, 0x0303,
+       "GPIO_CTRL\t0103 -> 0303\n  level1\t9\t1\thigh\n"},
+      // A line made an input reads its pin's level (low here), not the level set.
+      {0x32, 0x0303, {"set", "GPIO_CTRL.dir0", "0"}, 0x0202,
+       "GPIO_CTRL\t0303 -> 0202\n  dir0\t0\t0\tinput\n"},
+      {0x1A, 0x0005, {"set", "XGYRO_OFF.offset", "-1"}, 0x1FFF,
+       "XGYRO_ OFF\t0005 -> 1FFF\n  offset\t0-12\t-1\t-0.018315 deg/s\n"},
+      {0x2E, 0x0247, {"set", "ALM_CTRL.source2", "11"}, 0xB247,
+       "ALM_CTRL\t0247 -> B247\n  source2\t12-15\t11\tAux_ADC\n"},
+      {0x26, 0x8AAA, {"set", "ALM_MAG1.polarity", "less than"}, 0x0AAA,
+       "ALM_MAG1\t8AAA -> 0AAA\n  polarity\t15\t0\tless than\n"},
+      {0x36, 0x0001, {"set", "SMPL_PRD.multiplier", "9"}, 0x0009,
+       "SMPL_PRD\t0001 -> 0009\n"
+       "  multiplier\t0-6\t9\tsample period 6.1035 ms, 163.84 samples/s\n"},
+      {0x36, 0x0001, {"--interface", "parallel", "set", "SMPL_PRD.time_base", "1"}, 0x0081,
+       "SMPL_PRD\t0001 -> 0081\n  time_base\t7\t1\t18.921 ms\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[c.args.size() - 2]);
+    rig.Sensor().PokeRegister(c.address, c.before);
+    std::vector<std::string> args = {"--simulate"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(Run(args), 0) << err;
+    EXPECT_EQ(out, c.out);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(rig.Sensor().PeekRegister(c.address), c.after);
+  }
+  // A command is written alone, with no read before or after; ENDURANCE counts the update.
+  rig.Sensor().PokeRegister(0x36, 0x0001);  // out of low-power sampling for the adapter
+  ASSERT_EQ(Run({"--simulate", "script", "-"},
+                "set COMMAND.flash_update 1\nwait 100\nread ENDURANCE\n"),
+            0)
+      << err;
+  EXPECT_EQ(out, "COMMAND\t-> 0008\n  flash_update\t3\t1\trun\nENDURANCE\t0001\t1\n");
+}
+
+// A field that does not read back as written is a failure: here the sensor is busy with a
+// flash update, ignores the write and answers 0.
+TEST_F(CliTest, SetThatDoesNotHoldFails) {
+  EXPECT_EQ(Run({"--simulate", "script", "-"},
+                "set COMMAND.flash_update 1\nset MSC_CTRL.dr_enable 1\n"),
+            1);
+  EXPECT_TRUE(Contains(err, "pemra-cli: MSC_CTRL.dr_enable reads back 0, not the 1 written\n"))
+      << err;
+}
+
+// One read, one write and one read-back, two frames each, after the opening's reads.
+TEST_F(CliTest, SetTraceIsReadWriteReadBack) {
+  ASSERT_EQ(Run({"--simulate", "--interface", "parallel", "--trace", "set", "MSC_CTRL.dr_enable",
+                 "0"}),
+            0)
+      << err;
+  const auto lines = Lines(err);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 6, lines.end()),
+            (std::vector<std::string>{"spi > 3400 < ----", "spi > 0000 < 0006",
+                                      "spi > B500 < ----", "spi > B402 < ----",
+                                      "spi > 3400 < ----", "spi > 0000 < 0002"}));
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.starts_with("spi > B"); }),
+            2);
+}
+
+TEST_F(CliTest, SetRefusalsWriteNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"set", "MSC_CTRL.dr_enable", "2"},
+       "pemra-cli: 2 does not fit MSC_CTRL.dr_enable (bits 2): give 0 to 1\n"},
+      {{"set", "XGYRO_OFF.offset", "4096"},
+       "pemra-cli: 4096 does not fit XGYRO_ OFF.offset (bits 0-12): give -4096 to 4095\n"},
+      {{"set", "SENS_AVG.taps_exponent", "-1"},
+       "pemra-cli: -1 does not fit SENS_AVG.taps_exponent (bits 0-2): give 0 to 7\n"},
+      {{"set", "STATUS.alarm1", "0"}, "pemra-cli: STATUS.alarm1 is read-only\n"},
+      {{"set", "XGYRO_OUT.data", "1"}, "pemra-cli: XGYRO_OUT.data is read-only\n"},
+      {{"set", "GPIO_CTRL.dir2", "1"},
+       "pemra-cli: GPIO_CTRL has no field 'dir2': its fields are dir0, dir1, level0, level1\n"},
+      {{"set", "NOPE.dir0", "1"},
+       "pemra-cli: unknown register 'NOPE': give a register name or an index from 0 to 31\n"},
+      {{"set", "MSC_CTRL", "1"},
+       "pemra-cli: 'MSC_CTRL' is not REG.FIELD (for example MSC_CTRL.dr_enable)\n"},
+      {{"set", "MSC_CTRL.dr_line", "DI/O3"},
+       "pemra-cli: 'DI/O3' is not a value of MSC_CTRL.dr_line: give a number or one of DI/O1, "
+       "DI/O2\n"},
+      {{"set", "SMPL_PRD.multiplier", "10"},
+       "pemra-cli: SMPL_PRD 000A would put the sensor into low-power sampling, which the USB "
+       "adapter cannot follow: over the adapter SMPL_PRD stays at 0009 or below\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    std::vector<std::string> args = {"--simulate", "--trace"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(Run(args), 2);
+    const auto lines = Lines(err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back() + "\n", c.message);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.starts_with("spi > B"); }),
+              0)
+        << err;
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_EQ(rig.Sensor().PeekRegister(0x36), 1);
+  EXPECT_EQ(rig.Sensor().PeekRegister(0x34), 6);
+}
+
+TEST_F(CliTest, ScriptsTakeSet) {
+  ASSERT_EQ(Run({"--simulate", "script", "-"},
+                "set MSC_CTRL.self_test on\nset MSC_CTRL.dr_line 1\nread MSC_CTRL\n"),
+            0)
+      << err;
+  EXPECT_EQ(Lines(out).back(), "MSC_CTRL\t0107\t263");
+}
+
 struct Faulted {
   int status = 0;
   std::string err;
@@ -576,6 +746,7 @@ TEST(CliFaultSweep, EveryTransferOfEveryCommandFailsCleanly) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--simulate", "read", "ALM_MAG1", "XGYRO_OUT", "STATUS"}, ""},
       {{"--simulate", "write", "ALM_MAG1", "BEEF"}, ""},
+      {{"--simulate", "set", "MSC_CTRL.dr_enable", "0"}, ""},
       {{"--simulate", "dump"}, ""},
       {{"--simulate", "script", "-"}, "write ALM_MAG2 12\nread 19\nwait 5\nread 20\n"},
   };

@@ -240,7 +240,7 @@ TEST(FieldWrite, ReadModifyWriteReadBack) {
   ASSERT_EQ(transport.writes.size(), 1u);
   EXPECT_EQ(transport.writes[0], std::make_pair(0xB505, 0xB405));
   EXPECT_EQ(r.readBackWord, 0x0507);  // the recording transport keeps its word
-  EXPECT_FALSE(r.Holds());
+  EXPECT_FALSE(r.holds);
 
   // A negative offset keeps its 13-bit two's complement; bits above it stay as read.
   transport.reads.clear();
