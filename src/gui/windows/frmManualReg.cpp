@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -18,6 +19,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -25,6 +28,7 @@
 #include <string>
 #include <utility>
 
+#include "core/FieldWrite.h"
 #include "core/LowPower.h"
 #include "core/NumberText.h"
 #include "core/Timing.h"
@@ -73,7 +77,10 @@ frmManualReg::frmManualReg(Application& app, QWidget* parent)
   buttons->addWidget(cmdClose);
   auto* layout = new QVBoxLayout(ScrollingContent(this));
   layout->addWidget(BuildRegisterGroup());
-  layout->addWidget(BuildListingGroup(), 1);
+  auto* tables = new QHBoxLayout;
+  tables->addWidget(BuildListingGroup(), 1);
+  tables->addWidget(BuildFieldsGroup(), 1);
+  layout->addLayout(tables, 1);
   layout->addLayout(buttons);
 
   NoDefaultButtons(*this);
@@ -94,6 +101,8 @@ frmManualReg::frmManualReg(Application& app, QWidget* parent)
   connect(cmdPrint, &QPushButton::clicked, this, &frmManualReg::cmdPrint_Click);
   connect(cmdUpdateFlash, &QPushButton::clicked, this, &frmManualReg::cmdUpdateFlash_Click);
   connect(cmdClose, &QPushButton::clicked, this, &frmManualReg::cmdClose_Click);
+  connect(tblFields, &QTableWidget::itemSelectionChanged, this, &frmManualReg::tblFields_Click);
+  connect(cmdWriteField, &QPushButton::clicked, this, &frmManualReg::cmdWriteField_Click);
 
   Form_Load();
 }
@@ -167,6 +176,147 @@ QWidget* frmManualReg::BuildListingGroup() {
   return box;
 }
 
+QWidget* frmManualReg::BuildFieldsGroup() {
+  frameFields = Named<QGroupBox>("frameFields", QStringLiteral("Fields"));
+  tblFields = Named<QTableWidget>("tblFields", 0, 4);
+  tblFields->setHorizontalHeaderLabels(
+      {QStringLiteral("Field"), QStringLiteral("Bits"), QStringLiteral("Value"),
+       QStringLiteral("Meaning")});
+  tblFields->verticalHeader()->setVisible(false);
+  tblFields->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tblFields->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tblFields->setSelectionMode(QAbstractItemView::SingleSelection);
+  tblFields->horizontalHeader()->setStretchLastSection(true);
+  tblFields->setWordWrap(false);
+  const int column = tblFields->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  // Narrow enough that the window still fits an 800-pixel screen at the main window's
+  // corner; a long meaning is cut at the edge and shown whole in its tooltip.
+  tblFields->setMinimumWidth(30 * column);
+  cmboFieldValue = Named<QComboBox>("cmboFieldValue");
+  cmboFieldValue->setMinimumContentsLength(16);
+  spnFieldValue = Named<QSpinBox>("spnFieldValue");
+  spnFieldValue->setMinimumWidth(10 * column);
+  cmdWriteField = Named<QPushButton>("cmdWriteField", QStringLiteral("Write Field"));
+
+  auto* editor = new QHBoxLayout;
+  editor->addWidget(cmboFieldValue);
+  editor->addWidget(spnFieldValue);
+  editor->addWidget(cmdWriteField);
+  editor->addStretch(1);
+  auto* layout = new QVBoxLayout(frameFields);
+  layout->addWidget(tblFields, 1);
+  layout->addLayout(editor);
+  ShowFields(std::nullopt);
+  return frameFields;
+}
+
+void frmManualReg::ShowFields(std::optional<int32_t> word) {
+  fieldsWord_ = word;
+  const int index = cmboRegister->currentIndex();
+  const int row = tblFields->currentRow();
+  const QSignalBlocker quiet(tblFields);
+  tblFields->setRowCount(0);
+  if (index >= 0) {
+    const auto entry = static_cast<int16_t>(index);
+    const FieldContext context{session_.selection.DeviceType, almCtrl_, app_.DecimalSeparator()};
+    const std::vector<RegisterField> fields = RegisterFields(session_.table, entry);
+    tblFields->setRowCount(static_cast<int>(fields.size()));
+    for (size_t i = 0; i < fields.size(); ++i) {
+      QStringList cells = {QString::fromUtf8(fields[i].name.data(),
+                                             static_cast<qsizetype>(fields[i].name.size())),
+                           QString::fromStdString(BitsText(fields[i].bits)), QString(), QString()};
+      if (word) {
+        const DecodedField decoded = DecodeField(session_.table, entry, fields[i], *word, context);
+        cells[2] = QString::number(decoded.value);
+        cells[3] = QString::fromStdString(decoded.meaning);
+      }
+      for (int c = 0; c < 4; ++c) {
+        auto* item = new QTableWidgetItem(cells[c]);
+        item->setToolTip(cells[c]);
+        tblFields->setItem(static_cast<int>(i), c, item);
+      }
+    }
+    tblFields->resizeColumnsToContents();
+    tblFields->horizontalHeader()->setStretchLastSection(true);
+  }
+  // The same field stays chosen when the register is read again.
+  if (row >= 0 && row < tblFields->rowCount()) tblFields->selectRow(row);
+  tblFields_Click();
+}
+
+void frmManualReg::tblFields_Click() {
+  const int index = cmboRegister->currentIndex();
+  const int row = tblFields->currentRow();
+  const auto fields =
+      index < 0 ? std::vector<RegisterField>{} : RegisterFields(session_.table, static_cast<int16_t>(index));
+  const bool chosen = row >= 0 && row < static_cast<int>(fields.size()) &&
+                      !tblFields->selectedItems().isEmpty();
+  cmboFieldValue->clear();
+  if (!chosen) {
+    cmboFieldValue->setVisible(false);
+    spnFieldValue->setVisible(true);
+    spnFieldValue->setEnabled(false);
+    cmdWriteField->setEnabled(false);
+    return;
+  }
+  const RegisterField& field = fields[static_cast<size_t>(row)];
+  const int32_t present = fieldsWord_ ? field.ValueIn(*fieldsWord_) : 0;
+  const bool named = !field.choices.empty();
+  cmboFieldValue->setVisible(named);
+  spnFieldValue->setVisible(!named);
+  if (named) {
+    for (const FieldChoice& choice : field.choices) {
+      cmboFieldValue->addItem(QStringLiteral("%1  %2").arg(choice.value).arg(
+                                  QString::fromUtf8(choice.meaning.data(),
+                                                    static_cast<qsizetype>(choice.meaning.size()))),
+                              choice.value);
+    }
+    cmboFieldValue->setCurrentIndex(std::max(0, cmboFieldValue->findData(present)));
+  } else {
+    spnFieldValue->setRange(field.Min(), field.Max());
+    spnFieldValue->setValue(present);
+  }
+  const bool writable =
+      field.Writable() && session_.table[static_cast<size_t>(index)].RegWritable;
+  cmboFieldValue->setEnabled(writable);
+  spnFieldValue->setEnabled(writable);
+  cmdWriteField->setEnabled(writable);
+}
+
+void frmManualReg::cmdWriteField_Click() {
+  const int index = cmboRegister->currentIndex();
+  const int row = tblFields->currentRow();
+  if (index < 0 || row < 0) return;
+  const auto entry = static_cast<int16_t>(index);
+  const std::vector<RegisterField> fields = RegisterFields(session_.table, entry);
+  if (row >= static_cast<int>(fields.size())) return;
+  const RegisterField& field = fields[static_cast<size_t>(row)];
+  const int32_t value =
+      field.choices.empty() ? spnFieldValue->value() : cmboFieldValue->currentData().toInt();
+  const FieldWriteResult result = WriteField(session_.access, entry, field, value);
+  if (!result.Written()) {
+    session_.messages.Show(Message{result.refusal, "", MessageIcon::Error});
+    return;
+  }
+  if (!result.readBack) {
+    ShowFields(std::nullopt);
+    return;
+  }
+  // What the sensor now holds, as "Read (Hex)" shows it.
+  RegisterAccess& access = session_.access;
+  txtHex->setText(QString::fromStdString(NumberToHex(access.RawValue)));
+  txtRegVal->setText(QString::fromStdString(GeneralText(access.ScaledValue, app_.DecimalSeparator())));
+  if (entry == reg::ALM_CTRL) almCtrl_ = result.readBackWord;
+  ShowFields(result.readBackWord);
+  if (!result.holds && !field.changesBySelf) {
+    const RegisterEntry& e = session_.table[static_cast<size_t>(entry)];
+    session_.messages.Show(Message{FieldFullName(e, field) + " reads back " +
+                                       std::to_string(field.ValueIn(result.readBackWord)) +
+                                       ", not the " + std::to_string(value) + " written",
+                                   "", MessageIcon::Warning});
+  }
+}
+
 void frmManualReg::Form_Load() {
   // Each showing fits the window to the screen at the main window's corner (ScreenFit); it
   // would rather be tall enough for the whole listing.
@@ -202,6 +352,10 @@ void frmManualReg::cmboRegister_Click() {
   if (index < 0) return;
   app_.SelectedRegister = static_cast<int16_t>(index);
   const RegisterEntry& entry = session_.table[static_cast<size_t>(index)];
+  // Another register: its fields, with no field chosen yet and no values until it is read.
+  tblFields->clearSelection();
+  tblFields->setCurrentCell(-1, -1);
+  ShowFields(std::nullopt);
   txtRegAddr->setText(QString::fromStdString(NumberToHex(entry.RegAddress)));
   txtRegByte->setText(QString::number(entry.RegBytes));
   txtRegRead->setText(TrueFalse(entry.RegReadable));
@@ -218,6 +372,8 @@ void frmManualReg::cmdRead_Click() {
   access.ReadRegister(static_cast<int16_t>(index));
   txtHex->setText(QString::fromStdString(NumberToHex(access.RawValue)));
   txtRegVal->setText(QString::fromStdString(GeneralText(access.ScaledValue, app_.DecimalSeparator())));
+  if (index == reg::ALM_CTRL) almCtrl_ = access.LastWord;
+  ShowFields(access.LastWord);
 }
 
 void frmManualReg::cmdWrite_Click() {
@@ -232,8 +388,10 @@ void frmManualReg::cmdWrite_Click() {
 
 void frmManualReg::cmdReadUserReg_Click() {
   // Lines end with LF in the box; the saved file has CR LF.
+  ListingWords words;
   Text1->setPlainText(QString::fromStdString(
-      RegisterListing(session_.access, app_.DecimalSeparator(), "\n")));
+      RegisterListing(session_.access, app_.DecimalSeparator(), "\n", &words)));
+  if (words[reg::ALM_CTRL]) almCtrl_ = words[reg::ALM_CTRL];
 }
 
 void frmManualReg::cmdWriteFile_Click() {

@@ -11,9 +11,12 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -189,6 +192,87 @@ TEST(ManualRegWindow, ReadsConvertWithTheModelsEntries) {
     EXPECT_EQ(w.txtHex->text().toStdString(), c.hex);
     EXPECT_EQ(w.txtRegVal->text().toStdString(), c.value);
   }
+}
+
+// The field panel, driven by object name: the chosen register's fields with their values and
+// meanings, and one field written alone with every other bit kept.
+TEST(ManualRegWindow, FieldPanelShowsAndWritesOneField) {
+  RegRig env;
+  frmManualReg& w = env.Open();
+  auto* table = w.findChild<QTableWidget*>(QStringLiteral("tblFields"));
+  auto* choice = w.findChild<QComboBox*>(QStringLiteral("cmboFieldValue"));
+  auto* number = w.findChild<QSpinBox*>(QStringLiteral("spnFieldValue"));
+  auto* write = w.findChild<QPushButton*>(QStringLiteral("cmdWriteField"));
+  ASSERT_TRUE(table && choice && number && write);
+  auto row = [table](int r) {
+    QStringList cells;
+    for (int c = 0; c < table->columnCount(); ++c) cells << table->item(r, c)->text();
+    return cells.join(QLatin1Char('|')).toStdString();
+  };
+  EXPECT_EQ(table->rowCount(), 0);
+  EXPECT_FALSE(write->isEnabled());
+
+  env.rig.Sensor().PokeRegister(0x34, 0x0106);  // MSC_CTRL: self-test on, data ready high
+  env.Choose(reg::MSC_CTRL);
+  ASSERT_EQ(table->rowCount(), 5);
+  EXPECT_EQ(row(0), "dr_line|0|0|DI/O1");
+  EXPECT_EQ(row(2), "dr_enable|2|1|on");
+  EXPECT_EQ(row(3), "self_test|8|1|on");
+  EXPECT_FALSE(write->isEnabled());  // no field chosen yet
+  table->selectRow(0);
+  ASSERT_TRUE(choice->isVisible());
+  EXPECT_FALSE(number->isVisible());
+  EXPECT_EQ(choice->currentData().toInt(), 0);
+  choice->setCurrentIndex(choice->findData(1));
+  write->click();
+  EXPECT_EQ(env.Word(0x34), 0x0107);
+  EXPECT_EQ(w.txtHex->text(), QStringLiteral("0107"));
+  EXPECT_EQ(row(0), "dr_line|0|1|DI/O2");
+  EXPECT_EQ(table->currentRow(), 0);  // the field stays chosen
+
+  // A count in a spin box held to the field's width.
+  env.Choose(reg::SENS_AVG);
+  ASSERT_EQ(row(1), "gyro_range|8-10|4|highest range, 0.07326 deg/s per LSB");
+  table->selectRow(0);
+  ASSERT_TRUE(number->isVisible());
+  EXPECT_EQ(number->minimum(), 0);
+  EXPECT_EQ(number->maximum(), 7);
+  number->setValue(5);
+  write->click();
+  EXPECT_EQ(env.Word(0x38), 0x0405);
+  EXPECT_EQ(row(0), "taps_exponent|0-2|5|32 taps");
+
+  // Read-only fields cannot be written.
+  env.Choose(reg::STATUS);
+  table->selectRow(0);
+  EXPECT_FALSE(write->isEnabled());
+  EXPECT_FALSE(choice->isEnabled());
+
+  // A command: its fields without values, written alone.
+  env.Choose(reg::COMMAND);
+  ASSERT_EQ(table->rowCount(), 6);
+  EXPECT_EQ(row(3), "flash_update|3||");
+  table->selectRow(3);
+  choice->setCurrentIndex(choice->findData(1));
+  write->click();
+  env.clock.Advance(std::chrono::milliseconds(60));  // the update takes 50 ms
+  EXPECT_EQ(env.Word(0x00), 1);  // ENDURANCE: one flash update
+}
+
+TEST(ManualRegWindow, FieldRefusalOverUsbWritesNothing) {
+  RegRig env;
+  frmManualReg& w = env.Open(2);
+  env.messages.messages.clear();
+  env.Choose(reg::SMPL_PRD);
+  auto* table = w.findChild<QTableWidget*>(QStringLiteral("tblFields"));
+  table->selectRow(1);  // time_base
+  auto* choice = w.findChild<QComboBox*>(QStringLiteral("cmboFieldValue"));
+  choice->setCurrentIndex(choice->findData(1));
+  w.findChild<QPushButton*>(QStringLiteral("cmdWriteField"))->click();
+  EXPECT_EQ(env.Word(kSmplPrd), 0x0001);
+  ASSERT_EQ(env.messages.messages.size(), 1u);
+  EXPECT_TRUE(env.messages.messages[0].text.starts_with(
+      "SMPL_PRD 0081 would put the sensor into low-power sampling"));
 }
 
 TEST(ManualRegWindow, TabPassesTheReadOnlyBoxesBy) {
