@@ -78,7 +78,7 @@ frmManualReg::frmManualReg(Application& app, QWidget* parent)
   auto* layout = new QVBoxLayout(ScrollingContent(this));
   layout->addWidget(BuildRegisterGroup());
   auto* tables = new QHBoxLayout;
-  tables->addWidget(BuildListingGroup(), 1);
+  tables->addWidget(BuildListingGroup());
   tables->addWidget(BuildFieldsGroup(), 1);
   layout->addLayout(tables, 1);
   layout->addLayout(buttons);
@@ -187,10 +187,10 @@ QWidget* frmManualReg::BuildFieldsGroup() {
   tblFields->setSelectionBehavior(QAbstractItemView::SelectRows);
   tblFields->setSelectionMode(QAbstractItemView::SingleSelection);
   tblFields->horizontalHeader()->setStretchLastSection(true);
-  tblFields->setWordWrap(false);
+  tblFields->setWordWrap(true);  // a long meaning takes a second line
   const int column = tblFields->fontMetrics().horizontalAdvance(QLatin1Char('0'));
   // Narrow enough that the window still fits an 800-pixel screen at the main window's
-  // corner; a long meaning is cut at the edge and shown whole in its tooltip.
+  // corner; a long meaning wraps, and its tooltip shows it whole.
   tblFields->setMinimumWidth(30 * column);
   cmboFieldValue = Named<QComboBox>("cmboFieldValue");
   cmboFieldValue->setMinimumContentsLength(16);
@@ -236,8 +236,8 @@ void frmManualReg::ShowFields(std::optional<int32_t> word) {
         tblFields->setItem(static_cast<int>(i), c, item);
       }
     }
-    tblFields->resizeColumnsToContents();
-    tblFields->horizontalHeader()->setStretchLastSection(true);
+    for (int c = 0; c < 3; ++c) tblFields->resizeColumnToContents(c);
+    tblFields->resizeRowsToContents();
   }
   // The same field stays chosen when the register is read again.
   if (row >= 0 && row < tblFields->rowCount()) tblFields->selectRow(row);
