@@ -116,7 +116,6 @@ int Read(const Command& command, Connection& connection, Streams streams) {
     streams.out << access.Table()[static_cast<size_t>(index)].RegName << '\t'
                 << NumberToHex(access.RawValue) << '\t' << GeneralText(access.ScaledValue, sep)
                 << '\n';
-    if (index == reg::ALM_CTRL) almCtrl = access.LastWord;
     if (command.fields) {
       streams.out << FieldLines(DecodeRegister(access.Table(), index, access.LastWord,
                                                ContextOf(*session, sep, almCtrl)));
