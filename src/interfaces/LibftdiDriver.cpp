@@ -21,6 +21,7 @@ struct Found {
   std::vector<uint8_t> ports;
   libusb_device* device = nullptr;
   uint16_t product = 0;
+  uint16_t release = 0;  // bcdDevice: tells an FT2232D from an FT2232H
   bool operator<(const Found& other) const {
     return std::tie(bus, ports) < std::tie(other.bus, other.ports);
   }
@@ -44,7 +45,7 @@ std::vector<Found> FindBoards(ftdi_context* ftdi, ftdi_device_list*& list, std::
   for (ftdi_device_list* at = list; at != nullptr; at = at->next) {
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(at->dev, &descriptor) != LIBUSB_SUCCESS) continue;
-    if (FtdiMpsseChannels(descriptor.idProduct) == 0) continue;  // no MPSSE engine
+    if (FtdiMpsseChannels(descriptor.idProduct, descriptor.bcdDevice) == 0) continue;  // no MPSSE
     Found found;
     found.bus = libusb_get_bus_number(at->dev);
     uint8_t ports[8];
@@ -52,6 +53,7 @@ std::vector<Found> FindBoards(ftdi_context* ftdi, ftdi_device_list*& list, std::
     if (depth > 0) found.ports.assign(ports, ports + depth);
     found.device = at->dev;
     found.product = descriptor.idProduct;
+    found.release = descriptor.bcdDevice;
     boards.push_back(std::move(found));
   }
   std::sort(boards.begin(), boards.end());
@@ -97,11 +99,11 @@ bool LibftdiDriver::List(std::vector<FtdiChannel>& channels) {
       description[0] = serial[0] = '\0';
     }
     FtdiChannel channel;
-    channel.chip = std::string(FtdiChipName(board.product));
+    channel.chip = std::string(FtdiChipName(board.product, board.release));
     channel.serial = serial;
     channel.description = description;
     channel.position = board.Position();
-    channel.channels = FtdiMpsseChannels(board.product);
+    channel.channels = FtdiMpsseChannels(board.product, board.release);
     for (int c = 0; c < channel.channels; ++c) {
       channel.channel = static_cast<char>('A' + c);
       channels.push_back(channel);

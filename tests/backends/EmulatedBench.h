@@ -55,6 +55,7 @@ struct FtdiBoard {
   uint16_t productId = kFtdiProductFt232h;  // or kFtdiProductFt2232h (two channels)
   std::string serial = "FT5XYZ12";
   std::string description = "Single RS232-HS";
+  uint16_t bcdDevice = 0;  // 0: the H part's (0x0900 FT232H, 0x0700 FT2232H); 0x0500 FT2232D
 };
 
 // A vendor request an FTDI board received (the control transfers libftdi makes).
