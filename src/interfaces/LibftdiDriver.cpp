@@ -1,5 +1,7 @@
 #include "interfaces/LibftdiDriver.h"
 
+#include "interfaces/AccessHint.h"
+
 #include <ftdi.h>
 #include <libusb.h>
 
@@ -148,6 +150,8 @@ FtdiDriver::Handle LibftdiDriver::Open(const FtdiChannel& channel) {
     return kNoHandle;
   }
   const int result = ftdi_usb_open_dev(ftdi, at->device);
+  const std::string node =
+      UsbDeviceNode(libusb_get_bus_number(at->device), libusb_get_device_address(at->device));
   if (result == -4) {
     // libftdi does not pass libusb's reason for a failed open on: ask once more.
     libusb_device_handle* probe = nullptr;
@@ -159,7 +163,9 @@ FtdiDriver::Handle LibftdiDriver::Open(const FtdiChannel& channel) {
     lastError_ = ftdi_get_error_string(ftdi);
     if (usbCode < 0) lastError_ += fmt::format(" ({})", libusb_error_name(usbCode));
     if (usbCode == LIBUSB_ERROR_ACCESS) {
-      lastError_ += ": no permission to open it (is the user in group plugdev?)";
+      lastError_ += ": no permission to open it";
+      const std::string hint = AccessHint(node);
+      if (!hint.empty()) lastError_ += "; " + hint;
     }
     ftdi_free(ftdi);
     return kNoHandle;
@@ -195,14 +201,25 @@ bool LibftdiDriver::Write(Handle handle, const uint8_t* data, size_t length) {
     lastError_ = "command buffer too long";
     return false;
   }
-  const int result = ftdi_write_data(ftdi, data, static_cast<int>(length));
-  if (result < 0) {
-    lastError_ = Reason(ftdi, result);
-    return false;
-  }
-  if (static_cast<size_t>(result) != length) {
-    lastError_ = fmt::format("usb bulk write sent {} of {} bytes", result, length);
-    return false;
+  // The bulk writes ftdi_write_data would make, made here so a failure keeps libusb's own
+  // code (ftdi_write_data turns every one into -1, which would read LIBUSB_ERROR_IO).
+  size_t sent = 0;
+  const size_t chunk = std::max<size_t>(1, ftdi->writebuffer_chunksize);
+  while (sent < length) {
+    const int size = static_cast<int>(std::min(chunk, length - sent));
+    int done = 0;
+    const int result = libusb_bulk_transfer(ftdi->usb_dev, static_cast<unsigned char>(ftdi->in_ep),
+                                            const_cast<uint8_t*>(data + sent), size, &done,
+                                            ftdi->usb_write_timeout);
+    if (result < 0) {
+      lastError_ = fmt::format("usb bulk write failed ({})", libusb_error_name(result));
+      return false;
+    }
+    if (done <= 0) {
+      lastError_ = fmt::format("usb bulk write sent {} of {} bytes", sent, length);
+      return false;
+    }
+    sent += static_cast<size_t>(done);
   }
   return true;
 }

@@ -125,7 +125,7 @@ SpidevDriver::Handle SimulatedSpidevDriver::Open(const std::string& path) {
   }
   if (!refusedGroup_.empty()) {
     lastError_ = path + ": Permission denied; join group " + refusedGroup_ +
-                 " (the group of " + path + ")";
+                 " (the group of " + path + ") and log in again";
     return kNoHandle;
   }
   const Handle h = nextHandle_++;

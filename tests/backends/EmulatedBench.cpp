@@ -468,6 +468,8 @@ struct EmulatedBench::Spidev {
   UMockdevIoctlBase* handler = nullptr;
   std::optional<int> messagesLeft;
   bool gone = false;
+  uint8_t extraModeBits = 0;
+  uint32_t speedReadBack = 0;
   std::vector<SpidevMessage> messages;
   std::vector<std::string> requests;
 
@@ -543,7 +545,8 @@ struct EmulatedBench::Spidev {
       case SPI_IOC_WR_MODE:
       case SPI_IOC_RD_MODE:
         d.Setting<uint8_t>(client, request == SPI_IOC_WR_MODE, "MODE",
-                           [&](uint8_t v) { return n.SetMode(v); }, [&] { return n.Mode(); });
+                           [&](uint8_t v) { return n.SetMode(v); },
+                           [&] { return static_cast<uint8_t>(n.Mode() | d.extraModeBits); });
         return TRUE;
       case SPI_IOC_WR_BITS_PER_WORD:
       case SPI_IOC_RD_BITS_PER_WORD:
@@ -555,7 +558,7 @@ struct EmulatedBench::Spidev {
       case SPI_IOC_RD_MAX_SPEED_HZ:
         d.Setting<uint32_t>(client, request == SPI_IOC_WR_MAX_SPEED_HZ, "MAX_SPEED_HZ",
                             [&](uint32_t v) { return n.SetMaxSpeed(v); },
-                            [&] { return n.MaxSpeed(); });
+                            [&] { return d.speedReadBack != 0 ? d.speedReadBack : n.MaxSpeed(); });
         return TRUE;
       default:
         break;
@@ -795,6 +798,18 @@ void EmulatedBench::AddSpidev(const std::string& name, bool sixteenBitWords) {
   if (!fs::exists(classDir / name)) {
     fs::create_directory_symlink("../.." + devpath, classDir / name);
   }
+}
+
+void EmulatedBench::SpidevReadsBack(uint8_t extraModeBits, uint32_t speedHz) {
+  const std::lock_guard lock(mutex_);
+  spidev_->extraModeBits = extraModeBits;
+  spidev_->speedReadBack = speedHz;
+}
+
+void EmulatedBench::ListSpidev(const std::string& name) {
+  const fs::path classDir = RootDir() + "/sys/class/spidev";
+  fs::create_directories(classDir);
+  fs::create_directory_symlink("../../devices/platform/soc/" + name, classDir / name);
 }
 
 void EmulatedBench::FailSpidevAfter(int messages) {

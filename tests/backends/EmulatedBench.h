@@ -118,6 +118,14 @@ class EmulatedBench {
   void AddSpidev(const std::string& name, bool sixteenBitWords = true);
   // After `messages` more messages every request fails with ENODEV (the node is gone).
   void FailSpidevAfter(int messages);
+  // The clock of the bench's rig: a session over the emulated nodes waits on it, so the
+  // stalls it makes between frames are time on the lines of the port and the spidev node.
+  TestClock& SessionClock() { return clock_; }
+  // What the node reads back: its mode with these bits added (a GPIO chip select makes some
+  // kernels report SPI_CS_HIGH), and this speed instead of the one set (0: the one set).
+  void SpidevReadsBack(uint8_t extraModeBits, uint32_t speedHz);
+  // A further node listed under /sys/class/spidev, without a device behind it.
+  void ListSpidev(const std::string& name);
   std::vector<SpidevMessage> SpidevMessages();
   // The requests other than messages, in order ("WR_MODE 3", "RD_BITS_PER_WORD", ...).
   std::vector<std::string> SpidevRequests();
