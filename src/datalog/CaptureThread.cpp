@@ -106,7 +106,11 @@ void CaptureThread::Stop() {
   if (stopped_) return;
   stopped_ = true;
   stop_.store(true, std::memory_order_relaxed);
-  if (thread_.joinable()) thread_.join();
+  if (thread_.joinable()) {
+    thread_.join();
+    // The thread closed the queue as it ended: its processor time is known now.
+    summary_.cpu = queue_->Final().cpu;
+  }
   if (!queue_) capture_.Finish();
   if (summary_.end == BurstEnd::Running) summary_.end = BurstEnd::Done;
 }
