@@ -35,6 +35,11 @@ std::string BurstSummaryText(const BurstSummary& summary, int64_t rowsWritten,
     text += fmt::format(", {} of them dropped because the writer fell behind", summary.dropped);
   }
   text += '\n';
+  text += fmt::format("torn rows: {}", summary.torn);
+  if (summary.rereads > 0) {
+    text += fmt::format(" ({} bursts read again across a sample update)", summary.rereads);
+  }
+  text += '\n';
   text += fmt::format("duplicates discarded: {}\n", summary.duplicates);
   text += fmt::format("achieved rate: {} samples/s (sensor: {})\n",
                       Rate(summary.AchievedRate(), decimalSeparator),
@@ -46,7 +51,16 @@ std::string BurstSummaryText(const BurstSummary& summary, int64_t rowsWritten,
   } else {
     text += "longest gap: none (fewer than two rows)\n";
   }
+  if (summary.cpu > Nanoseconds::zero() && summary.rows > 0) {
+    const double us = std::chrono::duration<double, std::micro>(summary.cpu).count() /
+                      static_cast<double>(summary.rows);
+    text += fmt::format("capture CPU: {} us per sample\n", Fixed(us, 1, decimalSeparator));
+  }
   text += fmt::format("capture priority: {}\n", priority);
+  if (summary.missed > 0 && priority == "normal (no higher priority allowed)") {
+    text += "to allow a raised priority: sudo cp /usr/share/pemra/95-pemra-realtime.conf "
+            "/etc/security/limits.d/ and log in again\n";
+  }
   return text;
 }
 

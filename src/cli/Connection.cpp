@@ -151,8 +151,11 @@ Session& Connection::Raw() {
     ftdi = &rig->Ftdi();
     spidev = &rig->Spidev();
   } else {
-    ownClock_ = std::make_unique<RealClock>();
-    clock_ = ownClock_.get();
+    clock_ = env_.clock;
+    if (clock_ == nullptr) {
+      ownClock_ = std::make_unique<RealClock>();
+      clock_ = ownClock_.get();
+    }
     port = env_.portIo;
     if (port == nullptr) {
       ownPort_ = std::make_unique<PpdevPortIo>();

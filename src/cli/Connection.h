@@ -29,7 +29,7 @@ namespace pemra::cli {
 
 // What a caller (a test) may put in place of what the program makes itself.
 struct Environment {
-  Clock* clock = nullptr;    // with --simulate: the clock of the simulated rig
+  Clock* clock = nullptr;    // in place of the real clock (with --simulate, the rig's too)
   sim::Rig* rig = nullptr;   // with --simulate: this rig instead of a new one
   PortIo* portIo = nullptr;  // without --simulate: in place of the ppdev back end
   UsbDriver* usbDriver = nullptr;  // without --simulate: in place of the libusb back end

@@ -191,6 +191,10 @@ void AddLogCommand(CLI::App& app, Command& command) {
   log->add_flag("--burst", o.burst,
                 "one row per sensor sample: all channels in one exchange, paced by the new-data "
                 "flag; a summary on standard error");
+  log->add_option("--capture-priority", o.capturePriority,
+                  "auto (default): the burst capture's thread takes a raised priority where "
+                  "allowed; normal: it keeps the ordinary one")
+      ->check(CLI::IsMember({"normal", "auto"}));
   log->callback([&command] { command.kind = CommandKind::Log; });
 }
 
@@ -246,7 +250,9 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
   if (command.log.burst) {
     BurstOptions options;
     options.stopRequested = [] { return gStopSignal != 0; };
-    burst.emplace(session->access, options);
+    CaptureThreadOptions threadOptions;
+    threadOptions.raisePriority = command.log.capturePriority != "normal";
+    burst.emplace(session->access, options, threadOptions);
   }
   {
     StopSignals signals;

@@ -17,6 +17,7 @@ struct LogOptions {
   bool raw = false;
   bool noHeader = false;
   bool burst = false;  // one row per sensor sample, read in bursts paced by the new-data flag
+  std::string capturePriority = "auto";  // "auto": raise the capture thread's priority; "normal"
 };
 
 }  // namespace pemra::cli

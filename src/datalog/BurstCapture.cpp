@@ -14,8 +14,27 @@ double Seconds(Nanoseconds t) { return std::chrono::duration<double>(t).count();
 // A wait shorter than this is skipped: waking from a sleep costs about as much, and a burst a
 // little early at worst finds the same sample again.
 constexpr Nanoseconds kShortestSleep = std::chrono::microseconds(100);
+constexpr int32_t kNewData = 32768;  // a new-data flag as register access gives it
 
 }  // namespace
+
+void LatenessHistogram::Add(Nanoseconds late) {
+  const int64_t bin = std::clamp<int64_t>(late / kBin, 0, static_cast<int64_t>(kBins) - 1);
+  ++bins_[static_cast<size_t>(bin)];
+  ++count_;
+}
+
+Nanoseconds LatenessHistogram::Percentile999() const {
+  if (count_ == 0) return Nanoseconds::zero();
+  // Fewer than 1000 values: the largest one.
+  const int64_t allowedAbove = count_ / 1000;
+  int64_t above = count_;
+  for (size_t i = 0; i < kBins; ++i) {
+    above -= bins_[i];
+    if (above <= allowedAbove) return kBin * static_cast<int64_t>(i + 1);
+  }
+  return kBin * static_cast<int64_t>(kBins);
+}
 
 void BurstSummary::Keep(Nanoseconds at) {
   if (rows == 0) {
@@ -43,7 +62,17 @@ BurstCapture::BurstCapture(RegisterAccess& access, std::vector<int16_t> channels
       clock_(access.SessionClock()),
       channels_(std::move(channels)),
       options_(options),
-      readings_(channels_.size()) {}
+      readings_(channels_.size()) {
+  burstEntries_ = channels_;
+  if (!channels_.empty()) burstEntries_.push_back(channels_.front());
+  burstReadings_.resize(burstEntries_.size());
+}
+
+bool BurstCapture::Burst() {
+  if (!access_.ReadRegisters(burstEntries_, burstReadings_)) return false;
+  std::copy_n(burstReadings_.begin(), readings_.size(), readings_.begin());
+  return true;
+}
 
 void BurstCapture::Start() {
   access_.ReadRegister(reg::SMPL_PRD);
@@ -51,6 +80,8 @@ void BurstCapture::Start() {
   summary_.period = SamplePeriod(static_cast<uint16_t>(access_.RawValue));
   pollInterval_ = std::chrono::duration_cast<Nanoseconds>(summary_.period * options_.pollFraction);
   lead_ = std::chrono::duration_cast<Nanoseconds>(summary_.period * options_.leadFraction);
+  baseLead_ = lead_;
+  lateness_ = LatenessHistogram{};
   stallLimit_ = std::max(options_.stallLimit, summary_.period * 8);
   lastNew_ = clock_.Now();
   nextDue_ = lastNew_;
@@ -70,8 +101,18 @@ bool BurstCapture::SleepUntil(Nanoseconds due) {
     }
     const Nanoseconds left = due - clock_.Now();
     if (left < kShortestSleep) return true;
-    clock_.Sleep(std::min(left, kStopCheckInterval));
+    const Nanoseconds slice = std::min(left, kStopCheckInterval);
+    const Nanoseconds wakeAt = clock_.Now() + slice;
+    clock_.Sleep(slice);
+    if (options_.learnLead && slice == left) LearnLateness(clock_.Now() - wakeAt);
   }
+}
+
+void BurstCapture::LearnLateness(Nanoseconds late) {
+  lateness_.Add(std::max(late, Nanoseconds::zero()));
+  // Cover the 99.9th percentile, and a bin more for the lateness not seen yet.
+  const Nanoseconds wanted = lateness_.Percentile999() + LatenessHistogram::kBin;
+  lead_ = std::clamp(wanted, baseLead_, std::max(baseLead_, summary_.period / 2));
 }
 
 bool BurstCapture::Next(BurstRow& row) {
@@ -87,39 +128,73 @@ bool BurstCapture::Next(BurstRow& row) {
     const Nanoseconds previousBurst = anyBurst_ ? lastBurst_ : now - summary_.period;
     lastBurst_ = now;
     anyBurst_ = true;
-    if (!access_.ReadRegisters(channels_, readings_)) {
+    if (!Burst()) {
       summary_.end = BurstEnd::TransferFailed;
       return false;
     }
-    if (readings_.front().NewDataFlag == 0) {
+    const bool fresh = readings_.front().NewDataFlag != 0;
+    // The pacing channel read again at the end has new data: a sample update fell inside the
+    // burst (its first read had cleared the flag). A burst that began on a new sample may
+    // mix two; one that began on the old one saw the new one arrive. Either way the new
+    // sample is read whole, at once, and it is new even though that read finds the pacing
+    // channel's flag cleared.
+    const bool reread = Crossed();
+    if (!fresh) {
       ++summary_.duplicates;
-      if (now - lastNew_ > stallLimit_) {
-        summary_.end = BurstEnd::NoNewData;
+      if (!reread) {
+        if (now - lastNew_ > stallLimit_) {
+          summary_.end = BurstEnd::NoNewData;
+          return false;
+        }
+        continue;
+      }
+    }
+    bool torn = false;
+    Nanoseconds at = now;
+    Nanoseconds before = previousBurst;
+    if (reread) {
+      ++summary_.rereads;
+      firstRead_ = readings_;
+      before = now;
+      at = clock_.Now();
+      lastBurst_ = at;
+      if (!Burst()) {
+        summary_.end = BurstEnd::TransferFailed;
         return false;
       }
-      continue;
+      // A flag either read saw belongs to the sample kept: the first read cleared the flags
+      // of the channels it read after the update.
+      for (size_t i = 0; i < readings_.size(); ++i) {
+        readings_[i].NewDataFlag = std::max(readings_[i].NewDataFlag, firstRead_[i].NewDataFlag);
+      }
+      readings_.front().NewDataFlag = kNewData;
+      torn = Crossed();
+      if (torn) ++summary_.torn;
     }
     if (summary_.rows > 0) {
       // This sample appeared after the previous burst, which did not see it, and at most one
       // period before this burst (the register holds the newest sample); the sample kept
       // before it existed at its own burst. So at least `earliest - last` passed between the
       // two, and every whole period in that time held a sample that no burst saw.
-      const Nanoseconds earliest = std::max(previousBurst, now - summary_.period);
+      const Nanoseconds earliest = std::max(before, at - summary_.period);
       const Nanoseconds apart = earliest - summary_.last;
-      if (apart >= summary_.period) pairMissed_ += apart / summary_.period;
+      int64_t missed = apart >= summary_.period ? apart / summary_.period : 0;
+      // A burst that began on a new sample and was read again lost that sample.
+      if (reread && fresh) missed = std::max<int64_t>(missed, 1);
+      pairMissed_ += missed;
     }
-    summary_.Keep(now);
+    summary_.Keep(at);
     // Bursts are timed by their start, and a read comes at a point within its burst that may
     // vary a little: the span is shortened by the lead so that variation never counts a loss.
     const Nanoseconds span = summary_.last - summary_.first - lead_;
     const int64_t spanMissed =
         span > Nanoseconds::zero() ? span / summary_.period - (summary_.rows - 1) : 0;
     summary_.missed = std::max(pairMissed_, spanMissed);
-    lastNew_ = now;
+    lastNew_ = at;
     // The next sample comes one period after this one appeared, which was no later than this
     // burst.
-    nextDue_ = now + summary_.period - lead_;
-    row = BurstRow{summary_.rows, now, readings_};
+    nextDue_ = at + summary_.period - lead_;
+    row = BurstRow{summary_.rows, at, readings_, torn};
     return true;
   }
 }

@@ -8,9 +8,21 @@
 // first and the last kept burst must have come, so any of them not kept were missed too (this
 // bound counts the losses of bursts longer than the period, which each pair alone cannot).
 //
+// A burst reads the pacing channel once more at its end. Reading it cleared its new-data flag,
+// so a flag set again there means a sample update fell inside the burst: the channels read
+// after it may hold the next sample, a row of it would mix two. The burst is then read again
+// at once, within the period, and the new sample kept whole (its flags are those of either
+// read: the first cleared the flags of this sample's channels it read after the update); a
+// sample the torn burst began on is counted missed. Should the second read cross an update
+// too, its row is kept and counted torn.
+//
 // The waits sleep: after a kept sample the capture sleeps until shortly before the next one
 // is due (one period after the burst that found the last, less a lead), then polls once per
-// poll interval until the sample is there. A burst that found its sample late brings the
+// poll interval until the sample is there. The lead is learned as the capture runs: every
+// sleep's wake-up lateness is kept in a histogram, and the lead covers its 99.9th percentile
+// (at least the configured fraction, at most half a period), so a thread that the system
+// wakes late (an ordinary priority on a busy or virtual machine) still bursts in time; the
+// time won is spent polling. A burst that found its sample late brings the
 // next one earlier by the lead each period; one that came too early finds the same sample
 // again and the poll after it comes later. A wait too short to be worth a sleep is skipped.
 
@@ -40,6 +52,24 @@ struct BurstOptions {
   std::function<bool()> stopRequested;
   // Set by another thread to end the capture (as Done) at its next wait; null: never.
   const std::atomic<bool>* stop = nullptr;
+  // Learn the wake-up lateness and lead by its 99.9th percentile (see above).
+  bool learnLead = true;
+};
+
+// Wake-up lateness of the sleeps, in 10-microsecond bins up to 20 ms, and its 99.9th
+// percentile.
+class LatenessHistogram {
+ public:
+  static constexpr Nanoseconds kBin = std::chrono::microseconds(10);
+  static constexpr size_t kBins = 2000;
+  void Add(Nanoseconds late);
+  int64_t Count() const { return count_; }
+  // The smallest bin edge that at least 99.9% of the lateness kept lies below (0 when empty).
+  Nanoseconds Percentile999() const;
+
+ private:
+  std::vector<int64_t> bins_ = std::vector<int64_t>(kBins, 0);
+  int64_t count_ = 0;
 };
 
 inline constexpr Nanoseconds kStopCheckInterval = std::chrono::milliseconds(50);
@@ -59,11 +89,14 @@ struct BurstSummary {
                            // plus those dropped
   int64_t dropped = 0;     // of the missed: taken, but lost because the writer's queue was full
   int64_t duplicates = 0;  // bursts discarded because their sample was not new
+  int64_t rereads = 0;     // bursts read again because a sample update fell inside them
+  int64_t torn = 0;        // rows kept that may mix two samples (the second read crossed too)
   Nanoseconds first{0};    // clock time of the first kept sample's burst
   Nanoseconds last{0};     // ... and of the last one's
   Nanoseconds longestGap{0};    // longest time between the bursts of two consecutive rows
   int64_t longestGapAfter = 0;  // the row that gap follows (0: fewer than two rows)
   Nanoseconds period{0};   // sample period from SMPL_PRD
+  Nanoseconds cpu{0};      // processor time the capture thread used (0: not measured)
   BurstEnd end = BurstEnd::Running;
 
   // Counts one more row, taken by the burst at `at`: rows, first, last and the longest gap.
@@ -79,6 +112,7 @@ struct BurstRow {
   int64_t number = 0;                         // 1, 2, ... in capture order
   Nanoseconds at{0};                          // clock time at the start of its burst
   std::span<const RegisterReading> readings;  // one per channel, in the channels' order
+  bool torn = false;                          // may mix two samples (see above)
 };
 
 class BurstCapture {
@@ -97,21 +131,34 @@ class BurstCapture {
 
   const BurstSummary& Summary() const { return summary_; }
   const std::vector<int16_t>& Channels() const { return channels_; }
+  // The lead in use (the configured fraction of the period, or what the lateness asks).
+  Nanoseconds Lead() const { return lead_; }
 
  private:
   bool StopRequested() const { return options_.stopRequested && options_.stopRequested(); }
   // Sleeps until the clock reads `due`, in slices short enough to see a stop in time. False
   // when asked to end: by the owner (the end is Done) or by a stop request (Stopped).
   bool SleepUntil(Nanoseconds due);
+  // One more wake-up's lateness: the lead follows its 99.9th percentile.
+  void LearnLateness(Nanoseconds late);
+  // One burst of the channels and the pacing channel again; false when the transfer failed.
+  bool Burst();
+  // The pacing channel had new data again at the end of the last burst.
+  bool Crossed() const { return burstReadings_.back().NewDataFlag != 0; }
 
   RegisterAccess& access_;
   Clock& clock_;
   std::vector<int16_t> channels_;
   BurstOptions options_;
   BurstSummary summary_;
+  std::vector<int16_t> burstEntries_;  // the channels, then the pacing one again
+  std::vector<RegisterReading> burstReadings_;
   std::vector<RegisterReading> readings_;
+  std::vector<RegisterReading> firstRead_;  // a torn burst's readings, while it is read again
   Nanoseconds pollInterval_{0};
   Nanoseconds lead_{0};
+  Nanoseconds baseLead_{0};
+  LatenessHistogram lateness_;
   int64_t pairMissed_ = 0;  // the sum of the bounds between consecutive kept samples
   Nanoseconds stallLimit_{0};
   Nanoseconds lastBurst_{0};

@@ -91,6 +91,8 @@ BurstSummary BurstSampleReader::Summary() const {
   total.missed += earlier_.missed;
   total.dropped += earlier_.dropped;
   total.duplicates += earlier_.duplicates;
+  total.rereads += earlier_.rereads;
+  total.torn += earlier_.torn;
   if (earlier_.rows > 0) total.first = earlier_.first;
   return total;
 }

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <csignal>
+#include <ctime>
 #include <system_error>
 
 namespace pemra {
@@ -55,7 +56,8 @@ void CaptureThread::Run() {
   try {
     while (capture_.Next(row)) {
       const BurstSummary& sofar = capture_.Summary();
-      queue_->Push(row.at, sofar.missed, sofar.duplicates, row.readings);
+      queue_->Push(row.at, sofar.missed, sofar.duplicates, row.readings, sofar.rereads,
+                   sofar.torn);
     }
     final = capture_.Summary();
   } catch (...) {
@@ -63,6 +65,10 @@ void CaptureThread::Run() {
     // failed burst and the writer completes its file with the rows before it.
     final = capture_.Summary();
     final.end = BurstEnd::TransferFailed;
+  }
+  timespec used{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) == 0) {
+    final.cpu = std::chrono::seconds(used.tv_sec) + Nanoseconds(used.tv_nsec);
   }
   queue_->Close(final);
 }
@@ -79,15 +85,20 @@ bool CaptureThread::Take(BurstRow& row) {
     const BurstSummary& final = queue_->Final();
     summary_.end = final.end;
     summary_.duplicates = final.duplicates;
+    summary_.rereads = final.rereads;
+    summary_.torn = final.torn;
+    summary_.cpu = final.cpu;
     summary_.dropped = queue_->FinalDropped();
     summary_.missed = final.missed + summary_.dropped;
     return false;
   }
   summary_.Keep(taken_.at);
   summary_.duplicates = taken_.duplicates;
+  summary_.rereads = taken_.rereads;
+  summary_.torn = taken_.torn;
   summary_.dropped = taken_.dropped;
   summary_.missed = taken_.missed + taken_.dropped;
-  row = BurstRow{summary_.rows, taken_.at, taken_.readings};
+  row = BurstRow{summary_.rows, taken_.at, taken_.readings, false};
   return true;
 }
 
@@ -95,7 +106,11 @@ void CaptureThread::Stop() {
   if (stopped_) return;
   stopped_ = true;
   stop_.store(true, std::memory_order_relaxed);
-  if (thread_.joinable()) thread_.join();
+  if (thread_.joinable()) {
+    thread_.join();
+    // The thread closed the queue as it ended: its processor time is known now.
+    summary_.cpu = queue_->Final().cpu;
+  }
   if (!queue_) capture_.Finish();
   if (summary_.end == BurstEnd::Running) summary_.end = BurstEnd::Done;
 }

@@ -10,7 +10,7 @@ RowQueue::RowQueue(size_t capacity, size_t channels) : slots_(std::max<size_t>(c
 }
 
 bool RowQueue::Push(Nanoseconds at, int64_t missed, int64_t duplicates,
-                    std::span<const RegisterReading> readings) {
+                    std::span<const RegisterReading> readings, int64_t rereads, int64_t torn) {
   const uint64_t tail = tail_.load(std::memory_order_relaxed);
   if (tail - head_.load(std::memory_order_acquire) >= slots_.size()) {
     ++dropped_;
@@ -21,6 +21,8 @@ bool RowQueue::Push(Nanoseconds at, int64_t missed, int64_t duplicates,
   slot.missed = missed;
   slot.duplicates = duplicates;
   slot.dropped = dropped_;
+  slot.rereads = rereads;
+  slot.torn = torn;
   const size_t n = std::min(readings.size(), slot.readings.size());
   std::copy_n(readings.begin(), n, slot.readings.begin());
   tail_.store(tail + 1, std::memory_order_release);
@@ -42,6 +44,8 @@ bool RowQueue::Pop(QueuedRow& row) {
       row.missed = slot.missed;
       row.duplicates = slot.duplicates;
       row.dropped = slot.dropped;
+      row.rereads = slot.rereads;
+      row.torn = slot.torn;
       row.readings.assign(slot.readings.begin(), slot.readings.end());
       head_.store(head + 1, std::memory_order_release);
       return true;

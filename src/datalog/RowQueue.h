@@ -26,6 +26,8 @@ struct QueuedRow {
   int64_t missed = 0;      // the capture's estimate of samples missed before this row, in all
   int64_t duplicates = 0;  // bursts discarded before this row, in all
   int64_t dropped = 0;     // rows dropped at the full ring before this one, in all
+  int64_t rereads = 0;     // bursts read again up to this row, in all
+  int64_t torn = 0;        // torn rows up to this one, in all
   std::vector<RegisterReading> readings;
 };
 
@@ -39,7 +41,7 @@ class RowQueue {
   // Producer: copies the row in. When the ring is full the row is dropped (counted) and the
   // result is false; it never waits.
   bool Push(Nanoseconds at, int64_t missed, int64_t duplicates,
-            std::span<const RegisterReading> readings);
+            std::span<const RegisterReading> readings, int64_t rereads = 0, int64_t torn = 0);
   // Producer: no more rows; `final` is the capture's summary at its end.
   void Close(const BurstSummary& final);
 

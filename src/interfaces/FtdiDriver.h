@@ -15,30 +15,39 @@ inline constexpr uint16_t kFtdiVendorId = 0x0403;
 inline constexpr uint16_t kFtdiProductFt2232h = 0x6010;
 inline constexpr uint16_t kFtdiProductFt4232h = 0x6011;
 inline constexpr uint16_t kFtdiProductFt232h = 0x6014;
+// The FT2232D shares the FT2232H's product ID; the device release (bcdDevice) tells them
+// apart.
+inline constexpr uint16_t kFtdiBcdFt2232d = 0x0500;
 
-// The chip of a product ID ("FT232H", "FT2232H", "FT4232H"), or empty for one without MPSSE.
-inline std::string_view FtdiChipName(uint16_t productId) {
+// The chip of a product ID and device release ("FT232H", "FT2232H", "FT2232D", "FT4232H"),
+// or empty for one without MPSSE.
+inline std::string_view FtdiChipName(uint16_t productId, uint16_t bcdDevice) {
   switch (productId) {
     case kFtdiProductFt232h:
       return "FT232H";
     case kFtdiProductFt2232h:
-      return "FT2232H";
+      return bcdDevice == kFtdiBcdFt2232d ? "FT2232D" : "FT2232H";
     case kFtdiProductFt4232h:
       return "FT4232H";
     default:
       return {};
   }
 }
-// How many of its channels run MPSSE: 1 (FT232H), 2 (A and B of the dual and quad parts),
-// 0 for a product without MPSSE.
-inline int FtdiMpsseChannels(uint16_t productId) {
+// How many of its channels run MPSSE: 1 (FT232H, and the FT2232D, whose channel A alone has
+// the engine), 2 (A and B of the dual and quad H parts), 0 for a product without MPSSE.
+inline int FtdiMpsseChannels(uint16_t productId, uint16_t bcdDevice) {
   if (productId == kFtdiProductFt232h) return 1;
-  return FtdiChipName(productId).empty() ? 0 : 2;
+  if (productId == kFtdiProductFt2232h && bcdDevice == kFtdiBcdFt2232d) return 1;
+  return FtdiChipName(productId, bcdDevice).empty() ? 0 : 2;
+}
+// The base clock of the chip's MPSSE engine: 60 MHz on the H series, 12 MHz on the FT2232D.
+inline uint32_t FtdiBaseClockHz(std::string_view chip) {
+  return chip == "FT2232D" ? 12'000'000 : 60'000'000;
 }
 
 // One MPSSE channel of a board on the bus.
 struct FtdiChannel {
-  std::string chip;         // "FT232H", "FT2232H", "FT4232H"
+  std::string chip;         // "FT232H", "FT2232H", "FT2232D", "FT4232H"
   std::string serial;       // the serial number string; empty when the board has none
   std::string description;  // the product string
   std::string position;     // bus and port path, "1-3" or "1-3.2"

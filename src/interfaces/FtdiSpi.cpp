@@ -11,7 +11,6 @@ namespace pemra {
 
 namespace {
 
-constexpr uint32_t kHalfBaseClockHz = mpsse::kBaseClockHz / 2;
 constexpr uint8_t kNoAnswerWords = 0;
 
 // "b" or "B" after the last colon names the channel.
@@ -31,46 +30,55 @@ bool SplitChannel(std::string_view device, std::string_view& name, char& channel
 
 }  // namespace
 
-uint16_t MpsseDivisor(uint32_t maxHz) {
+uint16_t MpsseDivisor(uint32_t maxHz, uint32_t baseHz) {
   if (maxHz == 0) return 0xFFFF;
-  // The smallest d with 30 MHz / (1 + d) <= maxHz.
-  const uint32_t d = (kHalfBaseClockHz + maxHz - 1) / maxHz;
+  // The smallest d with base / ((1 + d) x 2) <= maxHz.
+  const uint32_t half = baseHz / 2;
+  const uint32_t d = (half + maxHz - 1) / maxHz;
   return static_cast<uint16_t>(std::clamp<uint32_t>(d, 1, 0x10000) - 1);
 }
 
-uint32_t MpsseClockHz(uint16_t divisor) { return kHalfBaseClockHz / (uint32_t{divisor} + 1); }
+uint32_t MpsseClockHz(uint16_t divisor, uint32_t baseHz) {
+  return baseHz / 2 / (uint32_t{divisor} + 1);
+}
 
-uint16_t MpsseStallBytes(uint32_t clockHz) {
+uint16_t MpsseStallBytes(uint32_t clockHz, uint32_t stallMicroseconds) {
   const uint64_t clocks =
-      (uint64_t{kSensorStallMicroseconds} * clockHz + 999'999) / 1'000'000;  // rounded up
+      (uint64_t{stallMicroseconds} * clockHz + 999'999) / 1'000'000;  // rounded up
   return static_cast<uint16_t>(std::max<uint64_t>(1, (clocks + 7) / 8));
 }
 
-std::vector<uint8_t> MpsseSetupBuffer(uint16_t divisor) {
-  return {mpsse::kDivideBy5Off,
-          mpsse::kAdaptiveOff,
-          mpsse::kThreePhaseOff,
-          mpsse::kSetDivisor,
-          static_cast<uint8_t>(divisor & 0xFF),
-          static_cast<uint8_t>(divisor >> 8),
-          mpsse::kSetLowByte,
-          mpsse::kDeselected,
-          mpsse::kDirections,
-          mpsse::kLoopbackOff};
+std::vector<uint8_t> MpsseSetupBuffer(uint16_t divisor, bool hSeries) {
+  std::vector<uint8_t> buffer;
+  if (hSeries) buffer = {mpsse::kDivideBy5Off, mpsse::kAdaptiveOff, mpsse::kThreePhaseOff};
+  buffer.insert(buffer.end(), {mpsse::kSetDivisor, static_cast<uint8_t>(divisor & 0xFF),
+                               static_cast<uint8_t>(divisor >> 8), mpsse::kSetLowByte,
+                               mpsse::kDeselected, mpsse::kDirections, mpsse::kLoopbackOff});
+  return buffer;
 }
 
 void AppendMpsseFrames(std::vector<uint8_t>& buffer, std::span<const uint16_t> frames, bool read,
-                       uint16_t stallBytes) {
-  for (size_t i = 0; i < frames.size(); ++i) {
-    buffer.insert(buffer.end(), {mpsse::kSetLowByte, mpsse::kSelected, mpsse::kDirections,
-                                 read ? mpsse::kClockBytesInOut : mpsse::kClockBytesOut, 0x01,
-                                 0x00, static_cast<uint8_t>(frames[i] >> 8),
-                                 static_cast<uint8_t>(frames[i] & 0xFF), mpsse::kSetLowByte,
-                                 mpsse::kDeselected, mpsse::kDirections});
-    if (i + 1 < frames.size() && stallBytes > 0) {
-      const auto count = static_cast<uint16_t>(stallBytes - 1);
-      buffer.insert(buffer.end(), {mpsse::kClockBytesIdle, static_cast<uint8_t>(count & 0xFF),
-                                   static_cast<uint8_t>(count >> 8)});
+                       uint16_t stallBytes, bool hSeries) {
+  const auto low = [&](uint8_t value) {
+    buffer.insert(buffer.end(), {mpsse::kSetLowByte, value, mpsse::kDirections});
+  };
+  for (const uint16_t frame : frames) {
+    low(mpsse::kSelected);
+    low(mpsse::kSelectedSkLow);
+    buffer.insert(buffer.end(), {read ? mpsse::kClockBytesInOut : mpsse::kClockBytesOut, 0x01,
+                                 0x00, static_cast<uint8_t>(frame >> 8),
+                                 static_cast<uint8_t>(frame & 0xFF)});
+    low(mpsse::kReleasedSkLow);
+    low(mpsse::kDeselected);
+    if (stallBytes == 0) continue;
+    const auto count = static_cast<uint16_t>(stallBytes - 1);
+    const uint8_t countLow = static_cast<uint8_t>(count & 0xFF);
+    const uint8_t countHigh = static_cast<uint8_t>(count >> 8);
+    if (hSeries) {
+      buffer.insert(buffer.end(), {mpsse::kClockBytesIdle, countLow, countHigh});
+    } else {
+      buffer.insert(buffer.end(), {mpsse::kClockBytesOutRising, countLow, countHigh});
+      buffer.insert(buffer.end(), stallBytes, uint8_t{0});
     }
   }
   if (read) buffer.push_back(mpsse::kSendImmediate);
@@ -96,7 +104,7 @@ FtdiSpi::FtdiSpi(FtdiDriver* driver, MessageSink& messages, TraceSink* trace)
       trace_(trace),
       divisor_(MpsseDivisor(kSensorMaxClockHz)) {
   frames_.reserve(kMaxBurstFrames);
-  buffer_.reserve(kMaxBurstFrames * 16);
+  buffer_.reserve(kMaxBurstFrames * 32);
   answers_.reserve(kMaxBurstFrames * 2);
 }
 
@@ -141,8 +149,12 @@ bool FtdiSpi::Select(std::string_view device) {
                            MessageIcon::None});
     return false;
   }
-  divisor_ = MpsseDivisor(std::min(MaxClockHz, kSensorMaxClockHz));
-  stallBytes_ = MpsseStallBytes(ClockHz());
+  hSeries_ = SelectedChannel.chip != "FT2232D";
+  baseHz_ = FtdiBaseClockHz(SelectedChannel.chip);
+  // Until SMPL_PRD is known, the low-power timing, which the sensor takes in either mode.
+  timing_ = kLowPowerTiming;
+  divisor_ = MpsseDivisor(std::min(MaxClockHz, timing_.maxHz), baseHz_);
+  stallBytes_ = MpsseStallBytes(ClockHz(), timing_.stallMicroseconds);
   FtdiSelected = true;
 
   // In step with the engine: a bogus command comes back as "bad command" and itself.
@@ -161,13 +173,45 @@ bool FtdiSpi::Select(std::string_view device) {
                      name, echo[0], echo[1]));
     return false;
   }
-  buffer_ = MpsseSetupBuffer(divisor_);
+  buffer_ = MpsseSetupBuffer(divisor_, hSeries_);
+  if (!SendCommands("Error Setting up SPI")) return false;
+  return FollowSamplePeriod();
+}
+
+bool FtdiSpi::SendCommands(const char* failText) {
   Trace('>', buffer_);
   if (!driver_->Write(handle_, buffer_.data(), buffer_.size())) {
-    Fail("Error Setting up SPI\r\n" + name + ": " + driver_->LastError());
+    Fail(std::string(failText) + "\r\n" + FtdiChannelName(SelectedChannel) + ": " +
+         driver_->LastError());
     return false;
   }
   return true;
+}
+
+bool FtdiSpi::UseTiming(const SerialTiming& timing) {
+  const uint16_t divisor = MpsseDivisor(std::min(MaxClockHz, timing.maxHz), baseHz_);
+  const uint16_t stallBytes = MpsseStallBytes(MpsseClockHz(divisor, baseHz_),
+                                              timing.stallMicroseconds);
+  const bool changed = timing.lowPower != timing_.lowPower || divisor != divisor_;
+  timing_ = timing;
+  stallBytes_ = stallBytes;
+  if (!changed) return true;
+  divisor_ = divisor;
+  buffer_.assign({mpsse::kSetDivisor, static_cast<uint8_t>(divisor & 0xFF),
+                  static_cast<uint8_t>(divisor >> 8)});
+  if (!SendCommands("Error Setting up SPI")) return false;
+  if (trace_ != nullptr) {
+    trace_->Line("ftdi timing: " +
+                 SerialTimingText(ClockHz(), timing_.stallMicroseconds, timing_.lowPower));
+  }
+  return true;
+}
+
+bool FtdiSpi::FollowSamplePeriod() {
+  if (!UseTiming(kLowPowerTiming)) return false;
+  const uint16_t frames[2] = {uint16_t{kSmplPrdAddress} << 8, uint16_t{kSmplPrdAddress} << 8};
+  if (!Exchange(frames, true, "Error Reading SPI")) return false;
+  return UseTiming(SerialTimingFor(answers_[2] << 8 | answers_[3]));
 }
 
 void FtdiSpi::Fail(const std::string& text) {
@@ -186,7 +230,7 @@ void FtdiSpi::Trace(char direction, const std::vector<uint8_t>& bytes) {
 bool FtdiSpi::Exchange(std::span<const uint16_t> frames, bool read, const char* failText) {
   if (!FtdiSelected) return false;
   buffer_.clear();
-  AppendMpsseFrames(buffer_, frames, read, stallBytes_);
+  AppendMpsseFrames(buffer_, frames, read, stallBytes_, hSeries_);
   answers_.assign(read ? 2 * frames.size() : kNoAnswerWords, 0);
   Trace('>', buffer_);
   const std::string name = FtdiChannelName(SelectedChannel);
@@ -220,7 +264,11 @@ int32_t FtdiSpi::ReadWord(int16_t address) {
 
 void FtdiSpi::WriteFramePair(int32_t frameA, int32_t frameB) {
   const uint16_t frames[2] = {static_cast<uint16_t>(frameA), static_cast<uint16_t>(frameB)};
-  Exchange(frames, false, "Error Writing SPI");
+  const bool samplePeriod = WritesSamplePeriod(frames[0]) || WritesSamplePeriod(frames[1]);
+  // A write to SMPL_PRD may change the timing from its second frame on.
+  if (samplePeriod && !UseTiming(kLowPowerTiming)) return;
+  if (!Exchange(frames, false, "Error Writing SPI")) return;
+  if (samplePeriod) FollowSamplePeriod();
 }
 
 bool FtdiSpi::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {

@@ -1,8 +1,23 @@
 #pragma once
 // SPI over an FTDI board's MPSSE engine (interface 3): the channel found and chosen, its
-// set-up (SPI mode 3, 16-bit frames most significant bit first, chip select on the
-// channel's fourth line, a clock of at most 2 MHz), and command buffers that carry whole
-// exchanges, so a register read or a burst costs one write and one read on the bus.
+// set-up (16-bit frames most significant bit first, chip select on the channel's fourth
+// line), and command buffers that carry whole exchanges, so a register read or a burst costs
+// one write and one read on the bus.
+//
+// The sensor is a mode-3 slave (SK idles high, data taken on the rising edge). The MPSSE data
+// commands are read two ways: data moving on at every edge of the write polarity with the
+// first bit already on DO (FTDI's AN_108), or changing only at those edges after the first.
+// With SK idling high and a falling-edge write the two give different frames, so each frame
+// is clocked as mode 0, whose frames both readings agree on: chip select falls with SK high,
+// SK goes low (the sensor's first shift edge), 16 clocks write on the falling edge and read
+// on the rising one, chip select rises with SK low, and SK returns high. Every frame is
+// followed by the stall, clocked with chip select high.
+//
+// Clock and stall follow SMPL_PRD: 2 MHz and 10 us, in low-power sampling (SMPL_PRD above
+// 0x09) 300 kHz and 75 us. The sample period is read at selection and again after every
+// write to it; that write itself and the read go at the low-power timing, which both modes
+// take. The FT2232D (12 MHz base clock, no H-series commands) is driven with its own set-up
+// and stalls clocked as dummy bytes.
 //
 // The channel stays open while it is selected. Any failure shows one message naming the
 // board and the library's reason, closes the channel and deselects it; from then on reads
@@ -17,6 +32,7 @@
 #include "core/Message.h"
 #include "core/RegisterAccess.h"
 #include "interfaces/FtdiDriver.h"
+#include "interfaces/SpiFrames.h"
 
 namespace pemra {
 
@@ -25,6 +41,7 @@ namespace mpsse {
 inline constexpr uint8_t kSetLowByte = 0x80;        // value, direction of ADBUS0..7
 inline constexpr uint8_t kClockBytesOut = 0x11;     // out on the falling edge, MSB first
 inline constexpr uint8_t kClockBytesInOut = 0x31;   // and in on the rising edge
+inline constexpr uint8_t kClockBytesOutRising = 0x10;  // dummy bytes of an FT2232D stall
 inline constexpr uint8_t kLoopbackOff = 0x85;
 inline constexpr uint8_t kSetDivisor = 0x86;        // low, high: 60 MHz / ((1 + d) x 2)
 inline constexpr uint8_t kSendImmediate = 0x87;
@@ -38,22 +55,26 @@ inline constexpr uint8_t kBadCommandReply = 0xFA;
 inline constexpr uint8_t kDirections = 0x0B;        // SK, DO and CS driven
 inline constexpr uint8_t kDeselected = 0x09;        // SK high (mode 3 idle), CS high
 inline constexpr uint8_t kSelected = 0x01;          // SK high, CS low
+inline constexpr uint8_t kSelectedSkLow = 0x00;     // SK low, CS low: the frame's clock idle
+inline constexpr uint8_t kReleasedSkLow = 0x08;     // SK low, CS high
 inline constexpr uint32_t kBaseClockHz = 60'000'000;
 }  // namespace mpsse
 
-// The divisor for the fastest clock not above `maxHz`, and the clock it gives.
-uint16_t MpsseDivisor(uint32_t maxHz);
-uint32_t MpsseClockHz(uint16_t divisor);
-// Idle bytes (8 clocks each, chip select high) that cover the sensor's stall at that clock.
-uint16_t MpsseStallBytes(uint32_t clockHz);
-// The set-up after the mode change: base clock, no adaptive or three-phase clocking, the
-// divisor, lines idle, no loopback.
-std::vector<uint8_t> MpsseSetupBuffer(uint16_t divisor);
-// One command buffer for frames in order: each selects, clocks 16 bits (reading them when
-// `read`), deselects, and all but the last then idle for the stall. A reading buffer ends
-// with "send immediate" so the answers come back at once.
+// The divisor for the fastest clock not above `maxHz` from a base clock, and the clock it
+// gives.
+uint16_t MpsseDivisor(uint32_t maxHz, uint32_t baseHz = mpsse::kBaseClockHz);
+uint32_t MpsseClockHz(uint16_t divisor, uint32_t baseHz = mpsse::kBaseClockHz);
+// Idle bytes (8 clocks each, chip select high) that cover a stall at that clock.
+uint16_t MpsseStallBytes(uint32_t clockHz, uint32_t stallMicroseconds = kSensorStallMicroseconds);
+// The set-up after the mode change: on the H series the 60 MHz base clock, no adaptive or
+// three-phase clocking; then the divisor, lines idle, no loopback.
+std::vector<uint8_t> MpsseSetupBuffer(uint16_t divisor, bool hSeries = true);
+// One command buffer for frames in order, each clocked as mode 0 inside a mode-3 idle (see
+// above; reading them when `read`) and followed by `stallBytes` of clocks with chip select
+// high: one idle-clock command on the H series, dummy bytes on the FT2232D. A reading
+// buffer ends with "send immediate" so the answers come back at once.
 void AppendMpsseFrames(std::vector<uint8_t>& buffer, std::span<const uint16_t> frames, bool read,
-                       uint16_t stallBytes);
+                       uint16_t stallBytes, bool hSeries = true);
 
 // The channel a device text names ("SERIAL", "SERIAL:B", "1-3", "1-3:B"; channel A when
 // none is given; empty: the first), or -1.
@@ -81,8 +102,11 @@ class FtdiSpi final : public RegisterTransport {
   FtdiChannel SelectedChannel;
   // The fastest clock to use, at most the sensor's 2 MHz; taken at the next Select.
   uint32_t MaxClockHz;
-  // The SPI clock of the channel in use.
-  uint32_t ClockHz() const { return MpsseClockHz(divisor_); }
+  // The SPI clock of the channel in use, the stall between frames, and whether they are the
+  // low-power sampling ones.
+  uint32_t ClockHz() const { return MpsseClockHz(divisor_, baseHz_); }
+  uint32_t StallMicroseconds() const { return timing_.stallMicroseconds; }
+  bool LowPowerTiming() const { return timing_.lowPower; }
 
   // RegisterTransport: two frames for a read (the answer comes in the second), two write
   // frames, and n + 1 frames for a pipelined read; each is one command buffer and, when it
@@ -97,6 +121,11 @@ class FtdiSpi final : public RegisterTransport {
   // Sends the frames as one command buffer and, when `read`, reads their answers into
   // answers_. On failure shows `failText` with the board and the reason and deselects.
   bool Exchange(std::span<const uint16_t> frames, bool read, const char* failText);
+  // Sends the divisor and stall of `timing` when they differ from those in use.
+  bool UseTiming(const SerialTiming& timing);
+  // Reads SMPL_PRD at the low-power timing and takes the timing it asks for.
+  bool FollowSamplePeriod();
+  bool SendCommands(const char* failText);
   void Fail(const std::string& text);
   void Trace(char direction, const std::vector<uint8_t>& bytes);
 
@@ -106,6 +135,9 @@ class FtdiSpi final : public RegisterTransport {
   FtdiDriver::Handle handle_ = FtdiDriver::kNoHandle;
   uint16_t divisor_;
   uint16_t stallBytes_ = 0;
+  uint32_t baseHz_ = mpsse::kBaseClockHz;
+  bool hSeries_ = true;
+  SerialTiming timing_ = kNormalTiming;
   std::vector<uint16_t> frames_;     // reused, so the hot path does not allocate
   std::vector<uint8_t> buffer_;
   std::vector<uint8_t> answers_;

@@ -1,5 +1,7 @@
 #include "interfaces/LibftdiDriver.h"
 
+#include "interfaces/AccessHint.h"
+
 #include <ftdi.h>
 #include <libusb.h>
 
@@ -21,6 +23,7 @@ struct Found {
   std::vector<uint8_t> ports;
   libusb_device* device = nullptr;
   uint16_t product = 0;
+  uint16_t release = 0;  // bcdDevice: tells an FT2232D from an FT2232H
   bool operator<(const Found& other) const {
     return std::tie(bus, ports) < std::tie(other.bus, other.ports);
   }
@@ -44,7 +47,7 @@ std::vector<Found> FindBoards(ftdi_context* ftdi, ftdi_device_list*& list, std::
   for (ftdi_device_list* at = list; at != nullptr; at = at->next) {
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(at->dev, &descriptor) != LIBUSB_SUCCESS) continue;
-    if (FtdiMpsseChannels(descriptor.idProduct) == 0) continue;  // no MPSSE engine
+    if (FtdiMpsseChannels(descriptor.idProduct, descriptor.bcdDevice) == 0) continue;  // no MPSSE
     Found found;
     found.bus = libusb_get_bus_number(at->dev);
     uint8_t ports[8];
@@ -52,6 +55,7 @@ std::vector<Found> FindBoards(ftdi_context* ftdi, ftdi_device_list*& list, std::
     if (depth > 0) found.ports.assign(ports, ports + depth);
     found.device = at->dev;
     found.product = descriptor.idProduct;
+    found.release = descriptor.bcdDevice;
     boards.push_back(std::move(found));
   }
   std::sort(boards.begin(), boards.end());
@@ -97,11 +101,11 @@ bool LibftdiDriver::List(std::vector<FtdiChannel>& channels) {
       description[0] = serial[0] = '\0';
     }
     FtdiChannel channel;
-    channel.chip = std::string(FtdiChipName(board.product));
+    channel.chip = std::string(FtdiChipName(board.product, board.release));
     channel.serial = serial;
     channel.description = description;
     channel.position = board.Position();
-    channel.channels = FtdiMpsseChannels(board.product);
+    channel.channels = FtdiMpsseChannels(board.product, board.release);
     for (int c = 0; c < channel.channels; ++c) {
       channel.channel = static_cast<char>('A' + c);
       channels.push_back(channel);
@@ -146,6 +150,8 @@ FtdiDriver::Handle LibftdiDriver::Open(const FtdiChannel& channel) {
     return kNoHandle;
   }
   const int result = ftdi_usb_open_dev(ftdi, at->device);
+  const std::string node =
+      UsbDeviceNode(libusb_get_bus_number(at->device), libusb_get_device_address(at->device));
   if (result == -4) {
     // libftdi does not pass libusb's reason for a failed open on: ask once more.
     libusb_device_handle* probe = nullptr;
@@ -157,7 +163,9 @@ FtdiDriver::Handle LibftdiDriver::Open(const FtdiChannel& channel) {
     lastError_ = ftdi_get_error_string(ftdi);
     if (usbCode < 0) lastError_ += fmt::format(" ({})", libusb_error_name(usbCode));
     if (usbCode == LIBUSB_ERROR_ACCESS) {
-      lastError_ += ": no permission to open it (is the user in group plugdev?)";
+      lastError_ += ": no permission to open it";
+      const std::string hint = AccessHint(node);
+      if (!hint.empty()) lastError_ += "; " + hint;
     }
     ftdi_free(ftdi);
     return kNoHandle;
@@ -193,14 +201,25 @@ bool LibftdiDriver::Write(Handle handle, const uint8_t* data, size_t length) {
     lastError_ = "command buffer too long";
     return false;
   }
-  const int result = ftdi_write_data(ftdi, data, static_cast<int>(length));
-  if (result < 0) {
-    lastError_ = Reason(ftdi, result);
-    return false;
-  }
-  if (static_cast<size_t>(result) != length) {
-    lastError_ = fmt::format("usb bulk write sent {} of {} bytes", result, length);
-    return false;
+  // The bulk writes ftdi_write_data would make, made here so a failure keeps libusb's own
+  // code (ftdi_write_data turns every one into -1, which would read LIBUSB_ERROR_IO).
+  size_t sent = 0;
+  const size_t chunk = std::max<size_t>(1, ftdi->writebuffer_chunksize);
+  while (sent < length) {
+    const int size = static_cast<int>(std::min(chunk, length - sent));
+    int done = 0;
+    const int result = libusb_bulk_transfer(ftdi->usb_dev, static_cast<unsigned char>(ftdi->in_ep),
+                                            const_cast<uint8_t*>(data + sent), size, &done,
+                                            ftdi->usb_write_timeout);
+    if (result < 0) {
+      lastError_ = fmt::format("usb bulk write failed ({})", libusb_error_name(result));
+      return false;
+    }
+    if (done <= 0) {
+      lastError_ = fmt::format("usb bulk write sent {} of {} bytes", sent, length);
+      return false;
+    }
+    sent += static_cast<size_t>(done);
   }
   return true;
 }

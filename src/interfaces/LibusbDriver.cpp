@@ -1,5 +1,7 @@
 #include "interfaces/LibusbDriver.h"
 
+#include "interfaces/AccessHint.h"
+
 #include <libusb.h>
 
 #include <algorithm>
@@ -90,8 +92,10 @@ UsbDriver::Handle LibusbDriver::Open(std::string_view deviceName) {
 
   OpenAdapter adapter;
   int result = LIBUSB_ERROR_NOT_FOUND;
+  std::string node;
   if (static_cast<size_t>(slot) < adapters.size()) {
     libusb_device* device = adapters[static_cast<size_t>(slot)].device;
+    node = UsbDeviceNode(libusb_get_bus_number(device), libusb_get_device_address(device));
     result = libusb_open(device, &adapter.handle);
     if (result == LIBUSB_SUCCESS) {
       libusb_device_descriptor d{};
@@ -140,7 +144,9 @@ UsbDriver::Handle LibusbDriver::Open(std::string_view deviceName) {
     if (static_cast<size_t>(slot) < adapters.size()) {
       openFailure_ = lastError_;
       if (result == LIBUSB_ERROR_ACCESS) {
-        openFailure_ += ": no permission to open it (is the user in group plugdev?)";
+        openFailure_ += ": no permission to open it";
+        const std::string hint = AccessHint(node);
+        if (!hint.empty()) openFailure_ += "; " + hint;
       } else if (result == LIBUSB_ERROR_BUSY) {
         openFailure_ += ": another program has claimed it";
       }

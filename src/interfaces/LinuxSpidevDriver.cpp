@@ -1,5 +1,7 @@
 #include "interfaces/LinuxSpidevDriver.h"
 
+#include "interfaces/AccessHint.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/spi/spidev.h>
@@ -24,6 +26,7 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kNodePrefix = "spidev";
 constexpr size_t kMaxTransfers = 511;  // what one SPI_IOC_MESSAGE request can carry
+constexpr uint8_t kSpiModeClockBits = 0x03;  // CPOL, CPHA
 
 // Bus and chip select of "spidevB.C", for the order (spidev10.0 after spidev2.0).
 std::tuple<unsigned, unsigned, std::string> Order(const std::string& path) {
@@ -41,25 +44,6 @@ void AddNodes(const fs::path& dir, bool underDev, std::vector<std::string>& path
     if (!name.starts_with(kNodePrefix)) continue;
     paths.push_back(underDev ? entry.path().string() : "/dev/" + name);
   }
-}
-
-// What to do about a node this user may not open.
-std::string PermissionHint(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
-  if (st.st_gid == 0) {
-    return "; install the udev rules (60-pemra.rules) that give group spi the SPI devices, "
-           "then join group spi";
-  }
-  std::string group = std::to_string(st.st_gid);
-  std::vector<char> buffer(4096);
-  struct group entry {};
-  struct group* found = nullptr;
-  if (getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr) {
-    group = found->gr_name;
-  }
-  return "; join group " + group + " (the group of " + path + ")";
 }
 
 }  // namespace
@@ -88,7 +72,10 @@ SpidevDriver::Handle LinuxSpidevDriver::Open(const std::string& path) {
   if (fd < 0) {
     const int error = errno;
     lastError_ = path + ": " + std::strerror(error);
-    if (error == EACCES || error == EPERM) lastError_ += PermissionHint(path);
+    if (error == EACCES || error == EPERM) {
+      const std::string hint = AccessHint(path);
+      if (!hint.empty()) lastError_ += "; " + hint;
+    }
     return kNoHandle;
   }
   open_.push_back(fd);
@@ -109,7 +96,9 @@ bool LinuxSpidevDriver::SetMode(Handle handle, uint8_t mode) {
     lastError_ = std::strerror(errno);
     return false;
   }
-  if (back != mode) {
+  // Only the clock bits are compared: with a GPIO chip select some kernels report
+  // SPI_CS_HIGH although the line stays active low.
+  if ((back & kSpiModeClockBits) != (mode & kSpiModeClockBits)) {
     lastError_ = fmt::format("the controller keeps mode {:#04x}", back);
     return false;
   }

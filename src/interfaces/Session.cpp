@@ -13,7 +13,7 @@ Session::Session(Clock& clock, MessageSink& messages, PortIo& portIo, UsbDriver&
       adapters(usbDriver, messages, trace),
       usbSpi(adapters),
       ftdi(ftdiDriver, messages, trace),
-      spidev(spidevDriver, messages, trace),
+      spidev(spidevDriver, messages, trace, &clock),
       access(table, selection, clock) {
   InitRegisterTable(table);
   access.SetParallelTransport(&parallel);

@@ -18,4 +18,9 @@ std::string ClockText(uint32_t hz) {
   return fmt::format("{}.{} MHz", hz / 1'000'000, hz / 100'000 % 10);
 }
 
+std::string SerialTimingText(uint32_t clockHz, uint32_t stallMicroseconds, bool lowPower) {
+  return fmt::format("{}, stall {} us{}", ClockText(clockHz), stallMicroseconds,
+                     lowPower ? " (low-power sampling)" : "");
+}
+
 }  // namespace pemra

@@ -13,11 +13,18 @@ namespace pemra {
 namespace {
 
 constexpr uint32_t kFrameBytes = 2;
+// Transfers of one message at most: 32 short transfers fill spidev's 4096-byte buffer on
+// arm64, where each is rounded up to 128 bytes.
+constexpr size_t kMaxSpidevTransfers = 32;
 
 }  // namespace
 
-SpidevSpi::SpidevSpi(SpidevDriver* driver, MessageSink& messages, TraceSink* trace)
-    : MaxClockHz(kSensorMaxClockHz), driver_(driver), messages_(messages), trace_(trace) {
+SpidevSpi::SpidevSpi(SpidevDriver* driver, MessageSink& messages, TraceSink* trace, Clock* clock)
+    : MaxClockHz(kSensorMaxClockHz),
+      driver_(driver),
+      messages_(messages),
+      trace_(trace),
+      clock_(clock) {
   frames_.reserve(kMaxBurstFrames);
   tx_.reserve(kMaxBurstFrames * kFrameBytes);
   rx_.reserve(kMaxBurstFrames * kFrameBytes);
@@ -81,6 +88,8 @@ bool SpidevSpi::Select(std::string_view path) {
       return false;
     }
   }
+  // The node's highest speed; each transfer asks for the timing's clock.
+  timing_ = kNormalTiming;
   clockHz_ = std::min(MaxClockHz, kSensorMaxClockHz);
   if (!driver_->SetMaxSpeed(handle_, clockHz_)) {
     Fail("Error Setting up SPI\r\n" + name + ": " + ClockText(clockHz_) + ": " +
@@ -93,6 +102,26 @@ bool SpidevSpi::Select(std::string_view path) {
                              ClockText(clockHz_)));
   }
   SpidevSelected = true;
+  return FollowSamplePeriod();
+}
+
+void SpidevSpi::UseTiming(const SerialTiming& timing) {
+  const uint32_t hz = std::min({MaxClockHz, kSensorMaxClockHz, timing.maxHz});
+  const bool changed = hz != clockHz_ || timing.lowPower != timing_.lowPower;
+  timing_ = timing;
+  clockHz_ = hz;
+  if (changed && trace_ != nullptr) {
+    trace_->Line(fmt::format("spidev timing: {}", SerialTimingText(clockHz_,
+                                                                  timing_.stallMicroseconds,
+                                                                  timing_.lowPower)));
+  }
+}
+
+bool SpidevSpi::FollowSamplePeriod() {
+  UseTiming(kLowPowerTiming);
+  const uint16_t frames[2] = {uint16_t{kSmplPrdAddress} << 8, uint16_t{kSmplPrdAddress} << 8};
+  if (!Exchange(frames, "Error Reading SPI")) return false;
+  UseTiming(SerialTimingFor(Answer(1)));
   return true;
 }
 
@@ -110,7 +139,6 @@ bool SpidevSpi::Exchange(std::span<const uint16_t> frames, const char* failText)
   if (!SpidevSelected) return false;
   tx_.resize(frames.size() * kFrameBytes);
   rx_.assign(frames.size() * kFrameBytes, 0);
-  transfers_.clear();
   for (size_t i = 0; i < frames.size(); ++i) {
     uint8_t* out = tx_.data() + i * kFrameBytes;
     if (bits_ == 16) {
@@ -119,17 +147,11 @@ bool SpidevSpi::Exchange(std::span<const uint16_t> frames, const char* failText)
       out[0] = static_cast<uint8_t>(frames[i] >> 8);  // most significant byte first
       out[1] = static_cast<uint8_t>(frames[i] & 0xFF);
     }
-    SpiTransfer t;
-    t.tx = out;
-    t.rx = rx_.data() + i * kFrameBytes;
-    t.length = kFrameBytes;
-    // Between frames the select goes high for at least the sensor's stall.
-    const bool last = i + 1 == frames.size();
-    t.csChange = !last;
-    t.delayUsecs = last ? 0 : static_cast<uint16_t>(kSensorStallMicroseconds);
-    transfers_.push_back(t);
   }
-  if (!driver_->Message(handle_, transfers_)) {
+  // The low-power stall is longer than the core's chip-select release: one frame a message.
+  const size_t perMessage = timing_.lowPower ? 1 : kMaxSpidevTransfers;
+  for (size_t first = 0; first < frames.size(); first += perMessage) {
+    if (SendMessage(first, std::min(perMessage, frames.size() - first))) continue;
     Fail(std::string(failText) + "\r\nSPI " + SelectedDevice + ": " + driver_->LastError());
     if (trace_ != nullptr) {
       for (uint16_t f : frames) TraceSpiFrame(*trace_, f, kNoAnswer);
@@ -142,6 +164,29 @@ bool SpidevSpi::Exchange(std::span<const uint16_t> frames, const char* failText)
   return true;
 }
 
+bool SpidevSpi::SendMessage(size_t first, size_t count) {
+  transfers_.clear();
+  for (size_t i = first; i < first + count; ++i) {
+    SpiTransfer t;
+    t.tx = tx_.data() + i * kFrameBytes;
+    t.rx = rx_.data() + i * kFrameBytes;
+    t.length = kFrameBytes;
+    t.speedHz = clockHz_;
+    // Between frames the select goes high for the core's cs_change delay; after the last
+    // the message ends with it high.
+    t.csChange = i + 1 < first + count;
+    transfers_.push_back(t);
+  }
+  if (clock_ != nullptr) {
+    const Nanoseconds due =
+        lastMessageEnd_ + std::chrono::microseconds(timing_.stallMicroseconds);
+    if (clock_->Now() < due) clock_->Wait(due - clock_->Now());
+  }
+  const bool sent = driver_->Message(handle_, transfers_);
+  if (clock_ != nullptr) lastMessageEnd_ = clock_->Now();
+  return sent;
+}
+
 int32_t SpidevSpi::ReadWord(int16_t address) {
   const auto frame = static_cast<uint16_t>((address & 0x7F) << 8);
   const uint16_t frames[2] = {frame, frame};
@@ -151,14 +196,17 @@ int32_t SpidevSpi::ReadWord(int16_t address) {
 
 void SpidevSpi::WriteFramePair(int32_t frameA, int32_t frameB) {
   const uint16_t frames[2] = {static_cast<uint16_t>(frameA), static_cast<uint16_t>(frameB)};
-  Exchange(frames, "Error Writing SPI");
+  const bool samplePeriod = WritesSamplePeriod(frames[0]) || WritesSamplePeriod(frames[1]);
+  // A write to SMPL_PRD may change the timing from its second frame on.
+  if (samplePeriod) UseTiming(kLowPowerTiming);
+  if (Exchange(frames, "Error Writing SPI") && samplePeriod) FollowSamplePeriod();
 }
 
 bool SpidevSpi::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) {
   const bool read = ReadWordsInPasses(
       addresses, words, frames_,
       [this](std::span<const uint16_t> frames) { return Exchange(frames, "Error Reading SPI"); },
-      [this](size_t frame) { return static_cast<int32_t>(Answer(frame)); });
+      [this](size_t frame) { return static_cast<int32_t>(Answer(frame)); }, kMaxBurstFrames);
   return read && SpidevSelected;
 }
 

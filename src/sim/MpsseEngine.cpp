@@ -16,11 +16,18 @@ constexpr uint8_t kPinSk = 0x01;
 constexpr uint8_t kPinDo = 0x02;
 constexpr uint8_t kPinDi = 0x04;
 constexpr uint8_t kPinCs = 0x08;
-constexpr uint32_t kBaseHz = 60'000'000;
+constexpr uint32_t kHBaseHz = 60'000'000;
+constexpr uint32_t kDBaseHz = 12'000'000;
 
 // A data-shifting command: no TMS, no bit 7, and it writes or reads.
 bool IsShift(uint8_t command) {
   return (command & 0xC0) == 0 && (command & (kShiftWrite | kShiftRead)) != 0;
+}
+
+// The commands only the H series knows.
+bool HSeriesOnly(uint8_t command) {
+  return (command >= 0x8A && command <= 0x8F) || (command >= 0x94 && command <= 0x97) ||
+         (command >= 0x9C && command <= 0x9E);
 }
 
 }  // namespace
@@ -31,8 +38,8 @@ void MpsseEngine::SetMpsse(bool on) {
 }
 
 void MpsseEngine::Purge() {
-  answers_.clear();
-  pending_.clear();
+  PurgeAnswers();
+  PurgeCommands();
 }
 
 size_t MpsseEngine::Read(uint8_t* data, size_t length) {
@@ -45,8 +52,12 @@ size_t MpsseEngine::Read(uint8_t* data, size_t length) {
 }
 
 uint32_t MpsseEngine::ClockHz() const {
-  const uint32_t base = divideBy5_ ? kBaseHz / 5 : kBaseHz;
+  const uint32_t base = !HSeries() ? kDBaseHz : divideBy5_ ? kHBaseHz / 5 : kHBaseHz;
   return base / ((uint32_t{divisor_} + 1) * 2);
+}
+
+Nanoseconds MpsseEngine::HalfPeriod() const {
+  return Nanoseconds(500'000'000LL / ClockHz());
 }
 
 void MpsseEngine::Write(const uint8_t* data, size_t length) {
@@ -57,45 +68,82 @@ void MpsseEngine::Write(const uint8_t* data, size_t length) {
 }
 
 void MpsseEngine::SetLow(uint8_t value, uint8_t direction) {
+  const bool skBefore = SkLevel();
   lowValue_ = value;
   lowDirection_ = direction;
   if (direction & kPinDo) wire_.SetDataOut((value & kPinDo) != 0);
-  // An undriven chip-select line is pulled up: the sensor is not selected.
-  wire_.Select((direction & kPinCs) != 0 && (value & kPinCs) == 0);
+  // An undriven chip-select line is pulled up: the sensor is not selected. When chip select
+  // and SK change in one command, the select comes first and the release last.
+  const bool select = (direction & kPinCs) != 0 && (value & kPinCs) == 0;
+  if (select) wire_.Select(true);
+  if (SkLevel() != skBefore) wire_.Edge(SkLevel());
+  if (!select) wire_.Select(false);
 }
 
-uint8_t MpsseEngine::Shift(uint8_t command, uint8_t out, int bits) {
-  const bool idleHigh = (lowDirection_ & kPinSk) == 0 || SkLevel();
-  BitTiming timing;
-  timing.idleHigh = idleHigh;
-  // The falling edge comes first when the clock idles high.
-  timing.writeOnFirst = ((command & kShiftWriteNegative) != 0) == idleHigh;
-  timing.readOnFirst = ((command & kShiftReadNegative) != 0) == idleHigh;
-  // A clock line that is not driven reaches the sensor as no edges.
-  timing.hz = (lowDirection_ & kPinSk) != 0 ? ClockHz() : kSensorMaxClockHz + 1;
-  const bool lsbFirst = (command & kShiftLsbFirst) != 0;
+std::vector<uint8_t> MpsseEngine::Shift(uint8_t command, const uint8_t* out, size_t bits) {
   const bool writes = (command & kShiftWrite) != 0;
-  uint8_t in = 0;
-  for (int i = 0; i < bits; ++i) {
-    const int bit = lsbFirst ? i : 7 - i;
-    const bool level = writes ? ((out >> bit) & 1) != 0 : wire_.DataOut();
-    bool got = wire_.ClockBit(level, timing);
-    if (loopback_) got = wire_.DataOut();
-    if (lsbFirst) {
-      in = static_cast<uint8_t>(in | (got ? 1 << i : 0));
-    } else {
-      in = static_cast<uint8_t>((in << 1) | (got ? 1 : 0));
+  const bool reads = (command & kShiftRead) != 0;
+  const bool lsbFirst = (command & kShiftLsbFirst) != 0;
+  const bool writeOnRising = (command & kShiftWriteNegative) == 0;
+  const bool readOnRising = (command & kShiftReadNegative) == 0;
+  const bool idleHigh = SkLevel();
+  const bool skDriven = (lowDirection_ & kPinSk) != 0;
+  const bool doDriven = (lowDirection_ & kPinDo) != 0;
+  const Nanoseconds half = HalfPeriod();
+  const auto bitOf = [&](size_t i) {
+    const int k = static_cast<int>(i % 8);
+    return ((out[i / 8] >> (lsbFirst ? k : 7 - k)) & 1) != 0;
+  };
+
+  std::vector<uint8_t> in((bits + 7) / 8, 0);
+  size_t next = 0;  // the bit DO holds
+  if (writes && doDriven) wire_.SetDataOut(bitOf(0));
+  for (size_t i = 0; i < bits; ++i) {
+    bool got = true;
+    for (int e = 0; e < 2; ++e) {
+      const bool rising = (e == 0) != idleHigh;  // idling high, the falling edge comes first
+      if (reads && rising == readOnRising) got = loopback_ ? wire_.DataOut() : wire_.DataIn();
+      if (skDriven) {
+        wire_.Edge(rising, half);
+      } else {
+        wire_.Wait(half);  // no edge reaches the sensor
+      }
+      if (writes && doDriven && rising == writeOnRising) {
+        next = std::min(next + 1, bits - 1);
+        wire_.SetDataOut(bitOf(next));
+      }
     }
+    const int k = static_cast<int>(i % 8);
+    if (got) in[i / 8] = static_cast<uint8_t>(in[i / 8] | 1 << (lsbFirst ? k : 7 - k));
   }
-  if (!lsbFirst && bits < 8) in = static_cast<uint8_t>(in << (8 - bits));
+  // Bit reads of fewer than 8 bits: most significant first fills the byte from the top,
+  // least significant first from the bottom.
   return in;
 }
 
 void MpsseEngine::IdleClocks(uint32_t bits) {
-  BitTiming timing;
-  timing.idleHigh = (lowDirection_ & kPinSk) == 0 || SkLevel();
-  timing.hz = (lowDirection_ & kPinSk) != 0 ? ClockHz() : kSensorMaxClockHz + 1;
-  for (uint32_t i = 0; i < bits; ++i) wire_.ClockBit(wire_.DataOut(), timing);
+  const bool idleHigh = SkLevel();
+  const Nanoseconds half = HalfPeriod();
+  for (uint32_t i = 0; i < bits; ++i) {
+    for (int e = 0; e < 2; ++e) {
+      if ((lowDirection_ & kPinSk) != 0) {
+        wire_.Edge((e == 0) != idleHigh, half);
+      } else {
+        wire_.Wait(half);
+      }
+    }
+  }
+}
+
+bool MpsseEngine::Known(uint8_t command) const {
+  if (HSeriesOnly(command) && !HSeries()) return false;
+  switch (command) {
+    case 0x80: case 0x81: case 0x82: case 0x83: case 0x84: case 0x85: case 0x86: case 0x87:
+    case 0x8A: case 0x8B: case 0x8C: case 0x8D: case 0x8E: case 0x8F: case 0x96: case 0x97:
+      return true;
+    default:
+      return IsShift(command);
+  }
 }
 
 bool MpsseEngine::Step() {
@@ -104,25 +152,29 @@ bool MpsseEngine::Step() {
   size_t length = 1;
   const auto need = [&](size_t n) { return p.size() >= n; };
 
-  if (IsShift(command)) {
+  if (!Known(command)) {
+    ++badCommands_;
+    answers_.push_back(0xFA);
+    answers_.push_back(command);
+  } else if (IsShift(command)) {
     const bool writes = (command & kShiftWrite) != 0;
     const bool reads = (command & kShiftRead) != 0;
     if ((command & kShiftBits) != 0) {
       if (!need(2)) return false;
-      const int bits = (p[1] & 0x07) + 1;
+      const size_t bits = (p[1] & 0x07) + 1;
       length = writes ? 3 : 2;
       if (!need(length)) return false;
-      const uint8_t in = Shift(command, writes ? p[2] : 0, bits);
-      if (reads) answers_.push_back(in);
+      const uint8_t zero = 0;
+      const std::vector<uint8_t> in = Shift(command, writes ? &p[2] : &zero, bits);
+      if (reads) answers_.push_back(in[0]);
     } else {
       if (!need(3)) return false;
       const size_t count = size_t(p[1] | p[2] << 8) + 1;
       length = 3 + (writes ? count : 0);
       if (!need(length)) return false;
-      for (size_t i = 0; i < count; ++i) {
-        const uint8_t in = Shift(command, writes ? p[3 + i] : 0, 8);
-        if (reads) answers_.push_back(in);
-      }
+      const std::vector<uint8_t> zeros(writes ? 0 : count, 0);
+      const std::vector<uint8_t> in = Shift(command, writes ? &p[3] : zeros.data(), count * 8);
+      if (reads) answers_.insert(answers_.end(), in.begin(), in.end());
     }
   } else {
     switch (command) {
@@ -135,8 +187,9 @@ bool MpsseEngine::Step() {
         if (!need(3)) return false;
         length = 3;
         break;
-      case 0x81:  // read the low byte (DI as the idle sensor leaves it: high)
-        answers_.push_back(static_cast<uint8_t>(lowValue_ | kPinDi));
+      case 0x81:  // read the low byte (DI as the sensor drives it)
+        answers_.push_back(
+            static_cast<uint8_t>((lowValue_ & ~kPinDi) | (wire_.DataIn() ? kPinDi : 0)));
         break;
       case 0x83:
         answers_.push_back(0xFF);
@@ -172,9 +225,6 @@ bool MpsseEngine::Step() {
         length = 3;
         break;
       default:
-        ++badCommands_;
-        answers_.push_back(0xFA);
-        answers_.push_back(command);
         break;
     }
   }

@@ -4,6 +4,18 @@
 
 namespace pemra::sim {
 
+uint16_t BoardBcdDevice(const FtdiBoardOptions& options) {
+  if (options.bcdDevice != 0) return options.bcdDevice;
+  switch (options.productId) {
+    case kFtdiProductFt232h:
+      return 0x0900;
+    case kFtdiProductFt4232h:
+      return 0x0800;
+    default:
+      return 0x0700;
+  }
+}
+
 SimulatedFtdiDriver::SimulatedFtdiDriver(SpiSlave& slave, Clock& clock,
                                          const std::vector<FtdiBoardOptions>& boards)
     : clock_(clock) {
@@ -11,8 +23,9 @@ SimulatedFtdiDriver::SimulatedFtdiDriver(SpiSlave& slave, Clock& clock,
     Board board;
     board.options = options;
     // Every MPSSE channel's lines go to the one sensor.
-    for (int c = 0; c < FtdiMpsseChannels(options.productId) && c < 2; ++c) {
-      board.channels[c] = std::make_unique<MpsseEngine>(&slave);
+    const uint16_t bcd = BoardBcdDevice(options);
+    for (int c = 0; c < FtdiMpsseChannels(options.productId, bcd) && c < 2; ++c) {
+      board.channels[c] = std::make_unique<MpsseEngine>(&slave, bcd);
     }
     boards_.push_back(std::move(board));
   }
@@ -32,11 +45,12 @@ bool SimulatedFtdiDriver::List(std::vector<FtdiChannel>& channels) {
   if (Unplugged()) return true;
   for (const Board& board : boards_) {
     FtdiChannel c;
-    c.chip = std::string(FtdiChipName(board.options.productId));
+    const uint16_t bcd = BoardBcdDevice(board.options);
+    c.chip = std::string(FtdiChipName(board.options.productId, bcd));
     c.serial = board.options.serial;
     c.description = board.options.description;
     c.position = board.options.position;
-    c.channels = FtdiMpsseChannels(board.options.productId);
+    c.channels = FtdiMpsseChannels(board.options.productId, bcd);
     for (int i = 0; i < c.channels; ++i) {
       c.channel = static_cast<char>('A' + i);
       channels.push_back(c);
@@ -103,8 +117,11 @@ bool SimulatedFtdiDriver::Write(Handle handle, const uint8_t* data, size_t lengt
     return Fail(gone ? "usb bulk write failed (LIBUSB_ERROR_NO_DEVICE)"
                             : "usb bulk write failed (LIBUSB_ERROR_IO)");
   }
+  engine->Resume(clock_.Now());
   engine->Write(data, length);
-  if (timingModel_) clock_.Wait(kFtdiRoundTrip + engine->TakeBusyTime());
+  const Nanoseconds busy = engine->TakeBusyTime();
+  if (timingModel_) clock_.Wait(kFtdiRoundTrip + busy);
+  engine->Pause(clock_.Now());
   Record(false, true, data, length);
   return true;
 }

@@ -3,7 +3,8 @@
 // engine whose lines go to the sensor. For tests it records every command buffer and answer
 // and injects faults (a refused open, a failed transfer, a board pulled out). With the timing
 // model each command buffer costs one high-speed round trip (a 125 us microframe) plus the
-// bus time it clocks.
+// bus time it clocks. Between two command buffers the lines rest for the time that passed on
+// the clock.
 
 #include <cstdint>
 #include <deque>
@@ -24,7 +25,13 @@ struct FtdiBoardOptions {
   std::string serial = "FT5XYZ12";
   std::string description = "Single RS232-HS";
   std::string position = "1-4";
+  // The device release: 0 for the one the product ID's H part has (0x0900 FT232H, 0x0700
+  // FT2232H, 0x0800 FT4232H); 0x0500 makes an FT2232D of product 0x6010.
+  uint16_t bcdDevice = 0;
 };
+
+// The device release a board reports.
+uint16_t BoardBcdDevice(const FtdiBoardOptions& options);
 
 inline constexpr Nanoseconds kFtdiRoundTrip = std::chrono::microseconds(125);
 

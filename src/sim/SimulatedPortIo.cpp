@@ -24,7 +24,7 @@ std::string Hex4(uint16_t v) {
 }  // namespace
 
 SimulatedPortIo::SimulatedPortIo(SpiSlave& slave, Clock& clock, uint16_t baseAddress)
-    : slave_(slave), clock_(clock), base_(baseAddress) {}
+    : wire_(&slave), clock_(clock), base_(baseAddress) {}
 
 bool SimulatedPortIo::EnableAccess(uint16_t baseAddress, std::string& device,
                                    std::string& reason) {
@@ -43,10 +43,15 @@ void SimulatedPortIo::Cost() {
 }
 
 void SimulatedPortIo::Out(uint16_t address, uint8_t value) {
+  wire_.Resume(clock_.Now());
+  wire_.Wait(kPortLineTime);
   Cost();
   Record(address, value, true);
-  if (address != base_) return;  // the status register and other addresses take no writes
+  if (address == base_) DriveLines(value);  // the status register and others take no writes
+  wire_.Pause(clock_.Now());
+}
 
+void SimulatedPortIo::DriveLines(uint8_t value) {
   const uint8_t before = data_;
   data_ = value;
   const bool csWasHigh = LineHigh(before, kCsBit);
@@ -56,21 +61,24 @@ void SimulatedPortIo::Out(uint16_t address, uint8_t value) {
   const bool din = LineHigh(value, kDinBit);
 
   // A frame starts before the edges of this write and ends after them.
-  if (csWasHigh && !csHigh) slave_.ChipSelectFalling();
-  if (clockWasHigh && !clockHigh) slave_.ClockFalling();
-  if (!clockWasHigh && clockHigh) slave_.ClockRising(din);
-  if (!csWasHigh && csHigh) slave_.ChipSelectRising();
+  wire_.SetDataOut(din);
+  if (csWasHigh && !csHigh) wire_.Select(true);
+  if (clockWasHigh != clockHigh) wire_.Edge(clockHigh);
+  if (!csWasHigh && csHigh) wire_.Select(false);
 }
 
 uint8_t SimulatedPortIo::In(uint16_t address) {
+  wire_.Resume(clock_.Now());
+  wire_.Wait(kPortLineTime);
   Cost();
   uint8_t value = 0xFF;
   if (address == base_) {
     value = data_;
   } else if (address == uint16_t(base_ + 1)) {
-    value = slave_.Dout() ? 0x00 : kDoutStatusBit;
+    value = wire_.DataIn() ? 0x00 : kDoutStatusBit;
   }
   Record(address, value, false);
+  wire_.Pause(clock_.Now());
   return value;
 }
 

@@ -1,8 +1,12 @@
 #pragma once
 // A parallel port whose data register drives the sensor's SPI lines through the inverting
 // interface cable: data bit 0 = CS, bit 1 = SCLK, bit 2 = DIN, each the complement of the
-// line; status bit 6 reads the complement of DOUT. Level changes are decoded into edges for
-// the SPI slave. Addresses other than base and base + 1 read 0xFF and ignore writes.
+// line; status bit 6 reads the complement of DOUT. Level changes are decoded into edges on
+// the lines to the SPI slave, where the sensor's timing limits hold. On the lines every access
+// takes kPortLineTime (a legacy port's I/O cycle), so the fastest clock the port makes, three
+// accesses a bit when reading, is 267 kHz: slow enough for low-power sampling. Time on the
+// clock between accesses (the stall's Delay) passes on the lines too. Addresses other than
+// base and base + 1 read 0xFF and ignore writes.
 
 #include <cstdint>
 #include <deque>
@@ -12,8 +16,11 @@
 #include "core/Clock.h"
 #include "interfaces/PortIo.h"
 #include "sim/SpiSlave.h"
+#include "sim/SpiWire.h"
 
 namespace pemra::sim {
+
+inline constexpr Nanoseconds kPortLineTime = std::chrono::nanoseconds(1250);
 
 class SimulatedPortIo final : public PortIo {
  public:
@@ -43,12 +50,14 @@ class SimulatedPortIo final : public PortIo {
   void ClearAccesses() { accesses_.clear(); }
 
   uint8_t DataRegister() const { return data_; }
+  uint64_t FramesOutsideLimits() const { return wire_.FramesOutsideLimits(); }
 
  private:
   void Record(uint16_t address, uint8_t value, bool write);
+  void DriveLines(uint8_t value);
   void Cost();
 
-  SpiSlave& slave_;
+  SpiWire wire_;
   Clock& clock_;
   uint16_t base_;
   uint8_t data_ = 0;  // all lines high: idle, deselected

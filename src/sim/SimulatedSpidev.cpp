@@ -35,18 +35,28 @@ bool SpidevNode::SetMaxSpeed(uint32_t hz) {
   return true;
 }
 
-bool SpidevNode::Run(std::span<const SpiTransfer> transfers, Nanoseconds& busy) {
+bool SpidevNode::Run(std::span<const SpiTransfer> transfers, Nanoseconds now, Nanoseconds& busy,
+                     std::string& error) {
   busy = Nanoseconds(0);
   // The whole message is checked before anything is clocked, as the kernel does.
+  uint64_t buffered = 0;
   for (const SpiTransfer& t : transfers) {
     const uint8_t bits = t.bitsPerWord != 0 ? t.bitsPerWord : bits_;
-    if (bits != 8 && !(bits == 16 && options_.sixteenBitWords)) return false;
-    if (t.length % (bits / 8) != 0) return false;
+    if ((bits != 8 && !(bits == 16 && options_.sixteenBitWords)) || t.length % (bits / 8) != 0) {
+      error = "Invalid argument";
+      return false;
+    }
+    const uint32_t align = std::max<uint32_t>(1, options_.transferAlignment);
+    buffered += (uint64_t{t.length} + align - 1) / align * align;
   }
+  if (buffered > kSpidevBufferSize) {
+    error = "Message too long";
+    return false;
+  }
+  wire_.Resume(now);
   const bool lsbFirst = (mode_ & kModeLsbFirst) != 0;
   // With the select active high the sensor's (active-low) select never goes low.
   const bool reachesSensor = (mode_ & kModeCsHigh) == 0;
-  double delays = 0;
   for (size_t k = 0; k < transfers.size(); ++k) {
     const SpiTransfer& t = transfers[k];
     const uint8_t bits = t.bitsPerWord != 0 ? t.bitsPerWord : bits_;
@@ -76,11 +86,14 @@ bool SpidevNode::Run(std::span<const SpiTransfer> transfers, Nanoseconds& busy) 
         }
       }
     }
-    delays += t.delayUsecs * 1000.0;
-    if (t.csChange && k + 1 < transfers.size()) wire_.Select(false);
+    wire_.Wait(std::chrono::microseconds(t.delayUsecs));
+    if (t.csChange && k + 1 < transfers.size()) {
+      wire_.Select(false);
+      wire_.Wait(kSpiCoreCsChangeDelay);
+    }
   }
   wire_.Select(false);
-  busy = wire_.TakeBusyTime() + Nanoseconds(static_cast<int64_t>(delays));
+  busy = wire_.TakeBusyTime();
   return true;
 }
 
@@ -112,7 +125,7 @@ SpidevDriver::Handle SimulatedSpidevDriver::Open(const std::string& path) {
   }
   if (!refusedGroup_.empty()) {
     lastError_ = path + ": Permission denied; join group " + refusedGroup_ +
-                 " (the group of " + path + ")";
+                 " (the group of " + path + ") and log in again";
     return kNoHandle;
   }
   const Handle h = nextHandle_++;
@@ -159,8 +172,10 @@ bool SimulatedSpidevDriver::Message(Handle handle, std::span<const SpiTransfer> 
   if (node == nullptr) return false;
   if (injected) return Fail("Input/output error");
   Nanoseconds busy{0};
-  if (!node->Run(transfers, busy)) return Fail("Invalid argument");
+  std::string error;
+  if (!node->Run(transfers, clock_.Now(), busy, error)) return Fail(error);
   if (timingModel_) clock_.Wait(kSpidevCallTime + busy);
+  node->Done(clock_.Now());
   return true;
 }
 

@@ -24,9 +24,17 @@ namespace pemra::sim {
 struct SpidevNodeOptions {
   std::string path = "/dev/spidev0.0";
   bool sixteenBitWords = true;  // false: the controller takes 8-bit words only
+  // spidev copies a message's transmit and receive data into buffers of kSpidevBufferSize
+  // bytes each, every transfer's length rounded up to the kernel's allocation alignment: 128
+  // bytes on arm64 (at most 32 short transfers per message), 8 on x86-64.
+  uint32_t transferAlignment = 128;
 };
 
 inline constexpr Nanoseconds kSpidevCallTime = std::chrono::microseconds(20);
+inline constexpr uint32_t kSpidevBufferSize = 4096;
+// Chip select high between two transfers with cs_change: the SPI core's default, which spidev
+// cannot change.
+inline constexpr Nanoseconds kSpiCoreCsChangeDelay = std::chrono::microseconds(10);
 
 // One node's settings and its lines to the sensor.
 class SpidevNode {
@@ -42,9 +50,15 @@ class SpidevNode {
   uint32_t MaxSpeed() const { return speed_; }
   const SpidevNodeOptions& Options() const { return options_; }
 
-  // One message; false (nothing clocked) when a transfer asks for what the node refuses.
-  // Returns the bus time through `busy`.
-  bool Run(std::span<const SpiTransfer> transfers, Nanoseconds& busy);
+  // One message, started at `now` on the host's clock; false (nothing clocked) when a
+  // transfer asks for what the node refuses, with the reason (errno text) in `error`. Each
+  // transfer's delay_usecs passes with chip select still active; cs_change releases it for the
+  // SPI core's default delay. Returns the bus time through `busy`.
+  bool Run(std::span<const SpiTransfer> transfers, Nanoseconds now, Nanoseconds& busy,
+           std::string& error);
+  // The host's clock when the message's work ended.
+  void Done(Nanoseconds now) { wire_.Pause(now); }
+  uint64_t FramesOutsideLimits() const { return wire_.FramesOutsideLimits(); }
 
  private:
   SpidevNodeOptions options_;

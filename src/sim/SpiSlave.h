@@ -6,6 +6,7 @@
 // rising edge, most significant bit first.
 
 #include <cstdint>
+#include <vector>
 
 #include "sim/SimulatedSensor.h"
 
@@ -25,10 +26,19 @@ class SpiSlave {
   void ChipSelectRising();   // ends it: 16 clocks deliver the frame, any other count is an error
   void ClockFalling();       // shifts out the next answer bit
   void ClockRising(bool din);  // takes the next data bit
+  // The frame under way breaks the serial timing limits: the word taken is the one sent
+  // shifted left by one bit, and the answer bits still to come are shifted the same way.
+  void ShiftByOne() { shiftedByOne_ = true; }
   // Level of the sensor's data output: the bit last shifted out, high while deselected.
   bool Dout() const { return dout_; }
   bool Selected() const { return selected_; }
 
+  // The words the sensor took, in order, while recording (for tests; at most 4096 kept).
+  void RecordFrames(bool on) {
+    recording_ = on;
+    taken_.clear();
+  }
+  const std::vector<uint16_t>& FramesTaken() const { return taken_; }
   // Frames delivered to the sensor and frames discarded for a wrong clock count.
   uint64_t FramesDelivered() const { return delivered_; }
   uint64_t FramesDiscarded() const { return discarded_; }
@@ -42,6 +52,9 @@ class SpiSlave {
   uint16_t in_ = 0;
   int shifted_ = 0;  // answer bits shifted out in this frame
   int clocks_ = 0;   // rising edges in this frame
+  bool shiftedByOne_ = false;
+  bool recording_ = false;
+  std::vector<uint16_t> taken_;
   uint64_t delivered_ = 0;
   uint64_t discarded_ = 0;
 };

@@ -91,7 +91,11 @@ struct EmulatedBench::FtdiChip {
   std::vector<FtdiRequest> requests;
   uint16_t packetSize = 512;
 
-  int Channels() const { return FtdiMpsseChannels(board.productId); }
+  uint16_t Bcd() const {
+    if (board.bcdDevice != 0) return board.bcdDevice;
+    return board.productId == kFtdiProductFt232h ? 0x0900 : 0x0700;
+  }
+  int Channels() const { return FtdiMpsseChannels(board.productId, Bcd()); }
   // The channel of a bulk endpoint: 0x02 / 0x81 channel A, 0x04 / 0x83 channel B; -1 else.
   int ChannelOf(uint8_t endpoint) const {
     const int number = endpoint & 0x7F;
@@ -110,7 +114,7 @@ struct EmulatedBench::FtdiChip {
   // Device descriptor, then one configuration with an interface per channel, each with its
   // IN and OUT endpoint.
   std::vector<uint8_t> Descriptors() const {
-    const uint16_t bcdDevice = board.productId == kFtdiProductFt232h ? 0x0900 : 0x0700;
+    const uint16_t bcdDevice = Bcd();
     std::vector<uint8_t> d = {18, 0x01, 0x00, 0x02, 0, 0, 0, 64,
                               uint8_t(kFtdiVendorId & 0xFF), uint8_t(kFtdiVendorId >> 8),
                               uint8_t(board.productId & 0xFF), uint8_t(board.productId >> 8),
@@ -224,7 +228,10 @@ struct EmulatedBench::Adapter {
     if (channel < 0 || channel >= ftdi->Channels()) return Finish(urb, -EPIPE, 0);
     sim::MpsseEngine& engine = *ftdi->engines[channel];
     if (setup[1] == 0x0B) engine.SetMpsse((value >> 8) == 0x02);  // bit mode
-    if (setup[1] == 0x00 && value != 2) engine.Purge();       // reset, or purge of RX
+    // Reset (0) empties both buffers; 1 (TCO flush) drops what the host sent and the engine
+    // has not run, 2 (TCI flush) the answers not yet read.
+    if (setup[1] == 0x00 && value != 2) engine.PurgeCommands();
+    if (setup[1] == 0x00 && value != 1) engine.PurgeAnswers();
     Finish(urb, 0, 0);
   }
 
@@ -461,6 +468,8 @@ struct EmulatedBench::Spidev {
   UMockdevIoctlBase* handler = nullptr;
   std::optional<int> messagesLeft;
   bool gone = false;
+  uint8_t extraModeBits = 0;
+  uint32_t speedReadBack = 0;
   std::vector<SpidevMessage> messages;
   std::vector<std::string> requests;
 
@@ -516,8 +525,12 @@ struct EmulatedBench::Spidev {
     Nanoseconds busy{0};
     size_t total = 0;
     for (const SpiTransfer& t : transfers) total += t.length;
-    const bool ok = node->Run(transfers, busy);
-    umockdev_ioctl_client_complete(client, ok ? static_cast<long>(total) : -1, ok ? 0 : EINVAL);
+    std::string error;
+    const bool ok = node->Run(transfers, bench->clock_.Now(), busy, error);
+    node->Done(bench->clock_.Now());
+    const int errorNumber = error == "Message too long" ? EMSGSIZE : EINVAL;
+    umockdev_ioctl_client_complete(client, ok ? static_cast<long>(total) : -1,
+                                   ok ? 0 : errorNumber);
     for (UMockdevIoctlData* b : buffers) g_object_unref(b);
     g_object_unref(arg);
   }
@@ -532,7 +545,8 @@ struct EmulatedBench::Spidev {
       case SPI_IOC_WR_MODE:
       case SPI_IOC_RD_MODE:
         d.Setting<uint8_t>(client, request == SPI_IOC_WR_MODE, "MODE",
-                           [&](uint8_t v) { return n.SetMode(v); }, [&] { return n.Mode(); });
+                           [&](uint8_t v) { return n.SetMode(v); },
+                           [&] { return static_cast<uint8_t>(n.Mode() | d.extraModeBits); });
         return TRUE;
       case SPI_IOC_WR_BITS_PER_WORD:
       case SPI_IOC_RD_BITS_PER_WORD:
@@ -544,7 +558,7 @@ struct EmulatedBench::Spidev {
       case SPI_IOC_RD_MAX_SPEED_HZ:
         d.Setting<uint32_t>(client, request == SPI_IOC_WR_MAX_SPEED_HZ, "MAX_SPEED_HZ",
                             [&](uint32_t v) { return n.SetMaxSpeed(v); },
-                            [&] { return n.MaxSpeed(); });
+                            [&] { return d.speedReadBack != 0 ? d.speedReadBack : n.MaxSpeed(); });
         return TRUE;
       default:
         break;
@@ -650,7 +664,7 @@ int EmulatedBench::AddFtdi(int bus, int port, const FtdiBoard& board) {
   a->ftdi = std::make_unique<FtdiChip>();
   a->ftdi->board = board;
   for (int c = 0; c < a->ftdi->Channels(); ++c) {
-    a->ftdi->engines[c] = std::make_unique<sim::MpsseEngine>(&rig_.Slave());
+    a->ftdi->engines[c] = std::make_unique<sim::MpsseEngine>(&rig_.Slave(), a->ftdi->Bcd());
   }
   const int devnum = port + 1;
   const std::string devpath =
@@ -668,7 +682,7 @@ int EmulatedBench::AddFtdi(int bus, int port, const FtdiBoard& board) {
                   "A: manufacturer=FTDI\\n\nA: product={}\\n\nA: serial={}\\n\n"
                   "H: descriptors={}\n",
                   devpath, bus, devnum, bus, devnum, a->devNode, kFtdiVendorId, board.productId,
-                  board.productId == kFtdiProductFt232h ? 0x900 : 0x700, bus, devnum, kUsbMajor,
+                  a->ftdi->Bcd(), bus, devnum, kUsbMajor,
                   (bus - 1) * 128 + devnum - 1, kFtdiVendorId, board.productId, board.description,
                   board.serial, Hex(a->ftdi->Descriptors())));
   adapters_.push_back(std::move(a));
@@ -784,6 +798,18 @@ void EmulatedBench::AddSpidev(const std::string& name, bool sixteenBitWords) {
   if (!fs::exists(classDir / name)) {
     fs::create_directory_symlink("../.." + devpath, classDir / name);
   }
+}
+
+void EmulatedBench::SpidevReadsBack(uint8_t extraModeBits, uint32_t speedHz) {
+  const std::lock_guard lock(mutex_);
+  spidev_->extraModeBits = extraModeBits;
+  spidev_->speedReadBack = speedHz;
+}
+
+void EmulatedBench::ListSpidev(const std::string& name) {
+  const fs::path classDir = RootDir() + "/sys/class/spidev";
+  fs::create_directories(classDir);
+  fs::create_directory_symlink("../../devices/platform/soc/" + name, classDir / name);
 }
 
 void EmulatedBench::FailSpidevAfter(int messages) {

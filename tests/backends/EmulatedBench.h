@@ -55,6 +55,7 @@ struct FtdiBoard {
   uint16_t productId = kFtdiProductFt232h;  // or kFtdiProductFt2232h (two channels)
   std::string serial = "FT5XYZ12";
   std::string description = "Single RS232-HS";
+  uint16_t bcdDevice = 0;  // 0: the H part's (0x0900 FT232H, 0x0700 FT2232H); 0x0500 FT2232D
 };
 
 // A vendor request an FTDI board received (the control transfers libftdi makes).
@@ -117,6 +118,14 @@ class EmulatedBench {
   void AddSpidev(const std::string& name, bool sixteenBitWords = true);
   // After `messages` more messages every request fails with ENODEV (the node is gone).
   void FailSpidevAfter(int messages);
+  // The clock of the bench's rig: a session over the emulated nodes waits on it, so the
+  // stalls it makes between frames are time on the lines of the port and the spidev node.
+  TestClock& SessionClock() { return clock_; }
+  // What the node reads back: its mode with these bits added (a GPIO chip select makes some
+  // kernels report SPI_CS_HIGH), and this speed instead of the one set (0: the one set).
+  void SpidevReadsBack(uint8_t extraModeBits, uint32_t speedHz);
+  // A further node listed under /sys/class/spidev, without a device behind it.
+  void ListSpidev(const std::string& name);
   std::vector<SpidevMessage> SpidevMessages();
   // The requests other than messages, in order ("WR_MODE 3", "RD_BITS_PER_WORD", ...).
   std::vector<std::string> SpidevRequests();

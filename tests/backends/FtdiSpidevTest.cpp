@@ -23,6 +23,11 @@ namespace {
 const FtdiBoard kFt232h{kFtdiProductFt232h, "FT5XYZ12", "Single RS232-HS"};
 const FtdiBoard kFt2232h{kFtdiProductFt2232h, "FT6ABC34", "Dual RS232-HS"};
 
+// One frame as the FTDI transport clocks it (SK low inside chip select), then its stall.
+std::string Frame(const char* shift, const char* frame) {
+  return fmt::format("80 01 0B 80 00 0B {} 01 00 {} 80 08 0B 80 09 0B 8F 02 00", shift, frame);
+}
+
 std::string HexBytes(const std::vector<uint8_t>& bytes) {
   std::string text;
   for (uint8_t b : bytes) text += fmt::format("{}{:02X}", text.empty() ? "" : " ", b);
@@ -43,8 +48,8 @@ class BackendTest : public ::testing::Test {
   Session& Open() {
     ftdi = std::make_unique<LibftdiDriver>();
     spidev = std::make_unique<LinuxSpidevDriver>();
-    session = std::make_unique<Session>(clock, messages, port, usb, nullptr, ftdi.get(),
-                                        spidev.get());
+    session = std::make_unique<Session>(bench->SessionClock(), messages, port, usb, nullptr,
+                                        ftdi.get(), spidev.get());
     return *session;
   }
   // The bulk URBs of an adapter since `from`, as "> bytes" and "< bytes".
@@ -58,7 +63,6 @@ class BackendTest : public ::testing::Test {
   }
 
   std::optional<EmulatedBench> bench;
-  TestClock clock;
   RecordingMessageSink messages;
   FakePortIo port;
   FakeUsbDriver usb;
@@ -97,14 +101,13 @@ TEST_F(BackendTest, LibftdiListsTheMpsseChannelsAndTalksMpsseToTheChosenOne) {
   EXPECT_EQ(s.access.RawValue, 0x1234);
   EXPECT_EQ(UrbsSince(dual, from),
             (std::vector<std::string>{
-                "> 80 01 0B 31 01 00 26 00 80 09 0B 8F 02 00 80 01 0B 31 01 00 26 00 80 09 0B 87",
-                "< 32 60 00 00 12 34"}));
+                "> " + Frame("31", "26 00") + " " + Frame("31", "26 00") + " 87",
+                "< 32 60 00 01 12 34"}));  // the first frame brings SMPL_PRD, read at selection
   // A write is one buffer out and nothing in.
   from = bench->Urbs(dual).size();
   s.access.WriteRegister(reg::XGYRO_OFF, 0x1ABC);
   EXPECT_EQ(UrbsSince(dual, from),
-            (std::vector<std::string>{
-                "> 80 01 0B 11 01 00 9B 1A 80 09 0B 8F 02 00 80 01 0B 11 01 00 9A BC 80 09 0B"}));
+            (std::vector<std::string>{"> " + Frame("11", "9B 1A") + " " + Frame("11", "9A BC")}));
   // A burst of three registers is four frames in one round trip.
   from = bench->Urbs(dual).size();
   const int16_t burst[] = {reg::XGYRO_OFF, reg::ALM_MAG1, reg::XGYRO_OFF};
@@ -138,12 +141,13 @@ TEST_F(BackendTest, FtdiFailuresGiveOneMessageAndStopTheTraffic) {
       {"no permission",
        [](EmulatedBench& b, int a, gid_t g) { TakeNodeAway(b, b.DevNode(a), g); }, true,
        "Cannot open FTDI FT232H 1-3"
-           ": libusb_open() failed (LIBUSB_ERROR_ACCESS): no permission to open it (is the user "
-           "in group plugdev?)"},
+           ": libusb_open() failed (LIBUSB_ERROR_ACCESS): no permission to open it; join group " +
+           std::string(plugdev ? "plugdev" : "46") +
+           " (the group of /dev/bus/usb/001/004) and log in again"},
       {"engine silent at set-up", [](EmulatedBench& b, int a, gid_t) { b.WithholdReplies(a); },
        true, "Error Setting up SPI\r\n" + name + ": usb bulk read failed (LIBUSB_ERROR_TIMEOUT)"},
       {"unplugged", [](EmulatedBench& b, int a, gid_t) { b.Unplug(a); }, false,
-       "Error Reading SPI\r\n" + name + ": usb bulk write failed (LIBUSB_ERROR_IO)"},
+       "Error Reading SPI\r\n" + name + ": usb bulk write failed (LIBUSB_ERROR_NO_DEVICE)"},
       {"pulled out between buffer and answer",
        [](EmulatedBench& b, int a, gid_t) { b.FailAfterUrbs(a, 1); }, false,
        "Error Reading SPI\r\n" + name + ": usb bulk read failed (LIBUSB_ERROR_NO_DEVICE)"},
@@ -181,6 +185,7 @@ TEST_F(BackendTest, CliTalksToTheBoardThroughLibftdi) {
   }
   ftdi = std::make_unique<LibftdiDriver>();
   cli::Environment env = CliEnvironment();
+  env.clock = &bench->SessionClock();
   env.ftdiDriver = ftdi.get();
   env.portIo = &port;
   env.usbDriver = &usb;
@@ -192,7 +197,8 @@ TEST_F(BackendTest, CliTalksToTheBoardThroughLibftdi) {
       env);
   EXPECT_EQ(read.status, 0) << read.err;
   EXPECT_EQ(read.out.substr(0, 14), "ALM_MAG1\t0ABC\t");
-  EXPECT_THAT(read.err, ::testing::HasSubstr("ftdi > 80 01 0B 31 01 00 26 00"));
+  EXPECT_THAT(read.err, ::testing::HasSubstr("ftdi > 80 01 0B 80 00 0B 31 01 00 26 00"));
+  EXPECT_THAT(read.err, ::testing::HasSubstr("ftdi timing: 2.0 MHz, stall 10 us\n"));
   EXPECT_THAT(read.err, ::testing::HasSubstr("spi > 2600 < 0ABC"));
 }
 
@@ -235,21 +241,26 @@ TEST_F(BackendTest, SpidevSetsModeWordsAndClockAndSendsAFramePerTransfer) {
     ASSERT_TRUE(s.access.ReadRegisters(burst, readings));
     EXPECT_EQ(readings[1].RawValue, 0x1234);
 
+    // SMPL_PRD at selection, one frame a message at the low-power timing; then the read, the
+    // write and the burst, one message each at 2 MHz. Between frames the SPI core's cs_change
+    // release is the stall.
     const std::vector<SpidevMessage> sent = fresh.SpidevMessages();
-    ASSERT_EQ(sent.size(), 3u);  // read, write, burst: one message each
-    EXPECT_EQ(sent[2].transfers.size(), 3u);
-    for (const SpidevMessage& m : sent) {
+    ASSERT_EQ(sent.size(), 5u);
+    EXPECT_EQ(sent[4].transfers.size(), 3u);
+    for (size_t k = 0; k < sent.size(); ++k) {
+      const SpidevMessage& m = sent[k];
       EXPECT_EQ(m.mode, 3);
       EXPECT_EQ(m.speed, 2'000'000u);
       for (size_t i = 0; i < m.transfers.size(); ++i) {
         const spi_ioc_transfer& t = m.transfers[i];
         const bool last = i + 1 == m.transfers.size();
         EXPECT_EQ(t.len, 2u);
+        EXPECT_EQ(t.speed_hz, k < 2 ? 300'000u : 2'000'000u);
         EXPECT_EQ(t.cs_change, last ? 0 : 1);
-        EXPECT_EQ(t.delay_usecs, last ? 0 : 10);
+        EXPECT_EQ(t.delay_usecs, 0);
       }
     }
-    EXPECT_EQ(sent[1].tx, c.writeTx);
+    EXPECT_EQ(sent[3].tx, c.writeTx);
     const auto lock = fresh.Lock();
     EXPECT_EQ(fresh.Rig().Sensor().PeekRegister(0x1A), 0x1ABC);
   }
@@ -269,7 +280,7 @@ TEST_F(BackendTest, SpidevFailuresNameTheNodeAndStopTheTraffic) {
   }
   EXPECT_EQ(Texts(messages),
             std::vector<std::string>{"Cannot open /dev/spidev0.0: Permission denied; join group " +
-                                     group + " (the group of /dev/spidev0.0)"});
+                                     group + " (the group of /dev/spidev0.0) and log in again"});
 
   // The node gone mid-run: one message, then nothing is sent.
   EmulatedBench& fresh = Reset();
@@ -277,13 +288,49 @@ TEST_F(BackendTest, SpidevFailuresNameTheNodeAndStopTheTraffic) {
   Session& t = Open();
   t.selection.InterfaceType = kInterfaceSpidev;
   ASSERT_TRUE(t.spidev.Select("/dev/spidev0.0"));
+  const size_t atSelection = fresh.SpidevMessages().size();  // SMPL_PRD, read at selection
   fresh.FailSpidevAfter(0);
   t.access.ReadRegister(reg::ALM_MAG1);
   t.access.ReadRegister(reg::ALM_MAG1);
   EXPECT_EQ(Texts(messages),
             std::vector<std::string>{"Error Reading SPI\r\nSPI /dev/spidev0.0: No such device"});
   EXPECT_FALSE(InterfaceUsable(t));
-  EXPECT_TRUE(fresh.SpidevMessages().empty());
+  EXPECT_EQ(fresh.SpidevMessages().size(), atSelection);
+}
+
+TEST_F(BackendTest, SpidevReadBackIsJudgedAsTheKernelReportsIt) {
+  struct Case {
+    const char* what;
+    uint8_t extraModeBits;
+    uint32_t speedHz;
+    std::string message;  // empty: selected
+  };
+  const Case cases[] = {
+      {"mode 3 with SPI_CS_HIGH reported (a GPIO chip select)", 0x04, 0, ""},
+      {"a slower clock than asked", 0, 1'000'000, ""},
+      {"a faster clock than asked", 0, 2'000'001,
+       "Error Setting up SPI\r\nSPI /dev/spidev0.0: 2.0 MHz: the controller keeps 2000001 Hz"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EmulatedBench& fresh = Reset();
+    fresh.AddSpidev("spidev0.0");
+    fresh.SpidevReadsBack(c.extraModeBits, c.speedHz);
+    Session& s = Open();
+    s.selection.InterfaceType = kInterfaceSpidev;
+    EXPECT_EQ(s.spidev.Select(""), c.message.empty());
+    EXPECT_EQ(Texts(messages),
+              c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
+  }
+}
+
+TEST_F(BackendTest, SpidevNodesAreListedByBusThenChipSelect) {
+  bench->AddSpidev("spidev1.0");
+  for (const char* name : {"spidev10.0", "spidev0.1", "spidev2.0"}) bench->ListSpidev(name);
+  Session& s = Open();
+  ASSERT_TRUE(s.spidev.Scan());
+  EXPECT_EQ(s.spidev.Devices, (std::vector<std::string>{"/dev/spidev0.1", "/dev/spidev1.0",
+                                                        "/dev/spidev2.0", "/dev/spidev10.0"}));
 }
 
 }  // namespace

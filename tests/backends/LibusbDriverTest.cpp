@@ -241,7 +241,9 @@ TEST_F(LibusbDriverTest, AdapterThatCannotBeOpenedIsNamedWithTheReason) {
   };
   const Case cases[] = {
       {"no permission", true, false,
-       "LIBUSB_ERROR_ACCESS: no permission to open it (is the user in group plugdev?)"},
+       "LIBUSB_ERROR_ACCESS: no permission to open it; join group " +
+           std::string(plugdev ? "plugdev" : "46") +
+           " (the group of /dev/bus/usb/041/002) and log in again"},
       {"claimed by another program", false, true,
        "LIBUSB_ERROR_BUSY: another program has claimed it"},
   };

@@ -28,7 +28,6 @@ class PpdevPortIoTest : public ::testing::Test {
 
   std::optional<EmulatedBench> bench;
   PpdevOptions options;  // the system's own paths, which the testbed stands in for
-  TestClock clock;
   RecordingMessageSink messages;
   FakeUsbDriver usb;
 };
@@ -48,7 +47,7 @@ TEST_F(PpdevPortIoTest, RegistersTravelThroughPpdevToTheSensor) {
     }
     {
       PpdevPortIo io(options);
-      Session s(clock, messages, io, usb);
+      Session s(fresh.SessionClock(), messages, io, usb);
       s.selection.InterfaceType = 1;
       s.selection.PortAddress = static_cast<int16_t>(kBase);
       ASSERT_TRUE(s.parallel.EnablePortAccess()) << ::testing::PrintToString(Texts(messages));
@@ -69,6 +68,7 @@ TEST_F(PpdevPortIoTest, CliCommandsAnswerAsOnTheSimulatedPort) {
   Reset().AddParallelPort("parport0", kBase, PortListing::Proc);
   PpdevPortIo io(options);
   cli::Environment real = CliEnvironment();
+  real.clock = &bench->SessionClock();
   real.portIo = &io;
   real.usbDriver = &usb;
   TestClock twinClock;

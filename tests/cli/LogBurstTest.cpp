@@ -63,13 +63,14 @@ TEST(LogBurstTest, EverySampleAtTheFastestRateOnAHighSpeedAdapter) {
   const Log log = RunLog("hs", "write SMPL_PRD 0\n", clock, nullptr);
   ASSERT_EQ(log.status, 0) << log.err;
   EXPECT_EQ(log.rows.size(), 300u);
-  // A burst takes 466 us (two 125 us transfers, 12 words of 8 us and the adapter's 10 us
-  // delay); the next sample is due 610.35 us after the burst that kept one, less the lead of
-  // 76.3 us: 68 us after the burst's end, too short a wait to sleep, so the bursts run back to
-  // back. The first row comes at 1.072 ms and the 300th
-  // 299 periods (182.5 ms) later, after 393 bursts: 93 of them found no new sample.
+  // A burst takes 484 us (two 125 us transfers, 13 words of 8 us and the adapter's 10 us
+  // delay: the eleven channels, the trailing frame and the pacing channel read again); the
+  // next sample is due 610.35 us after the burst that kept one, less the lead of 76.3 us:
+  // 50 us after the burst's end, too short a wait to sleep, so the bursts run back to back.
+  // The 300 rows take 378 bursts: 78 of them found no new sample. The adapter reads a
+  // burst's words at one moment, so none crosses a sample update.
   EXPECT_TRUE(log.err.starts_with("rows written: 300\nsamples missed (estimated): 0\n"
-                                  "duplicates discarded: 93\n"))
+                                  "torn rows: 0\nduplicates discarded: 78\n"))
       << log.err;
   EXPECT_EQ(Number(log.err, "(sensor: "), 1638.4);
   EXPECT_NEAR(Number(log.err, "achieved rate: "), 1638.4, 8);
@@ -84,7 +85,8 @@ TEST(LogBurstTest, TransferFailureLeavesTheFileCompleteToTheLastGoodSample) {
   rig.SimUsb().FailNthTransfer(8 + 2 + 2 * 30 + 1);
   const Log log = RunLog("hs", "", clock, &rig);
   EXPECT_EQ(log.status, 1);
-  EXPECT_TRUE(log.err.starts_with("Error Writing SPI (reading SUPPLY_OUT and 10 more: ")) << log.err;
+  // Eleven channels and the pacing one again at the end.
+  EXPECT_TRUE(log.err.starts_with("Error Writing SPI (reading SUPPLY_OUT and 11 more: ")) << log.err;
   EXPECT_EQ(Number(log.err, "rows written: "), static_cast<double>(log.rows.size()));
   ASSERT_GT(log.rows.size(), 5u);
   EXPECT_LE(log.rows.size(), 30u);
@@ -103,16 +105,29 @@ TEST(BurstSummaryTextTest, SaysWhyItStoppedWhatWasLostAndWhenInTheUsersNumbers) 
   summary.missed = 3;
   summary.dropped = 1;
   summary.duplicates = 17;
+  summary.rereads = 4;
+  summary.torn = 1;
+  summary.cpu = std::chrono::microseconds(25);
   summary.period = SamplePeriod(0x01);
   summary.end = BurstEnd::NoNewData;
   EXPECT_EQ(BurstSummaryText(summary, 2, "YGYRO_OUT", ',', "nice -10"),
             "pemra-cli: no new data from YGYRO_OUT: the burst capture stopped\n"
             "rows written: 2\n"
             "samples missed (estimated): 3, 1 of them dropped because the writer fell behind\n"
+            "torn rows: 1 (4 bursts read again across a sample update)\n"
             "duplicates discarded: 17\n"
             "achieved rate: 1,0 samples/s (sensor: 819,2)\n"
             "longest gap: 1000,00 ms, after row 1\n"
+            "capture CPU: 12,5 us per sample\n"
             "capture priority: nice -10\n");
+  // Samples missed at the ordinary priority: how to allow a raised one.
+  const std::string normal =
+      BurstSummaryText(summary, 2, "YGYRO_OUT", '.', "normal (no higher priority allowed)");
+  EXPECT_TRUE(normal.ends_with("capture priority: normal (no higher priority allowed)\n"
+                               "to allow a raised priority: sudo cp "
+                               "/usr/share/pemra/95-pemra-realtime.conf "
+                               "/etc/security/limits.d/ and log in again\n"))
+      << normal;
 
   summary = BurstSummary{};
   summary.Keep(std::chrono::milliseconds(5));
@@ -121,6 +136,7 @@ TEST(BurstSummaryTextTest, SaysWhyItStoppedWhatWasLostAndWhenInTheUsersNumbers) 
   EXPECT_EQ(BurstSummaryText(summary, 1, "SUPPLY_OUT", '.', "normal"),
             "rows written: 1\n"
             "samples missed (estimated): 0\n"
+            "torn rows: 0\n"
             "duplicates discarded: 0\n"
             "achieved rate: 0.0 samples/s (sensor: 1638.4)\n"
             "longest gap: none (fewer than two rows)\n"

@@ -229,5 +229,34 @@ TEST_F(LogCommandTest, LogIsAScriptCommandOnTheScriptsConnection) {
   EXPECT_EQ(rig.Sensor().PeekRegister(0x36), 0x0009);
 }
 
+TEST_F(LogCommandTest, CapturePriorityNormalKeepsTheOrdinaryOne) {
+  // On the real clock the capture has a thread of its own, which asks for a raised priority
+  // unless told not to (granted or not, the summary then names what was asked).
+  struct Case {
+    const char* value;
+    int status;
+    bool plainNormal;  // the summary says "capture priority: normal"
+  };
+  const Case cases[] = {{"normal", 0, true}, {"auto", 0, false}, {"fast", 2, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    RealClock real;
+    sim::Rig realRig{real, testing::PatternRig()};
+    env.clock = &real;
+    env.rig = &realRig;
+    SystemTimeOfDay systemDay;
+    env.timeOfDay = &systemDay;
+    EXPECT_EQ(Run({"--simulate", "log", "--dir", dir.string(), "--burst", "--samples", "20",
+                   "--channels", "SUPPLY_OUT", "--capture-priority", c.value}),
+              c.status)
+        << err;
+    if (c.status != 0) {
+      EXPECT_NE(err.find("--capture-priority"), std::string::npos) << err;
+      continue;
+    }
+    EXPECT_EQ(err.find("capture priority: normal\n") != std::string::npos, c.plainNormal) << err;
+  }
+}
+
 }  // namespace
 }  // namespace pemra::cli

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,26 +32,35 @@ constexpr int16_t kSmplPrdAddress = 0x36;
 // A transport that answers SMPL_PRD with a fixed word and each burst from a script: whether
 // its sample is new (the new-data bit) and, from the burst at which the script says so, a
 // failure. Each burst takes `burstTime` on the clock. A new sample's words hold its count.
+// The pacing channel read again at a burst's end finds its flag cleared, unless the script
+// says a sample update fell inside that burst (`crossings`): then it holds the next sample.
 class ScriptedBursts final : public RegisterTransport {
  public:
   ScriptedBursts(Clock& clock, uint16_t smplPrd, std::vector<bool> fresh, size_t failAt = 0)
       : clock_(clock), smplPrd_(smplPrd), fresh_(std::move(fresh)), failAt_(failAt) {}
   int32_t ReadWord(int16_t address) override { return address == kSmplPrdAddress ? smplPrd_ : 0; }
   void WriteFramePair(int32_t, int32_t) override {}
-  bool ReadWords(std::span<const int16_t>, std::span<int32_t> words) override {
+  bool ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) override {
     threads.push_back(std::this_thread::get_id());
     if (burstTime > nanoseconds(0)) clock_.Wait(burstTime);
     const size_t burst = bursts++;
+    if (onBurst) onBurst(burst);
     if (failAt_ > 0 && burst + 1 >= failAt_) return false;
     const bool isNew = burst < fresh_.size() && fresh_[burst];
     if (isNew) ++samples;
     for (int32_t& w : words) w = (isNew ? 0x8000 : 0) | samples;
+    if (words.size() > 1 && addresses.front() == addresses.back()) {
+      const bool crossed = std::find(crossings.begin(), crossings.end(), burst) != crossings.end();
+      words.back() = crossed ? (0x8000 | (samples + 1)) : samples;
+    }
     return true;
   }
 
   nanoseconds burstTime{0};
   size_t bursts = 0;
   int32_t samples = 0;
+  std::vector<size_t> crossings;
+  std::function<void(size_t)> onBurst;  // called with each burst's index, on its thread
   std::vector<std::thread::id> threads;
 
  private:
@@ -106,6 +118,107 @@ TEST(CaptureScheduleTest, BurstsOfAWholePeriodCountTheSampleTheyMissed) {
   EXPECT_EQ(summary.longestGapAfter, 1);
   EXPECT_EQ(clock.Waits(), (std::vector<nanoseconds>{nanoseconds(1220700), nanoseconds(1220700),
                                                      nanoseconds(1220700)}));
+}
+
+// A clock whose sleeps end 300 us late, as an ordinary thread's may on a busy machine.
+class LateWakingClock final : public Clock {
+ public:
+  Nanoseconds Now() const override { return now_; }
+  void Wait(Nanoseconds duration) override { now_ += std::max(duration, nanoseconds(0)); }
+  void Sleep(Nanoseconds duration) override {
+    sleeps.push_back(duration);
+    now_ += std::max(duration, nanoseconds(0)) + std::chrono::microseconds(300);
+  }
+  bool Instant() const override { return true; }
+  std::vector<nanoseconds> sleeps;
+
+ private:
+  nanoseconds now_{0};
+};
+
+TEST(CaptureScheduleTest, TheLeadLearnsHowLateTheSleepsWake) {
+  // SMPL_PRD 1: the configured lead is an eighth of 1.2207 ms, 152.587 us. Woken 300 us late
+  // (the 310 us bin edge) the lead becomes 320 us, and the next sleep is that much shorter.
+  struct Case {
+    bool learn;
+    nanoseconds lead;
+    nanoseconds secondSleep;
+  };
+  const Case cases[] = {{true, nanoseconds(320000), nanoseconds(1220700 - 320000)},
+                        {false, nanoseconds(152587), nanoseconds(1068113)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.learn);
+    LateWakingClock clock;
+    ScriptedAccess scripted(clock, 0x01, {true, true, true});
+    BurstOptions options;
+    options.learnLead = c.learn;
+    BurstCapture capture(scripted.access, {reg::SUPPLY_OUT}, options);
+    capture.Start();
+    const BurstSummary summary = RunBurstCapture(capture, 3, [](const BurstRow&) { return true; });
+    EXPECT_EQ(summary.rows, 3);
+    EXPECT_EQ(capture.Lead(), c.lead);
+    ASSERT_EQ(clock.sleeps.size(), 2u);
+    EXPECT_EQ(clock.sleeps[0], nanoseconds(1068113));
+    EXPECT_EQ(clock.sleeps[1], c.secondSleep);
+  }
+}
+
+TEST(LatenessHistogramTest, TheLeadCoversAllButOneInAThousand) {
+  using std::chrono::microseconds;
+  LatenessHistogram h;
+  EXPECT_EQ(h.Percentile999(), nanoseconds(0));
+  for (int i = 0; i < 1998; ++i) h.Add(microseconds(55));  // bin 50-60 us
+  h.Add(microseconds(4000));
+  h.Add(microseconds(4000));
+  EXPECT_EQ(h.Percentile999(), microseconds(60));  // 2 of 2000 above: allowed
+  h.Add(microseconds(4000));
+  EXPECT_EQ(h.Percentile999(), microseconds(4010));  // 3 of 2001: one too many
+  h.Add(std::chrono::seconds(1));
+  EXPECT_EQ(h.Percentile999(), microseconds(4010));  // 2 of 2002 above 4.01 ms
+  EXPECT_EQ(h.Count(), 2002);
+  LatenessHistogram once;
+  once.Add(std::chrono::seconds(1));  // kept in the last bin
+  EXPECT_EQ(once.Percentile999(), microseconds(20000));
+}
+
+TEST(CaptureScheduleTest, BurstsLateByMostOfAPeriodCountTheSamplesBetweenThem) {
+  // Each burst takes 1.9 periods and none waits: rows at 0, 1.9P, ..., 19P. No pair is a
+  // whole period apart beyond the sample it kept, but 19 periods (less the lead, an eighth)
+  // held at least 18 samples of which 10 followed the first row: 8 missed.
+  TestClock clock;
+  ScriptedAccess scripted(clock, 0x01, std::vector<bool>(11, true));
+  scripted.transport.burstTime = nanoseconds(2319330);
+  BurstCapture capture(scripted.access, {reg::SUPPLY_OUT});
+  capture.Start();
+  const BurstSummary summary = RunBurstCapture(capture, 11, [](const BurstRow&) { return true; });
+  EXPECT_EQ(summary.rows, 11);
+  EXPECT_EQ(summary.missed, 8);
+}
+
+TEST(CaptureScheduleTest, ABurstAcrossASampleUpdateIsReadAgainOrCountedTorn) {
+  // Bursts 1 and 3 began on a new sample and cross an update; so does 4, the second read of
+  // 3. Burst 5 found the old sample and saw the new one arrive. Rows: burst 0, burst 2 (the
+  // second read of 1, the sample 1 began on lost), 4 (of 3, torn, 3's sample lost), 6 (of 5).
+  TestClock clock;
+  ScriptedAccess scripted(clock, 0x01, {true, true, true, true, true, false, true});
+  scripted.transport.crossings = {1, 3, 4, 5};
+  BurstCapture capture(scripted.access, {reg::SUPPLY_OUT, reg::XGYRO_OUT});
+  capture.Start();
+  std::vector<bool> torn;
+  std::vector<int32_t> flags;
+  const BurstSummary summary = RunBurstCapture(capture, 4, [&](const BurstRow& row) {
+    torn.push_back(row.torn);
+    flags.push_back(row.readings[0].NewDataFlag);
+    return true;
+  });
+  EXPECT_EQ(scripted.transport.bursts, 7u);
+  EXPECT_EQ(summary.rows, 4);
+  EXPECT_EQ(summary.rereads, 3);
+  EXPECT_EQ(summary.torn, 1);
+  EXPECT_EQ(summary.duplicates, 1);
+  EXPECT_EQ(summary.missed, 2);
+  EXPECT_EQ(torn, (std::vector<bool>{false, false, true, false}));
+  EXPECT_EQ(flags, (std::vector<int32_t>{32768, 32768, 32768, 32768}));
 }
 
 TEST(CaptureScheduleTest, AStopFromAnotherThreadEndsTheCaptureAtItsNextWait) {
@@ -237,6 +350,79 @@ TEST(CaptureThreadTest, AFailedTransferOnTheCaptureThreadEndsTheRunWithTheFileCo
   // The bursts ran beside the writer, not on its thread.
   ASSERT_EQ(scripted.transport.threads.size(), 6u);
   EXPECT_NE(scripted.transport.threads.back(), std::this_thread::get_id());
+}
+
+TEST(CaptureThreadTest, RowsDroppedAtAFullQueueCountAsMissed) {
+  // A queue of two rows and a writer that takes none until the fifth burst: rows 3 and 4 are
+  // dropped; row 5 carries them; the sixth burst fails.
+  ThreadedTestClock captureClock;
+  ScriptedAccess scripted(captureClock, 0x01, std::vector<bool>(10, true), 6);
+  std::promise<void> atFifth;
+  std::promise<void> goOn;
+  std::shared_future<void> go = goOn.get_future().share();
+  scripted.transport.onBurst = [&atFifth, go](size_t burst) {
+    if (burst != 4) return;
+    atFifth.set_value();
+    go.wait();
+  };
+  CaptureThreadOptions threadOptions;
+  threadOptions.raisePriority = false;
+  threadOptions.queueRows = 2;
+  CaptureThread capture(scripted.access, {reg::SUPPLY_OUT}, {}, threadOptions);
+  capture.Start();
+  ASSERT_TRUE(capture.Threaded());
+  atFifth.get_future().wait();
+  BurstRow row;
+  std::vector<int32_t> taken;
+  std::vector<int64_t> missed;
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(capture.Take(row));
+    taken.push_back(row.readings[0].RawValue);
+    missed.push_back(capture.Summary().missed);
+  }
+  goOn.set_value();
+  ASSERT_TRUE(capture.Take(row));
+  taken.push_back(row.readings[0].RawValue);
+  missed.push_back(capture.Summary().missed);
+  EXPECT_FALSE(capture.Take(row));
+  EXPECT_EQ(taken, (std::vector<int32_t>{1, 2, 5}));
+  EXPECT_EQ(missed, (std::vector<int64_t>{0, 0, 2}));
+  EXPECT_EQ(capture.Summary().dropped, 2);
+  EXPECT_EQ(capture.Summary().missed, 2);
+  EXPECT_EQ(capture.Summary().end, BurstEnd::TransferFailed);
+}
+
+TEST(BurstSampleReaderTest, TheLongestGapNamesItsRowAcrossAChangeOfChannels) {
+  // Three rows with the supply, then the X gyro too: its capture finds two repeats after its
+  // first row, the longest gap, which follows row 4 of the log.
+  TestClock clock;
+  ScriptedAccess scripted(clock, 0x01, {true, true, true, true, false, false, true, true});
+  BurstSampleReader reader(scripted.access);
+  ChannelSet channels{};
+  channels[reg::SUPPLY_OUT] = true;
+  SampleReadings readings{};
+  for (int i = 0; i < 3; ++i) reader.ReadSample(channels, readings);
+  channels[reg::XGYRO_OUT] = true;
+  for (int i = 0; i < 3; ++i) reader.ReadSample(channels, readings);
+  const BurstSummary summary = reader.Summary();
+  EXPECT_EQ(summary.rows, 6);
+  EXPECT_EQ(summary.duplicates, 2);
+  EXPECT_EQ(summary.longestGapAfter, 4);
+}
+
+TEST(CapturePriorityTest, TheSummaryNamesThePolicyGranted) {
+  struct Case {
+    CapturePriority priority;
+    std::string text;
+  };
+  const Case cases[] = {
+      {{PriorityKind::RealTime, 20}, "real-time (SCHED_FIFO 20)"},
+      {{PriorityKind::Rtkit, 15}, "real-time through rtkit (SCHED_RR 15)"},
+      {{PriorityKind::Nice, -10}, "nice -10"},
+      {{PriorityKind::Normal, 0}, "normal (no higher priority allowed)"},
+      {{PriorityKind::NotAsked, 0}, "normal"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PriorityText(c.priority), c.text);
 }
 
 }  // namespace

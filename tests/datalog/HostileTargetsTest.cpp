@@ -14,6 +14,7 @@
 #include <csignal>
 
 #include "DatalogTestSupport.h"
+#include "datalog/LogFormat.h"
 #include "datalog/SpooledFile.h"
 
 namespace pemra::testing {
@@ -260,6 +261,21 @@ TEST(HostileTargets, FileSizeLimitEndsTheSpoolOnAWholeRow) {
     EXPECT_TRUE(spool.ends_with(",\r\n")) << spool.substr(spool.size() - 20);
     EXPECT_EQ(r.File("DATALOG_1.csv"), "");
   }
+}
+
+TEST(HostileTargets, BaseNamesUpToTwoHundredBytesAreTaken) {
+  struct Case {
+    std::string name;
+    std::string_view problem;
+  };
+  const Case cases[] = {
+      {std::string(200, 'a'), ""},
+      {std::string(201, 'a'), "a file name can be at most 200 bytes long"},
+      {"run", ""},
+      {"", "a file name cannot be empty"},
+      {"a/b", "a file name cannot hold '/' or be '.' or '..'"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(BaseFileNameProblem(c.name), c.problem) << c.name.size();
 }
 
 }  // namespace

@@ -71,6 +71,10 @@ dpkg-deb -e "$deb" "$tmp/control"
 
 root="$tmp/root"
 dpkg-deb -x "$deb" "$root"
+# Every device rule also gives the user at the seat access (desktops without plugdev).
+rules="$root/usr/lib/udev/rules.d/60-pemra.rules"
+[ "$(grep -c '^SUBSYSTEM==' "$rules")" = "$(grep -c 'TAG+="uaccess"' "$rules")" ] ||
+  fail "a rule of $rules lacks TAG+=\"uaccess\""
 desktop="$root/usr/share/applications/pemra-eval.desktop"
 desktop-file-validate "$desktop" || fail "desktop-file-validate $desktop"
 grep -qx "Exec=pemra-eval" "$desktop" || fail "desktop entry: no plain Exec=pemra-eval"

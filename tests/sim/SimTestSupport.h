@@ -36,12 +36,16 @@ inline std::vector<uint8_t> PortFrameWrites(uint16_t frame) {
   return w;
 }
 
-inline void PortSendFrame(PortIo& port, uint16_t base, uint16_t frame) {
+// Chip select stays high this long after each frame, as the program's port transport does.
+inline constexpr Nanoseconds kPortStall = std::chrono::microseconds(100);
+
+inline void PortSendFrame(PortIo& port, Clock& clock, uint16_t base, uint16_t frame) {
   for (uint8_t v : PortFrameWrites(frame)) port.Out(base, v);
+  clock.Wait(kPortStall);
 }
 
 // The zero frame of a port read, collecting the answer from status bit 6 (0 = a 1 bit).
-inline uint16_t PortReceiveWord(PortIo& port, uint16_t base) {
+inline uint16_t PortReceiveWord(PortIo& port, Clock& clock, uint16_t base) {
   uint16_t word = 0;
   port.Out(base, 4);
   port.Out(base, 5);
@@ -51,17 +55,19 @@ inline uint16_t PortReceiveWord(PortIo& port, uint16_t base) {
     port.Out(base, 5);
   }
   port.Out(base, 0);
+  clock.Wait(kPortStall);
   return word;
 }
 
-inline uint16_t PortRead(PortIo& port, uint16_t base, uint8_t address) {
-  PortSendFrame(port, base, uint16_t((address & 0x7F) << 8));
-  return PortReceiveWord(port, base);
+inline uint16_t PortRead(PortIo& port, Clock& clock, uint16_t base, uint8_t address) {
+  PortSendFrame(port, clock, base, uint16_t((address & 0x7F) << 8));
+  return PortReceiveWord(port, clock, base);
 }
 
-inline void PortWrite(PortIo& port, uint16_t base, uint8_t address, uint16_t word) {
-  PortSendFrame(port, base, uint16_t(0x8000 | ((address + 1) & 0x7F) << 8 | (word >> 8)));
-  PortSendFrame(port, base, uint16_t(0x8000 | (address & 0x7F) << 8 | (word & 0xFF)));
+inline void PortWrite(PortIo& port, Clock& clock, uint16_t base, uint8_t address, uint16_t word) {
+  PortSendFrame(port, clock, base,
+                uint16_t(0x8000 | ((address + 1) & 0x7F) << 8 | (word >> 8)));
+  PortSendFrame(port, clock, base, uint16_t(0x8000 | (address & 0x7F) << 8 | (word & 0xFF)));
 }
 
 // The data bits of an output word, sign-converted at the field width.

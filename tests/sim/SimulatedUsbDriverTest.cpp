@@ -203,15 +203,15 @@ TEST_F(Adapter, FaultInjection) {
 
 TEST_F(Adapter, LowPowerSamplingCorruptsWhatTheAdapterReceivesOnly) {
   // SMPL_PRD above 9 through the port.
-  test::PortWrite(rig_.Port(), 0x378, addr::SMPL_PRD, 0x000A);
-  EXPECT_EQ(test::PortRead(rig_.Port(), 0x378, addr::SMPL_PRD), 0x000A);
+  test::PortWrite(rig_.Port(), clock_, 0x378, addr::SMPL_PRD, 0x000A);
+  EXPECT_EQ(test::PortRead(rig_.Port(), clock_, 0x378, addr::SMPL_PRD), 0x000A);
   const UsbDriver::Handle h = OpenSlot0();
   const Bytes read = {0x0D, 0x01, 0x02, 0x38, 0x00, 0x38, 0x00};
   EXPECT_EQ(Exchange(h, read, 4), (Bytes{0, 0, 0x08, 0x04})) << "0x0402 shifted by one bit";
   // Writes still land: back to 9 over the adapter, and the words arrive whole again.
   ASSERT_TRUE(Exchange(h, {0x0D, 0x01, 0x02, 0xB7, 0x00, 0xB6, 0x09}, 4));
   EXPECT_EQ(Exchange(h, read, 4), (Bytes{0, 0, 0x04, 0x02}));
-  EXPECT_EQ(test::PortRead(rig_.Port(), 0x378, addr::SMPL_PRD), 0x0009);
+  EXPECT_EQ(test::PortRead(rig_.Port(), clock_, 0x378, addr::SMPL_PRD), 0x0009);
   usb_.Close(h);
 }
 

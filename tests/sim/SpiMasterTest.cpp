@@ -1,11 +1,13 @@
 // The lines from the bit-level masters (the FTDI MPSSE engine and a spidev node) to the
-// sensor: mode 3 reads what the sensor holds; a master that samples on the sensor's shift
-// edge gets the word one bit late (the first bit read is the idle high line); a clock above
-// 2 MHz loses the frame.
+// sensor. The engine clocks as FTDI's AN_108 writes it: the first bit on DO before the clock
+// runs, DO moving on at every edge of the write polarity. The frames a mode-3 slave latches
+// are worked out by hand for each command buffer. Frames outside the sensor's timing limits
+// (2 MHz / 10 us, in low-power sampling 300 kHz / 75 us) arrive shifted by one bit.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "sim/MpsseEngine.h"
@@ -16,58 +18,236 @@
 namespace pemra::sim {
 namespace {
 
-constexpr uint16_t kHeld = 0x1234;      // ALM_MAG1 (0x26)
-constexpr uint16_t kOneBitLate = 0x891A;  // 1, then bits 15..1 of kHeld
+constexpr uint16_t kHeld = 0x1234;  // ALM_MAG1 (0x26)
 
-class SpiMasterTest : public ::testing::Test {
- protected:
-  SpiMasterTest() { rig.Sensor().PokeRegister(0x26, kHeld); }
-  TestClock clock;
-  Rig rig{clock};
-};
-
-// Two read frames of ALM_MAG1 through the engine; the second one's answer.
-uint16_t MpsseRead(MpsseEngine& engine, const std::vector<uint8_t>& setup, uint8_t shift,
-                   uint8_t idle, uint8_t selected) {
-  engine.SetMpsse(true);
-  engine.Write(setup.data(), setup.size());
-  const uint8_t frame[] = {0x80, selected, 0x0B, shift, 0x01, 0x00, 0x26, 0x00, 0x80, idle, 0x0B};
-  engine.Write(frame, sizeof frame);
-  engine.Write(frame, sizeof frame);
-  uint8_t answers[4] = {};
-  EXPECT_EQ(engine.Read(answers, 4), 4u);
-  return static_cast<uint16_t>(answers[2] << 8 | answers[3]);
+std::vector<uint8_t> Bytes(const std::string& hex) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 3) {
+    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  }
+  return out;
 }
 
-TEST_F(SpiMasterTest, MpsseClockingAsTheSensorTakesItOrNot) {
-  const std::vector<uint8_t> twoMHz = {0x8A, 0x86, 0x0E, 0x00, 0x80, 0x09, 0x0B};
-  const std::vector<uint8_t> idleLow = {0x8A, 0x86, 0x0E, 0x00, 0x80, 0x08, 0x0B};
-  const std::vector<uint8_t> sixMHz = {0x86, 0x00, 0x00, 0x80, 0x09, 0x0B};  // divide-by-5 on
+struct Outcome {
+  std::vector<uint16_t> taken;    // the frames the sensor latched
+  std::vector<uint8_t> answers;   // what the engine queued for the host
+};
+
+Outcome RunEngine(Rig& rig, uint16_t bcd, const std::string& buffer) {
+  rig.Slave().RecordFrames(true);
+  MpsseEngine engine(&rig.Slave(), bcd);
+  engine.SetMpsse(true);
+  const std::vector<uint8_t> bytes = Bytes(buffer);
+  engine.Write(bytes.data(), bytes.size());
+  Outcome o;
+  o.taken = rig.Slave().FramesTaken();
+  o.answers.resize(engine.Available());
+  engine.Read(o.answers.data(), o.answers.size());
+  return o;
+}
+
+TEST(MpsseAn108, FramesAMode3SlaveLatches) {
+  // 2 MHz on the 60 MHz base, lines idle with SK high and CS high.
+  const std::string setup = "8A 86 0E 00 80 09 0B ";
+  // Between frames 24 idle clocks (12 us) with CS high.
+  const std::string stall = "8F 02 00 ";
   struct Case {
     const char* what;
-    std::vector<uint8_t> setup;
-    uint8_t shift, idle, selected;
-    uint16_t word;
-    bool frameError;
+    std::string frames;
+    std::vector<uint16_t> taken;
+    std::vector<uint8_t> answers;
   };
   const Case cases[] = {
-      {"mode 3: out on the falling edge, in on the rising", twoMHz, 0x31, 0x09, 0x01, kHeld, false},
-      {"clock idling low", idleLow, 0x31, 0x08, 0x00, kOneBitLate, false},
-      {"in on the falling edge", twoMHz, 0x35, 0x09, 0x01, kOneBitLate, false},
-      {"6 MHz", sixMHz, 0x31, 0x09, 0x01, 0xFFFF, true},
+      // SK idles high, data out on the falling edge: the first edge moves DO on to bit 14
+      // before the first rising edge, so the slave takes bits 14..0 and bit 0 again.
+      {"mode 3, falling-edge write: a write arrives as a read",
+       "80 01 0B 11 01 00 9B 1A 80 09 0B ", {0x3634}, {}},
+      {"mode 3, falling-edge write: a read of 13 arrives as a read of 26",
+       "80 01 0B 31 01 00 13 00 80 09 0B " + stall + "80 01 0B 31 01 00 13 00 80 09 0B ",
+       {0x2600, 0x2600}, {0x00, 0x00, 0x12, 0x34}},
+      {"mode 3, bit 0 set: repeated as the last bit", "80 01 0B 11 01 00 80 01 80 09 0B ",
+       {0x0003}, {}},
+      // SK brought low after CS falls, the frame clocked as mode 0, CS raised with SK low.
+      {"SK low inside the frame: the write arrives whole",
+       "80 01 0B 80 00 0B 11 01 00 9B 1A 80 08 0B 80 09 0B ", {0x9B1A}, {}},
+      {"SK low inside the frame: a pipelined read",
+       "80 01 0B 80 00 0B 31 01 00 26 00 80 08 0B 80 09 0B " + stall +
+           "80 01 0B 80 00 0B 31 01 00 00 00 80 08 0B 80 09 0B ",
+       {0x2600, 0x0000}, {0x00, 0x00, 0x12, 0x34}},
+      // Bits: the 16 clocks in two commands of 8 bits.
+      {"SK low inside the frame, bit commands",
+       "80 01 0B 80 00 0B 13 07 9B 13 07 1A 80 08 0B 80 09 0B ", {0x9B1A}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Rig fresh{clock};
-    fresh.Sensor().PokeRegister(0x26, kHeld);
-    MpsseEngine engine(&fresh.Slave());
-    EXPECT_EQ(MpsseRead(engine, c.setup, c.shift, c.idle, c.selected), c.word);
-    const uint16_t status = fresh.Sensor().PeekRegister(addr::STATUS);
-    EXPECT_EQ((status & status::SpiFrameError) != 0, c.frameError);
+    TestClock clock;
+    Rig rig{clock};
+    rig.Sensor().PokeRegister(0x26, kHeld);
+    const Outcome o = RunEngine(rig, kBcdFt232h, setup + c.frames);
+    EXPECT_EQ(o.taken, c.taken);
+    EXPECT_EQ(o.answers, c.answers);
   }
 }
 
-TEST_F(SpiMasterTest, MpsseAnswersUnknownCommandsAndWaitsForSplitOnes) {
+TEST(MpsseAn108, Ft2232dKnowsOnlyItsCommandsAndRunsFrom12MHz) {
+  TestClock clock;
+  Rig rig{clock};
+  MpsseEngine d(&rig.Slave(), kBcdFt2232d);
+  d.SetMpsse(true);
+  const std::vector<uint8_t> setup = Bytes("8A 97 8D 86 02 00 8F 01 00 80 09 0B 85 9C 94 ");
+  d.Write(setup.data(), setup.size());
+  // 8F unknown, its two count bytes then run as commands of their own, unknown too.
+  std::vector<uint8_t> answers(d.Available());
+  d.Read(answers.data(), answers.size());
+  EXPECT_EQ(answers, Bytes("FA 8A FA 97 FA 8D FA 8F FA 01 FA 00 FA 9C FA 94 "));
+  EXPECT_EQ(d.ClockHz(), 2'000'000u);  // 12 MHz / ((1 + 2) x 2)
+  MpsseEngine h(&rig.Slave(), kBcdFt2232h);
+  h.SetMpsse(true);
+  const std::vector<uint8_t> hSetup = Bytes("8A 97 8D 86 02 00 ");
+  h.Write(hSetup.data(), hSetup.size());
+  EXPECT_EQ(h.Available(), 0u);
+  EXPECT_EQ(h.ClockHz(), 10'000'000u);  // 60 MHz / ((1 + 2) x 2)
+}
+
+TEST(SerialLimits, FramesOutsideTheLimitsArriveShiftedByOneBit) {
+  // Two reads of ALM_MAG1 with SK low inside the frame; stall and divisor vary.
+  const auto frames = [](const std::string& divisor, const std::string& stall) {
+    const std::string frame = "80 01 0B 80 00 0B 31 01 00 26 00 80 08 0B 80 09 0B ";
+    return "8A 86 " + divisor + "80 09 0B " + frame + stall + frame;
+  };
+  struct Case {
+    const char* what;
+    uint16_t smplPrd;
+    std::string buffer;
+    std::vector<uint16_t> taken;
+    uint16_t answer;
+  };
+  const Case cases[] = {
+      {"2 MHz, 12 us", 0x01, frames("0E 00 ", "8F 02 00 "), {0x2600, 0x2600}, kHeld},
+      {"2 MHz, 8 us: stall too short", 0x01, frames("0E 00 ", "8F 01 00 "), {0x2600, 0x4C00},
+       0x2468},
+      {"2.1 MHz: clock too fast", 0x01, frames("0D 00 ", "8F 02 00 "), {0x4C00, 0x4C00}, 0x0000},
+      {"low power, 2 MHz", 0x0A, frames("0E 00 ", "8F 13 00 "), {0x4C00, 0x4C00}, 0x0000},
+      {"low power, 300 kHz, 80 us", 0x0A, frames("63 00 ", "8F 02 00 "), {0x2600, 0x2600},
+       kHeld},
+      {"low power, 300 kHz, 53 us: stall too short", 0x0A, frames("63 00 ", "8F 01 00 "),
+       {0x2600, 0x4C00}, 0x2468},
+      {"low power, 316 kHz", 0x0A, frames("5E 00 ", "8F 02 00 "), {0x4C00, 0x4C00}, 0x0000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestClock clock;
+    Rig rig{clock};
+    rig.Sensor().PokeRegister(0x26, kHeld);
+    rig.Sensor().PokeRegister(addr::SMPL_PRD, c.smplPrd);
+    const Outcome o = RunEngine(rig, kBcdFt232h, c.buffer);
+    EXPECT_EQ(o.taken, c.taken);
+    ASSERT_EQ(o.answers.size(), 4u);
+    EXPECT_EQ(o.answers[2] << 8 | o.answers[3], c.answer);
+  }
+}
+
+TEST(SerialLimits, TimeOnTheHostClockCountsAsStall) {
+  TestClock clock;
+  Rig rig{clock};
+  rig.Sensor().PokeRegister(addr::SMPL_PRD, 0x0A);
+  rig.Slave().RecordFrames(true);
+  MpsseEngine engine(&rig.Slave());
+  engine.SetMpsse(true);
+  const std::vector<uint8_t> setup = Bytes("8A 86 63 00 80 09 0B ");
+  const std::vector<uint8_t> frame = Bytes("80 01 0B 80 00 0B 11 01 00 26 00 80 08 0B 80 09 0B ");
+  engine.Write(setup.data(), setup.size());
+  for (const int gapUs : {0, 0, 80, 70}) {
+    clock.Advance(std::chrono::microseconds(gapUs));
+    engine.Resume(clock.Now());
+    engine.Write(frame.data(), frame.size());
+    engine.Pause(clock.Now());
+  }
+  // Power-up, then no stall, then 80 us and 70 us of host time with the select high.
+  EXPECT_EQ(rig.Slave().FramesTaken(), (std::vector<uint16_t>{0x2600, 0x4C00, 0x2600, 0x4C00}));
+}
+
+TEST(SpidevNodeTiming, ModesClockAndStall) {
+  struct Case {
+    uint8_t mode;
+    uint32_t hz;
+    uint16_t smplPrd;
+    uint16_t delayUs;
+    uint16_t word;
+  };
+  const Case cases[] = {
+      {3, 2'000'000, 0x01, 0, kHeld},
+      {0, 2'000'000, 0x01, 0, 0x891A},  // samples on the sensor's shift edge: one bit late
+      {2, 2'000'000, 0x01, 0, 0x891A},
+      {3, 4'000'000, 0x01, 0, 0x0000},  // too fast: read of 0x4C
+      {3, 300'000, 0x0A, 0, 0x2468},    // the core's 10 us between frames: too short
+      {3, 300'000, 0x0A, 70, 0x2468},   // a delay before the select rises does not help
+      {3, 400'000, 0x0A, 0, 0x0000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << int(c.mode) << " at " << c.hz);
+    TestClock clock;
+    Rig rig{clock};
+    rig.Sensor().PokeRegister(0x26, kHeld);
+    rig.Sensor().PokeRegister(addr::SMPL_PRD, c.smplPrd);
+    SpidevNode node(&rig.Slave(), SpidevNodeOptions{});
+    ASSERT_TRUE(node.SetMode(c.mode));
+    ASSERT_TRUE(node.SetBitsPerWord(16));
+    ASSERT_TRUE(node.SetMaxSpeed(c.hz));
+    const uint16_t frames[2] = {0x2600, 0x2600};
+    uint16_t answers[2] = {};
+    uint8_t tx[4];
+    uint8_t rx[4] = {};
+    std::memcpy(tx, frames, 4);
+    const SpiTransfer transfers[2] = {{tx, rx, 2, 0, c.delayUs, 0, true},
+                                      {tx + 2, rx + 2, 2, 0, 0, 0, false}};
+    Nanoseconds busy{0};
+    std::string error;
+    ASSERT_TRUE(node.Run(transfers, clock.Now(), busy, error));
+    std::memcpy(answers, rx, 4);
+    EXPECT_EQ(answers[1], c.word);
+    // Bus time: 32 clocks, the delay with the select active and the core's 10 us with it
+    // released.
+    EXPECT_EQ(busy, Nanoseconds(2 * 32 * (500'000'000LL / c.hz) + c.delayUs * 1000 + 10'000));
+  }
+}
+
+TEST(SpidevNodeTiming, MessagesBeyondTheKernelBufferAreRefused) {
+  TestClock clock;
+  Rig rig{clock};
+  struct Case {
+    uint32_t alignment;
+    size_t transfers;
+    bool ok;
+  };
+  // arm64: each 2-byte transfer takes 128 bytes of the 4096-byte buffer.
+  const Case cases[] = {{128, 32, true}, {128, 33, false}, {8, 64, true}, {8, 512, true},
+                        {8, 513, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.alignment << " x " << c.transfers);
+    SpidevNodeOptions options;
+    options.transferAlignment = c.alignment;
+    SpidevNode node(&rig.Slave(), options);
+    ASSERT_TRUE(node.SetBitsPerWord(16));
+    std::vector<uint8_t> tx(2 * c.transfers, 0);
+    std::vector<uint8_t> rx(2 * c.transfers, 0);
+    std::vector<SpiTransfer> transfers;
+    for (size_t i = 0; i < c.transfers; ++i) {
+      transfers.push_back(SpiTransfer{tx.data() + 2 * i, rx.data() + 2 * i, 2, 0, 0, 0, true});
+    }
+    Nanoseconds busy{0};
+    std::string error;
+    EXPECT_EQ(node.Run(transfers, clock.Now(), busy, error), c.ok);
+    EXPECT_EQ(error, c.ok ? "" : "Message too long");
+  }
+  SpidevNode eightOnly(&rig.Slave(), SpidevNodeOptions{"/dev/spidev0.1", false});
+  EXPECT_FALSE(eightOnly.SetBitsPerWord(16));
+  EXPECT_TRUE(eightOnly.SetBitsPerWord(8));
+}
+
+TEST(MpsseEngineCommands, AnswersUnknownCommandsAndWaitsForSplitOnes) {
+  TestClock clock;
+  Rig rig{clock};
   MpsseEngine engine(&rig.Slave());
   engine.SetMpsse(true);
   const uint8_t bogus[] = {0xAA, 0xAB};
@@ -85,40 +265,6 @@ TEST_F(SpiMasterTest, MpsseAnswersUnknownCommandsAndWaitsForSplitOnes) {
   engine.SetMpsse(false);
   engine.Write(bogus, 2);
   EXPECT_EQ(engine.Available(), 0u);
-}
-
-TEST_F(SpiMasterTest, SpidevModesAndClock) {
-  struct Case {
-    uint8_t mode;
-    uint32_t hz;
-    uint16_t word;
-  };
-  const Case cases[] = {
-      {3, 2'000'000, kHeld}, {0, 2'000'000, kOneBitLate}, {2, 2'000'000, kOneBitLate},
-      {3, 4'000'000, 0xFFFF},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "mode " << int(c.mode) << " at " << c.hz);
-    SpidevNode node(&rig.Slave(), SpidevNodeOptions{});
-    ASSERT_TRUE(node.SetMode(c.mode));
-    ASSERT_TRUE(node.SetBitsPerWord(16));
-    ASSERT_TRUE(node.SetMaxSpeed(c.hz));
-    const uint16_t frames[2] = {0x2600, 0x2600};
-    uint16_t answers[2] = {};
-    uint8_t tx[4];
-    uint8_t rx[4] = {};
-    std::memcpy(tx, frames, 4);
-    const SpiTransfer transfers[2] = {{tx, rx, 2, 0, 10, 0, true}, {tx + 2, rx + 2, 2, 0, 0, 0, false}};
-    Nanoseconds busy{0};
-    ASSERT_TRUE(node.Run(transfers, busy));
-    std::memcpy(answers, rx, 4);
-    EXPECT_EQ(answers[1], c.word);
-    // Bus time: 32 clocks and the 10 us stall.
-    EXPECT_EQ(busy, Nanoseconds(32'000'000'000LL / c.hz + 10'000));
-  }
-  SpidevNode eightOnly(&rig.Slave(), SpidevNodeOptions{"/dev/spidev0.1", false});
-  EXPECT_FALSE(eightOnly.SetBitsPerWord(16));
-  EXPECT_TRUE(eightOnly.SetBitsPerWord(8));
 }
 
 }  // namespace

@@ -42,11 +42,14 @@ std::string InterfaceText(const Session& session) {
     case kInterfaceFtdi:
       if (!session.ftdi.FtdiSelected) return "FTDI board";
       return FtdiChannelName(session.ftdi.SelectedChannel) + ", " +
-             ClockText(session.ftdi.ClockHz());
+             SerialTimingText(session.ftdi.ClockHz(), session.ftdi.StallMicroseconds(),
+                              session.ftdi.LowPowerTiming());
     case kInterfaceSpidev: {
       if (!session.spidev.SpidevSelected) return "SPI device";
       std::string text = "SPI " + session.spidev.SelectedDevice + ", " +
-                         ClockText(session.spidev.ClockHz());
+                         SerialTimingText(session.spidev.ClockHz(),
+                                          session.spidev.StallMicroseconds(),
+                                          session.spidev.LowPowerTiming());
       if (session.spidev.BitsPerWord() != 16) text += ", 8-bit words";
       return text;
     }

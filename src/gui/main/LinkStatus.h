@@ -30,8 +30,8 @@ inline bool InterfaceInUse(const Session& session) {
   return InterfaceAnswer(session) == SensorAnswer::NotRead;
 }
 
-// "USB EzUsb0, high speed", "Parallel port 0378", "FTDI FT232H FT5XYZ12, 2.0 MHz",
-// "SPI /dev/spidev0.0, 2.0 MHz", "No interface".
+// "USB EzUsb0, high speed", "Parallel port 0378", "FTDI FT232H FT5XYZ12, 2.0 MHz, stall 10 us",
+// "SPI /dev/spidev0.0, 0.3 MHz, stall 75 us (low-power sampling)", "No interface".
 std::string InterfaceText(const Session& session);
 // "sensor answers", "no answer (...)"; empty before the first read.
 std::string AnswerText(SensorAnswer answer);

@@ -253,6 +253,7 @@ void frmForm1::ShowLinkState() {
   if (lblInterfaceState->text() != interfaceText) {
     // Another interface (or port, or adapter): what the last one said no longer holds.
     lblInterfaceState->setText(interfaceText);
+    lblInterfaceState->setToolTip(interfaceText);  // whole, where a narrow window cuts it
     answer_ = SensorAnswer::NotRead;
     ShowNeutralLamps();
   }

@@ -392,6 +392,7 @@ QString frmDatalog::BurstStatus(const BurstSampleReader& burst) const {
   if (summary.dropped > 0) {
     text += QStringLiteral(" (%1 dropped: the writer fell behind)").arg(summary.dropped);
   }
+  text += QStringLiteral("    Torn rows: %1").arg(summary.torn);
   if (summary.longestGapAfter > 0) {
     const double ms = std::chrono::duration<double, std::milli>(summary.longestGap).count();
     text += QStringLiteral("    Longest gap: %1 ms after row %2")

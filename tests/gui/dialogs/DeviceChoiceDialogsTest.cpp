@@ -36,9 +36,9 @@ TEST(DeviceChoiceDialogs, ChoosingFromTheMenuSelectsAndNamesTheInterface) {
   };
   const Case cases[] = {
       {"mnuFtdi", "Ftdi", QStringLiteral("FT232H  FT5XYZ12  Single RS232-HS  (1-4)"), 0, 3,
-       "FT5XYZ12", QStringLiteral("FTDI FT232H FT5XYZ12, 2.0 MHz")},
+       "FT5XYZ12", QStringLiteral("FTDI FT232H FT5XYZ12, 2.0 MHz, stall 10 us")},
       {"mnuSpidev", "Spidev", QStringLiteral("/dev/spidev0.0"), 2, 4, "/dev/spidev0.0",
-       QStringLiteral("SPI /dev/spidev0.0, 0.5 MHz")},
+       QStringLiteral("SPI /dev/spidev0.0, 0.5 MHz, stall 10 us")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.menu);
@@ -116,7 +116,7 @@ TEST(DeviceChoiceDialogs, LoadOpensTheSavedDeviceOrOffersTheChoice) {
   frmForm1& form = saved.Load(3);
   EXPECT_TRUE(saved.session.ftdi.FtdiSelected);
   EXPECT_TRUE(form.findChild<QAction*>(QStringLiteral("mnuFtdi"))->isChecked());
-  EXPECT_EQ(StatusText(form), QStringLiteral("FTDI FT232H FT5XYZ12, 2.0 MHz"));
+  EXPECT_EQ(StatusText(form), QStringLiteral("FTDI FT232H FT5XYZ12, 2.0 MHz, stall 10 us"));
 
   // A saved node that is not there: the message, then the dialog; cancelled, no interface.
   GuiRig missing;

@@ -42,7 +42,8 @@ TEST(frmDatalogBurst, EverySensorSampleOnceWhenChecked) {
   // What was lost, when, and the capture's priority (on the test clock it runs on the GUI
   // thread, as it is) are said in the window and in the main window's status bar.
   const QString status = w.lblRunStatus->text();
-  EXPECT_TRUE(status.contains(QStringLiteral("\nSamples missed (estimated): 0    Longest gap: ")))
+  EXPECT_TRUE(status.contains(
+      QStringLiteral("\nSamples missed (estimated): 0    Torn rows: 0    Longest gap: ")))
       << status.toStdString();
   EXPECT_TRUE(status.contains(QStringLiteral(" ms after row "))) << status.toStdString();
   EXPECT_TRUE(status.contains(QStringLiteral("\nCapture priority: normal"))) << status.toStdString();
