@@ -522,7 +522,7 @@ std::optional<LogError> InspectLog(const std::vector<std::filesystem::path>& fil
 
 bool ReadsAsLog(const std::filesystem::path& path) {
   LogLayout layout;
-  return !InspectLog({path}, layout);
+  return !InspectLog({path}, layout) && !layout.plain;
 }
 
 namespace {

@@ -133,8 +133,9 @@ std::optional<LogError> ChooseColumns(const LogLayout& layout,
                                       const std::vector<std::string>& names,
                                       std::vector<int>& columns);
 
-// Whether the file at `path` reads as a data log of this program (its first line is a header
-// or title line of the program's layouts). Outputs never replace such a file.
+// Whether the file at `path` reads as a data log of this program (one of the program's
+// layouts; a plain file of numbers, such as an exported table, does not count). Outputs
+// never replace such a file.
 bool ReadsAsLog(const std::filesystem::path& path);
 
 // Reads every row of the layout's files, keeping the chosen columns.

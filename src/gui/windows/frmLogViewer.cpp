@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "analysis/LogView.h"
+#include "core/ShownText.h"
 #include "core/NumberText.h"
 #include "gui/kit/AnalysisWindow.h"
 #include "gui/kit/Application.h"
@@ -30,7 +31,10 @@ namespace {
 
 constexpr int64_t kCsvChunkRows = 65536;
 
-QString Text(const std::string& text) { return QString::fromStdString(text); }
+// Text from a file or a name, made safe to show (control bytes escaped, length cut).
+QString Text(const std::string& text) {
+  return QString::fromStdString(ShownText(text, kShownMessage));
+}
 
 }  // namespace
 
@@ -241,7 +245,7 @@ void frmLogViewer::cmdExportPlot_Click() {
   const auto& log = Log();
   if (!log) return;
   QString file = AskForPlotFile(this, app_.options.dataDir,
-                                QFileInfo(Text(log->layout.files.front().path.string())).completeBaseName() +
+                                QFileInfo(QFile::decodeName(log->layout.files.front().path.c_str())).completeBaseName() +
                                     QStringLiteral(".png"));
   if (file.isEmpty()) return;
   if (PlotFormat(file).isEmpty()) file += QStringLiteral(".png");
@@ -299,7 +303,7 @@ std::optional<QString> frmLogViewer::ExportCsv(const QString& fileName) {
 void frmLogViewer::cmdExportCsv_Click() {
   const auto& log = Log();
   if (!log) return;
-  const QString name = QFileInfo(Text(log->layout.files.front().path.string())).completeBaseName() +
+  const QString name = QFileInfo(QFile::decodeName(log->layout.files.front().path.c_str())).completeBaseName() +
                        QStringLiteral("_view") +
                        (log->layout.fieldSeparator == '\t' ? QStringLiteral(".txt") : QStringLiteral(".csv"));
   const QString file = AskForSaveFile(this, app_.options.dataDir, QStringLiteral("Export CSV"), name,
