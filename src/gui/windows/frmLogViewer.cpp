@@ -158,11 +158,28 @@ void frmLogViewer::OpenFiles(const QStringList& files) {
     } else if (error) {
       Report(QStringLiteral("Not read: ") + Text(error->Text()));
       QMessageBox::warning(this, windowTitle(), Text(error->Text()));
+    } else if (!log->gaps.empty() && !JoinAsked(*log)) {
+      const SessionGap& gap = log->gaps.front();
+      Report(QStringLiteral("Not read: ") +
+             Text(log->layout.files[gap.file].path.string() + ": " + gap.reason +
+                  ": not one session"));
     } else {
       ShowLog(std::move(log));
     }
     emit WorkEnded();
   });
+}
+
+bool frmLogViewer::JoinAsked(const LoadedLog& log) {
+  QString text;
+  for (const SessionGap& gap : log.gaps)
+    text += Text(log.layout.files[gap.file].path.filename().string() + ": " + gap.reason) +
+            QStringLiteral("\n");
+  return QMessageBox::question(this, windowTitle(),
+                               text + QStringLiteral("\nThese files are not one session. Join "
+                                                     "them as one series, with each gap shown?"),
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
 }
 
 void frmLogViewer::ShowLog(std::shared_ptr<const LoadedLog> log) {
