@@ -52,8 +52,8 @@ sanitize: setup
 FUZZ_SECONDS ?= 60
 fuzz: setup
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DPEMRA_FUZZ=ON -DPEMRA_BUILD_GUI=OFF -DPEMRA_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
-	@cmake --build build-fuzz -j $(JOBS) --target fuzz_config fuzz_numbers fuzz_script fuzz_log fuzz_userdirs
-	@for n in config numbers script log userdirs; do mkdir -p build-fuzz/corpus-$$n; \
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_config fuzz_numbers fuzz_script fuzz_log fuzz_userdirs fuzz_logreader
+	@for n in config numbers script log userdirs logreader; do mkdir -p build-fuzz/corpus-$$n; \
 	  echo "fuzz_$$n:"; \
 	  build-fuzz/fuzz/fuzz_$$n -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    build-fuzz/corpus-$$n fuzz/corpus/$$n > build-fuzz/fuzz_$$n.log 2>&1; status=$$?; \

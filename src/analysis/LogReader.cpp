@@ -1,6 +1,7 @@
 #include "analysis/LogReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,17 +37,53 @@ std::string NormalisedTitle(std::string_view title) {
   return out;
 }
 
-// A file opened for reading with POSIX calls, closed with the object.
+std::string SystemReason(int error) { return std::generic_category().message(error); }
+
+// Why a file of this kind is not read.
+std::string KindReason(mode_t mode) {
+  if (S_ISDIR(mode)) return "is a directory, not a data log";
+  if (S_ISFIFO(mode)) return "is a FIFO, not a regular file: not read";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a regular file: not read";
+  if (S_ISSOCK(mode)) return "is a socket, not a regular file: not read";
+  return "is not a regular file: not read";
+}
+
+// An input opened for reading with POSIX calls, closed with the object. Only regular files
+// are read: the open does not block (a FIFO without a writer, a terminal), and anything but
+// a regular file is closed again with the reason.
 class InputFile {
  public:
   explicit InputFile(const std::filesystem::path& path)
-      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+      : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+    if (fd_ < 0) {
+      reason_ = SystemReason(errno);
+      return;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+      reason_ = SystemReason(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+      reason_ = KindReason(st.st_mode);
+    } else {
+      ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+      bytes_ = static_cast<uint64_t>(st.st_size);
+      device_ = static_cast<uint64_t>(st.st_dev);
+      inode_ = static_cast<uint64_t>(st.st_ino);
+      return;
+    }
+    ::close(fd_);
+    fd_ = -1;
+  }
   ~InputFile() {
     if (fd_ >= 0) ::close(fd_);
   }
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   bool IsOpen() const { return fd_ >= 0; }
+  const std::string& Reason() const { return reason_; }
+  uint64_t Bytes() const { return bytes_; }
+  uint64_t Device() const { return device_; }
+  uint64_t Inode() const { return inode_; }
   // Bytes read, 0 at the end, -1 on an error (errno set).
   ssize_t Read(char* buffer, size_t size) {
     for (;;) {
@@ -57,14 +94,34 @@ class InputFile {
 
  private:
   int fd_;
+  std::string reason_;
+  uint64_t bytes_ = 0;
+  uint64_t device_ = 0;
+  uint64_t inode_ = 0;
 };
 
-std::string SystemReason(int error) { return std::generic_category().message(error); }
+const std::string kLongLine = "a line longer than 16 MiB";
+
+std::string_view TrimSpaces(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
 
 // Splits a line (without its line end) into fields; the trailing separator the program
-// writes after the last field gives no field of its own.
-std::vector<std::string_view> SplitFields(std::string_view line, char separator) {
-  std::vector<std::string_view> fields;
+// writes after the last field gives no field of its own. With the space separator a run of
+// spaces separates two fields, and spaces at either end give none.
+void SplitFields(std::string_view line, char separator, std::vector<std::string_view>& fields) {
+  fields.clear();
+  if (separator == ' ') {
+    size_t start = line.find_first_not_of(' ');
+    while (start != std::string_view::npos) {
+      const size_t end = std::min(line.find(' ', start), line.size());
+      fields.push_back(line.substr(start, end - start));
+      start = line.find_first_not_of(' ', end);
+    }
+    return;
+  }
   size_t start = 0;
   while (start <= line.size()) {
     const size_t end = line.find(separator, start);
@@ -75,6 +132,11 @@ std::vector<std::string_view> SplitFields(std::string_view line, char separator)
     fields.push_back(line.substr(start, end - start));
     start = end + 1;
   }
+}
+
+std::vector<std::string_view> SplitFields(std::string_view line, char separator) {
+  std::vector<std::string_view> fields;
+  SplitFields(line, separator, fields);
   return fields;
 }
 
@@ -108,14 +170,8 @@ std::string_view StripLineEnd(std::string_view line) {
   return line;
 }
 
-// Reads up to `count` lines from the start of a file.
-bool FirstLines(const std::filesystem::path& path, int count, std::vector<std::string>& lines,
-                std::string& reason) {
-  InputFile file(path);
-  if (!file.IsOpen()) {
-    reason = SystemReason(errno);
-    return false;
-  }
+// Reads up to `count` lines from the start of an open file.
+bool FirstLines(InputFile& file, int count, std::vector<std::string>& lines, std::string& reason) {
   std::string pending;
   std::vector<char> buffer(64 * 1024);
   while (static_cast<int>(lines.size()) < count) {
@@ -135,8 +191,8 @@ bool FirstLines(const std::filesystem::path& path, int count, std::vector<std::s
          start = nl + 1)
       lines.push_back(std::string(StripLineEnd(std::string_view(pending).substr(start, nl - start))));
     pending.erase(0, start);
-    if (pending.size() > (16u << 20)) {
-      reason = "a line longer than 16 MiB: not a data log";
+    if (pending.size() > kMaxLineBytes) {
+      reason = kLongLine + ": not a data log";
       return false;
     }
   }
@@ -228,6 +284,12 @@ std::vector<LogColumn> ColumnsFromTitles(const std::vector<std::string_view>& ti
   return columns;
 }
 
+LogError FileError(const std::filesystem::path& path, int64_t line, std::string reason) {
+  return LogError{path.string(), line, std::move(reason), false};
+}
+
+}  // namespace
+
 // The session number of a log file name (BASE_N.ext), -1 when it has none; `base` gets the
 // path without "_N.ext".
 int64_t SessionNumber(const std::filesystem::path& path, std::string& base,
@@ -245,12 +307,6 @@ int64_t SessionNumber(const std::filesystem::path& path, std::string& base,
   base = (path.parent_path() / stem).string();
   return -1;
 }
-
-LogError FileError(const std::filesystem::path& path, int64_t line, std::string reason) {
-  return LogError{path.string(), line, std::move(reason), false};
-}
-
-}  // namespace
 
 int LogLayout::TimeColumn() const {
   for (size_t i = 0; i < columns.size(); ++i)
@@ -308,41 +364,97 @@ std::vector<std::filesystem::path> SessionFiles(const std::filesystem::path& fir
   return files;
 }
 
+namespace {
+
+// A column of a plain file named as a time: "time", "Time (s)", "timestamp", "t".
+bool IsTimeName(std::string_view title) {
+  const std::string name = Lower(TrimSpaces(title));
+  return name == "t" || name.starts_with("time");
+}
+
+// Every field of `fields` a number with the decimal separator.
+bool AllNumbers(const std::vector<std::string_view>& fields, char decimal) {
+  double value = 0;
+  for (std::string_view field : fields)
+    if (!ParseNumber(TrimSpaces(field), decimal, value)) return false;
+  return !fields.empty();
+}
+
+// The separator of a plain file of numbers, from its first line.
+char PlainSeparator(std::string_view line) {
+  for (char c : {'\t', ';', ','})
+    if (line.find(c) != std::string_view::npos) return c;
+  return ' ';
+}
+
+// What the first lines of a file that is none of the program's layouts say as a plain file
+// of numbers: its separators, its names (empty when none) and the lines before the rows.
+// False with `reason` and `line` when they are not columns of numbers.
+bool ReadPlainLayout(const std::vector<std::string>& lines, char& separator, char& decimal,
+                     std::vector<std::string_view>& names, int& skipLines, std::string& reason,
+                     int64_t& line) {
+  separator = PlainSeparator(lines[0]);
+  decimal = '.';
+  if (separator == ';' || separator == '\t') {
+    // Comma decimals go with these separators; the first rows tell.
+    for (size_t i = 0; i < lines.size() && decimal == '.'; ++i)
+      if (lines[i].find(',') != std::string::npos) decimal = ',';
+  }
+  const auto first = SplitFields(lines[0], separator);
+  skipLines = AllNumbers(first, decimal) ? 0 : 1;
+  if (skipLines == 1)
+    for (std::string_view name : first) names.push_back(TrimSpaces(name));
+  const size_t row = static_cast<size_t>(skipLines);
+  const auto what = [&] {
+    line = 1;
+    reason = "is not a data log of this program (a line starts \"" +
+             std::string(first.empty() ? std::string_view() : first.front()) + "\")";
+    return false;
+  };
+  if (row >= lines.size()) return what();  // names and no row: nothing says it holds numbers
+  const auto values = SplitFields(lines[row], separator);
+  if (!AllNumbers(values, decimal)) return what();
+  if (skipLines == 1 && first.size() != values.size()) {
+    line = 2;
+    reason = std::to_string(values.size()) + " fields where the first line names " +
+             std::to_string(first.size());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<LogError> InspectLog(const std::vector<std::filesystem::path>& files,
                                    LogLayout& layout) {
   layout = LogLayout{};
   if (files.empty()) return LogError{"", 0, "no log file given", false};
   std::vector<std::string> firstTitles;
   for (const std::filesystem::path& path : SessionOrder(files)) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-      return FileError(path, 0, "is a directory, not a data log");
+    InputFile file(path);
+    if (!file.IsOpen()) return FileError(path, 0, file.Reason());
     std::vector<std::string> lines;
     std::string reason;
-    if (!FirstLines(path, kMaxHeaderLines + 1, lines, reason)) return FileError(path, 0, reason);
+    if (!FirstLines(file, kMaxHeaderLines + 1, lines, reason)) return FileError(path, 0, reason);
     LogFileInfo info;
     info.path = path;
-    info.bytes = std::filesystem::file_size(path, ec);
-    if (ec) return FileError(path, 0, ec.message());
+    info.bytes = file.Bytes();
+    info.device = file.Device();
+    info.inode = file.Inode();
     if (lines.empty()) return FileError(path, 0, "is empty: no rows to read");
 
     // TAB-separated files are the comma-decimal ones; a TAB in the first line tells.
     const bool tabs = lines[0].find('\t') != std::string::npos;
-    const char separator = tabs ? '\t' : ',';
-    const char decimal = tabs ? ',' : '.';
-    if (layout.files.empty()) {
-      layout.fieldSeparator = separator;
-      layout.decimalSeparator = decimal;
-    } else if (separator != layout.fieldSeparator) {
-      return FileError(path, 1, "fields are separated otherwise than in " +
-                                    layout.files.front().path.string());
-    }
+    char separator = tabs ? '\t' : ',';
+    char decimal = tabs ? ',' : '.';
+    bool plain = false;
 
     std::vector<std::string_view> titles;
     int titleLine = 0;
-    if (SplitFields(lines[0], separator).empty())
+    const auto firstFields = SplitFields(lines[0], separator);
+    if (firstFields.empty())
       return FileError(path, 1, "is not a data log of this program (its first line is empty)");
-    if (SplitFields(lines[0], separator).front() == kFileNameKey) {
+    if (firstFields.front() == kFileNameKey) {
       info.header = true;
       for (size_t i = 1; i < lines.size(); ++i) {
         const auto fields = SplitFields(lines[i], separator);
@@ -364,40 +476,68 @@ std::optional<LogError> InspectLog(const std::vector<std::filesystem::path>& fil
         return FileError(path, 0, "has a header block but no title line (\"" +
                                       std::string(kSampleNumberTitle) + "\")");
       info.skipLines = titleLine;
-    } else {
-      const auto fields = SplitFields(lines[0], separator);
-      if (fields.front() == kSampleNumberTitle) {
-        titles = fields;
-        info.skipLines = 1;
-      } else {
-        int64_t number = 0;
-        if (!ParseInteger(fields.front(), number))
-          return FileError(path, 1, "is not a data log of this program (a line starts \"" +
-                                        std::string(fields.front()) + "\")");
-      }
+    } else if (firstFields.front() == kSampleNumberTitle) {
+      titles = firstFields;
+      info.skipLines = 1;
+    } else if (int64_t number = 0; !(ParseInteger(firstFields.front(), number) && number == 1 &&
+                                     lines[0].back() == separator)) {
+      // Not the program's rows (sample number 1, every field followed by the separator).
+      int64_t line = 0;
+      if (!ReadPlainLayout(lines, separator, decimal, titles, info.skipLines, reason, line))
+        return FileError(path, line, reason);
+      plain = true;
     }
 
     if (layout.files.empty()) {
+      layout.fieldSeparator = separator;
+      layout.decimalSeparator = decimal;
+      layout.plain = plain;
       if (!titles.empty()) {
         layout.titles = true;
         layout.columns = ColumnsFromTitles(titles);
         for (auto t : titles) firstTitles.emplace_back(t);
+        if (plain)
+          for (LogColumn& column : layout.columns)
+            if (column.kind == ColumnKind::Other && column.channel == 0 && IsTimeName(column.title))
+              column.kind = ColumnKind::Time, column.unit = "s";
       } else {
         const size_t count = SplitFields(lines[0], separator).size();
         layout.columns.resize(count);
-        layout.columns[0].kind = ColumnKind::SampleNumber;
+        if (!plain) layout.columns[0].kind = ColumnKind::SampleNumber;
       }
-    } else if (!titles.empty() && layout.titles) {
-      std::vector<std::string> these(titles.begin(), titles.end());
-      if (these != firstTitles)
-        return FileError(path, info.skipLines,
-                         "has other columns than " + layout.files.front().path.string());
+    } else if (separator != layout.fieldSeparator) {
+      return FileError(path, 1, "fields are separated otherwise than in " +
+                                    layout.files.front().path.string());
+    } else if (plain != layout.plain || titles.empty() == layout.titles ||
+               (!titles.empty() &&
+                std::vector<std::string>(titles.begin(), titles.end()) != firstTitles)) {
+      return FileError(path, std::max(info.skipLines, 1),
+                       "has other columns than " + layout.files.front().path.string());
     }
     layout.totalBytes += info.bytes;
     layout.files.push_back(std::move(info));
   }
   return std::nullopt;
 }
+
+bool ReadsAsLog(const std::filesystem::path& path) {
+  LogLayout layout;
+  return !InspectLog({path}, layout) && !layout.plain;
+}
+
+namespace {
+
+// Why a column holds no values to analyse, or empty when it holds values.
+std::string NoValues(const LogColumn& column) {
+  switch (column.kind) {
+    case ColumnKind::SampleNumber: return "the sample number";
+    case ColumnKind::Time: return "the time";
+    case ColumnKind::NewData: return "a new-data flag";
+    default: return "";
+  }
+}
+
+}  // namespace
 
 std::optional<LogError> ChooseColumns(const LogLayout& layout,
                                       const std::vector<std::string>& names,
@@ -406,7 +546,8 @@ std::optional<LogError> ChooseColumns(const LogLayout& layout,
   const std::string fileName = layout.files.empty() ? "" : layout.files.front().path.string();
   if (names.empty()) {
     for (size_t i = 0; i < layout.columns.size(); ++i)
-      if (layout.columns[i].kind == ColumnKind::Gyro || layout.columns[i].kind == ColumnKind::Accel)
+      if (layout.columns[i].kind == ColumnKind::Gyro || layout.columns[i].kind == ColumnKind::Accel ||
+          (layout.plain && NoValues(layout.columns[i]).empty()))
         columns.push_back(static_cast<int>(i));
     if (columns.empty())
       return LogError{fileName, 0,
@@ -446,6 +587,13 @@ std::optional<LogError> ChooseColumns(const LogLayout& layout,
                                       : "has no title line: choose the columns by position",
                         false};
     }
+    const LogColumn& column = layout.columns[static_cast<size_t>(found)];
+    if (const std::string what = NoValues(column); !what.empty())
+      return LogError{fileName, 0,
+                      "column " + std::to_string(found + 1) +
+                          (column.title.empty() ? "" : " (\"" + column.title + "\")") +
+                          " holds " + what + ", no values to analyse",
+                      false};
     if (std::find(columns.begin(), columns.end(), found) == columns.end())
       columns.push_back(found);
   }
@@ -453,6 +601,10 @@ std::optional<LogError> ChooseColumns(const LogLayout& layout,
 }
 
 namespace {
+
+// Reserve no more than this many rows ahead of the data (32 MiB a column): an estimate from
+// the file size is only an estimate (a sparse file, a file still growing).
+constexpr size_t kMostRowsReserved = size_t{1} << 22;
 
 // Parses the rows of one file into the series.
 class RowParser {
@@ -465,25 +617,46 @@ class RowParser {
       actions_[i].time = layout.columns[i].kind == ColumnKind::Time;
       actions_[i].flag = layout.columns[i].kind == ColumnKind::NewData;
     }
+    if (!actions_.empty()) actions_[0].sampleNumber = !layout.plain;
   }
 
-  // One row; false with `reason` set when it is malformed.
+  // One row; false with `reason` set when it is malformed. A malformed row leaves no value
+  // behind, so every column keeps one value per row.
   bool Row(std::string_view line, LogFileRows& file, std::string& reason) {
-    const char separator = layout_.fieldSeparator;
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    size_t field = 0;
+    if (Fields(line, file, reason)) {
+      ++file.rows;
+      ++rows_;
+      return true;
+    }
+    for (auto& values : series_.values) values.resize(std::min(values.size(), rows_));
+    return false;
+  }
+
+  // After a file's last row: the time column's last value.
+  bool Finish(LogFileRows& file, std::string& reason) {
+    if (lastTime_.empty()) return true;
+    const bool ok = ParseTime(lastTime_, file.lastTime, reason);
+    lastTime_.clear();
+    return ok;
+  }
+
+ private:
+  bool Fields(std::string_view line, LogFileRows& file, std::string& reason) {
+    SplitFields(line, layout_.fieldSeparator, fields_);
     const size_t expected = actions_.size();
-    while (p < end) {
-      const char* stop = static_cast<const char*>(std::memchr(p, separator, static_cast<size_t>(end - p)));
-      if (stop == nullptr) stop = end;
-      if (field >= expected) {
-        reason = "more than " + std::to_string(expected) + " fields";
-        return false;
-      }
-      const std::string_view text(p, static_cast<size_t>(stop - p));
+    if (fields_.size() > expected) {
+      reason = "more than " + std::to_string(expected) + " fields";
+      return false;
+    }
+    if (fields_.size() < expected) {
+      reason = std::to_string(fields_.size()) + " fields where the columns are " +
+               std::to_string(expected);
+      return false;
+    }
+    for (size_t field = 0; field < expected; ++field) {
+      const std::string_view text = layout_.plain ? TrimSpaces(fields_[field]) : fields_[field];
       const Action& action = actions_[field];
-      if (field == 0) {
+      if (action.sampleNumber) {
         int64_t number = 0;
         if (!ParseInteger(text, number)) {
           reason = "sample number \"" + std::string(text) + "\" is not a whole number";
@@ -494,7 +667,8 @@ class RowParser {
                    std::to_string(file.rows + 1) + " was due";
           return false;
         }
-      } else if (action.flag && text.size() == 1 && (text[0] == '0' || text[0] == '1')) {
+      } else if (action.flag && action.slot < 0 && text.size() == 1 &&
+                 (text[0] == '0' || text[0] == '1')) {
         if (text[0] == '0') ++series_.newDataZeros[field];  // the flags as the program writes them
       } else if (action.time && action.slot < 0) {
         // Only the first and last times count: the text is kept, and parsed at the file's end.
@@ -508,6 +682,11 @@ class RowParser {
           return false;
         }
         if (action.slot >= 0) {
+          if (std::fabs(value) > kMaxValueMagnitude) {
+            reason = "field " + std::to_string(field + 1) + " \"" + std::string(text) +
+                     "\" is too large to analyse (its square overflows the sums)";
+            return false;
+          }
           const auto slot = static_cast<size_t>(action.slot);
           series_.values[slot].push_back(value);
           if (value != std::floor(value)) series_.wholeNumbers[slot] = false;
@@ -518,30 +697,10 @@ class RowParser {
         }
         if (action.flag && value == 0) ++series_.newDataZeros[field];
       }
-      ++field;
-      if (stop == end) break;
-      p = stop + 1;
     }
-    if (field != expected) {
-      // Undo the values of this row taken so far, so every column keeps one per row.
-      for (size_t f = 0; f < field; ++f)
-        if (actions_[f].slot >= 0) series_.values[static_cast<size_t>(actions_[f].slot)].pop_back();
-      reason = std::to_string(field) + " fields where the columns are " + std::to_string(expected);
-      return false;
-    }
-    ++file.rows;
     return true;
   }
 
-  // After a file's last row: the time column's last value.
-  bool Finish(LogFileRows& file, std::string& reason) {
-    if (lastTime_.empty()) return true;
-    const bool ok = ParseTime(lastTime_, file.lastTime, reason);
-    lastTime_.clear();
-    return ok;
-  }
-
- private:
   bool ParseTime(std::string_view text, std::optional<double>& time, std::string& reason) {
     double value = 0;
     if (!ParseNumber(text, layout_.decimalSeparator, value)) {
@@ -556,11 +715,14 @@ class RowParser {
     int slot = -1;
     bool time = false;
     bool flag = false;
+    bool sampleNumber = false;
   };
   std::string lastTime_;
   const LogLayout& layout_;
   LogSeries& series_;
   std::vector<Action> actions_;
+  std::vector<std::string_view> fields_;
+  size_t rows_ = 0;  // rows of the series so far
 };
 
 }  // namespace
@@ -572,6 +734,7 @@ std::optional<LogError> ReadLog(const LogLayout& layout, const std::vector<int>&
   series.values.resize(columns.size());
   series.wholeNumbers.assign(columns.size(), true);
   series.newDataZeros.assign(layout.columns.size(), 0);
+  if (layout.columns.empty()) return LogError{"", 0, "no columns to read", false};
   for (int c : columns)
     if (c < 0 || static_cast<size_t>(c) >= layout.columns.size())
       return LogError{"", 0, "no column " + std::to_string(c + 1), false};
@@ -582,7 +745,7 @@ std::optional<LogError> ReadLog(const LogLayout& layout, const std::vector<int>&
   for (const LogFileInfo& info : layout.files) {
     LogFileRows rows;
     InputFile file(info.path);
-    if (!file.IsOpen()) return FileError(info.path, 0, SystemReason(errno));
+    if (!file.IsOpen()) return FileError(info.path, 0, file.Reason());
     int64_t lineNumber = 0;
     std::string carry;  // an incomplete line from the end of the previous buffer
     std::string reason;
@@ -612,9 +775,11 @@ std::optional<LogError> ReadLog(const LogLayout& layout, const std::vector<int>&
         const size_t nl = chunk.find('\n');
         if (nl == std::string_view::npos) {
           carry.append(chunk);
+          if (carry.size() > kMaxLineBytes) return FileError(info.path, lineNumber + 1, kLongLine);
           continue;
         }
         carry.append(chunk.substr(0, nl));
+        if (carry.size() > kMaxLineBytes) return FileError(info.path, lineNumber + 1, kLongLine);
         if (!line(carry)) return FileError(info.path, lineNumber, reason);
         carry.clear();
         start = nl + 1;
@@ -625,11 +790,14 @@ std::optional<LogError> ReadLog(const LogLayout& layout, const std::vector<int>&
       carry.assign(chunk.substr(start));
       if (!reserved && rows.rows > 0 && !columns.empty()) {
         // Reserve once for the whole session from the length of the first rows, so the
-        // columns are not reallocated (and held twice) while they grow.
+        // columns are not reallocated (and held twice) while they grow; never more than a
+        // bounded stretch ahead of the data.
         const double perRow = static_cast<double>(done) / static_cast<double>(rows.rows);
-        const auto estimate = static_cast<size_t>(
-            static_cast<double>(layout.totalBytes) / perRow * 1.01 + 16);
-        for (auto& values : series.values) values.reserve(estimate);
+        const double estimate = static_cast<double>(layout.totalBytes) / perRow * 1.01 + 16;
+        const size_t ahead = static_cast<size_t>(rows.rows) + kMostRowsReserved;
+        for (auto& values : series.values)
+          values.reserve(estimate < static_cast<double>(ahead) ? static_cast<size_t>(estimate)
+                                                               : ahead);
         reserved = true;
       }
       if (control.progress) control.progress(done, layout.totalBytes);
@@ -637,7 +805,9 @@ std::optional<LogError> ReadLog(const LogLayout& layout, const std::vector<int>&
     if (!carry.empty()) {
       // The last line has no line end: a file cut short (the program ends every line).
       ++lineNumber;
-      return FileError(info.path, lineNumber, "the last line is incomplete (no line end)");
+      if (!layout.plain) return FileError(info.path, lineNumber, "the last line is incomplete (no line end)");
+      // A plain file's last line may end without one.
+      if (!line(carry)) return FileError(info.path, lineNumber, reason);
     }
     if (rows.rows == 0) return FileError(info.path, 0, "holds no rows");
     {

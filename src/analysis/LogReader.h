@@ -2,7 +2,13 @@
 // Reading the data-log files this program writes, for analysis: every variant (".csv" with
 // commas or ".txt" with TABs, period or comma decimals, with or without the header block,
 // new-data columns and time column, scaled or raw values), and the files of one session
-// (BASE_1, BASE_2, ...) as one series in number order.
+// (BASE_1, BASE_2, ...) as one series in number order. Plain files of numbers are read too:
+// one or more columns separated by commas, TABs, spaces or semicolons, with or without a
+// first line of names, period decimals (comma decimals with semicolons or TABs).
+//
+// Inputs are only read: regular files, opened without blocking (a FIFO or a device is
+// refused with the reason), every line bounded by kMaxLineBytes, memory taken as the rows
+// arrive.
 //
 // Two steps, so that a front end can offer the columns before it reads the rows:
 //   LogLayout layout;
@@ -39,6 +45,12 @@ struct LogColumn {
                       // "deg", "s"; empty when unknown
 };
 
+// Longest line of a log or a file of numbers.
+inline constexpr size_t kMaxLineBytes = size_t{16} << 20;
+// Largest magnitude of a value read for analysis: its square (and sums of such squares over
+// many rows) stays finite.
+inline constexpr double kMaxValueMagnitude = 1e150;
+
 struct LogFileInfo {
   std::filesystem::path path;
   uint64_t bytes = 0;
@@ -46,6 +58,8 @@ struct LogFileInfo {
   int skipLines = 0;                  // header block and title line
   std::optional<double> beginSeconds;  // from the header
   std::optional<double> endSeconds;
+  uint64_t device = 0;  // of the file as opened: outputs are compared with it
+  uint64_t inode = 0;
 };
 
 struct LogLayout {
@@ -53,6 +67,7 @@ struct LogLayout {
   char fieldSeparator = ',';
   char decimalSeparator = '.';
   bool titles = false;             // a title line names the columns
+  bool plain = false;              // a plain file of numbers, not one of the program's logs
   std::vector<LogColumn> columns;  // in file order; position p (1-based) is columns[p - 1]
   uint64_t totalBytes = 0;
 
@@ -92,6 +107,10 @@ struct ReadControl {
   const std::atomic<bool>* cancel = nullptr;
 };
 
+// The session number of a log file name (BASE_N.ext), -1 when it has none; `base` gets the
+// path without "_N.ext", `extension` the ".ext".
+int64_t SessionNumber(const std::filesystem::path& path, std::string& base, std::string& extension);
+
 // The files of a session in number order (DATALOG_2.csv before DATALOG_10.csv); files whose
 // names carry no number keep their place before the numbered ones of the same base.
 std::vector<std::filesystem::path> SessionOrder(std::vector<std::filesystem::path> files);
@@ -107,10 +126,17 @@ std::optional<LogError> InspectLog(const std::vector<std::filesystem::path>& fil
 
 // Column indexes for `names`: a title as written (case does not matter; "X Gyro" also
 // names the files' "X Gryo"), a register name of a logged channel ("XGYRO_OUT"), or a
-// 1-based position. An empty list chooses every gyro and accelerometer value column.
+// 1-based position. An empty list chooses every gyro and accelerometer value column (in a
+// plain file of numbers every column but its time). A column that holds no values (the
+// sample number, the time, a new-data flag) is refused with its name.
 std::optional<LogError> ChooseColumns(const LogLayout& layout,
                                       const std::vector<std::string>& names,
                                       std::vector<int>& columns);
+
+// Whether the file at `path` reads as a data log of this program (one of the program's
+// layouts; a plain file of numbers, such as an exported table, does not count). Outputs
+// never replace such a file.
+bool ReadsAsLog(const std::filesystem::path& path);
 
 // Reads every row of the layout's files, keeping the chosen columns.
 std::optional<LogError> ReadLog(const LogLayout& layout, const std::vector<int>& columns,

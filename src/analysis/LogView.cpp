@@ -216,6 +216,10 @@ std::optional<LogError> ReadForViewing(const std::vector<int>& columns, const Re
     log.rateSource = rate.source;
     log.rateWarnings = rate.warnings;
   }
+  if (auto error = SessionGaps(log.layout, log.series, log.samplesPerSecond, log.gaps)) return error;
+  for (const SessionGap& gap : log.gaps)
+    log.rateWarnings.push_back(log.layout.files[gap.file].path.filename().string() + ": " +
+                               gap.reason + ": a gap in the series");
   Summarise(log);
   return std::nullopt;
 }
@@ -250,8 +254,31 @@ std::optional<LogError> LoadLogColumns(const std::vector<std::filesystem::path>&
   return ReadForViewing(columns, control, log);
 }
 
+namespace {
+
+void PointsOf(const LoadedLog& log, size_t slot, RowRange rows, int buckets,
+              std::vector<double>& keys, std::vector<double>& values);
+
+}  // namespace
+
 void DecimatedPoints(const LoadedLog& log, size_t slot, RowRange rows, int buckets,
                      std::vector<double>& keys, std::vector<double>& values) {
+  PointsOf(log, slot, rows, buckets, keys, values);
+  // A gap between files: a NaN point where the next file starts breaks the line.
+  for (const SessionGap& gap : log.gaps) {
+    if (keys.size() < 2) break;
+    const double at = log.RowTime(gap.firstRow);
+    if (!(at > keys.front() && at <= keys.back())) continue;
+    const auto where = std::lower_bound(keys.begin(), keys.end(), at);
+    values.insert(values.begin() + (where - keys.begin()), std::numeric_limits<double>::quiet_NaN());
+    keys.insert(where, at);
+  }
+}
+
+namespace {
+
+void PointsOf(const LoadedLog& log, size_t slot, RowRange rows, int buckets,
+              std::vector<double>& keys, std::vector<double>& values) {
   keys.clear();
   values.clear();
   const std::vector<double>& column = log.series.values[slot];
@@ -286,6 +313,8 @@ void DecimatedPoints(const LoadedLog& log, size_t slot, RowRange rows, int bucke
     values.push_back(max);
   }
 }
+
+}  // namespace
 
 std::string RowsCsvTitle(const LoadedLog& log, const std::vector<size_t>& chosen) {
   const char sep = log.layout.fieldSeparator;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/LogInput.h"
 #include "analysis/LogReader.h"
 #include "analysis/SampleRate.h"
 
@@ -71,6 +72,9 @@ struct LoadedLog {
   std::vector<std::string> rateWarnings;
   std::string rateProblem;  // why no rate was found
   std::vector<ColumnSummary> summaries;  // one per series column
+  // Where the files do not follow on as one session's (see SessionGaps); each is also told
+  // in rateWarnings, and DecimatedPoints breaks the line there.
+  std::vector<SessionGap> gaps;
 
   int64_t Rows() const { return series.Rows(); }
   // Seconds from the start of row `row` (without a rate: the row counted from 0).
@@ -106,7 +110,7 @@ void Summarise(LoadedLog& log);
 // Points to draw series slot `slot` over `rows` in `buckets` buckets: every row when there
 // are no more than 2 x buckets of them; else per bucket its minimum and maximum, in time
 // order of the bucket (keys in seconds, as RowTime). The rows just outside the range are
-// added, so a line reaches the edges of the view.
+// added, so a line reaches the edges of the view. At a session gap a NaN value breaks the line.
 void DecimatedPoints(const LoadedLog& log, size_t slot, RowRange rows, int buckets,
                      std::vector<double>& keys, std::vector<double>& values);
 

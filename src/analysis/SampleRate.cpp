@@ -1,5 +1,6 @@
 #include "analysis/SampleRate.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 
@@ -19,7 +20,23 @@ std::string RateText(double samplesPerSecond) {
   return GeneralText(static_cast<float>(samplesPerSecond));
 }
 
+// Why `samplesPerSecond` found by `how` is not taken, or empty when it is.
+std::string RateProblem(double samplesPerSecond, std::string_view how) {
+  if (std::isfinite(samplesPerSecond) && samplesPerSecond >= kMinSampleRate &&
+      samplesPerSecond <= kMaxSampleRate)
+    return "";
+  return std::string(how) + " " + ShortNumberText(samplesPerSecond) +
+         " samples per second, outside " + ShortNumberText(kMinSampleRate) + " to " +
+         ShortNumberText(kMaxSampleRate);
+}
+
 }  // namespace
+
+std::string ShortNumberText(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
+  return std::string(text, result.ptr);
+}
 
 std::string_view RateSourceText(RateSource source) {
   switch (source) {
@@ -47,9 +64,8 @@ std::optional<LogError> DetectSampleRate(const LogLayout& layout, const LogSerie
   const std::string fileName = layout.files.empty() ? "" : layout.files.front().path.string();
   std::optional<double> found;
   if (given) {
-    if (!(*given > 0) || !std::isfinite(*given))
-      return LogError{fileName, 0, "the rate must be a number of samples per second above 0",
-                      false};
+    if (const std::string problem = RateProblem(*given, "the rate given is"); !problem.empty())
+      return LogError{fileName, 0, problem, false};
     found = *given;
     rate.source = RateSource::Given;
   }
@@ -91,6 +107,10 @@ std::optional<LogError> DetectSampleRate(const LogLayout& layout, const LogSerie
   if (!found)
     return LogError{fileName, 0,
                     "tells no sample rate (no header and no time column): give the rate", false};
+  if (const std::string problem = RateProblem(
+          *found, rate.source == RateSource::Header ? "the header's times give" : "the time column gives");
+      !problem.empty())
+    return LogError{fileName, 0, problem + ": give the rate", false};
   rate.samplesPerSecond = *found;
 
   const int64_t rows = series.Rows();

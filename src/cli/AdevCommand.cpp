@@ -9,11 +9,12 @@
 
 #include "analysis/AllanDeviation.h"
 #include "analysis/ImuYaml.h"
+#include "analysis/LogInput.h"
 #include "analysis/LogReader.h"
 #include "analysis/NoiseFigures.h"
+#include "analysis/OutputFile.h"
 #include "analysis/SampleRate.h"
 #include "cli/InputText.h"
-#include "core/AtomicFile.h"
 #include "core/NumberText.h"
 
 namespace pemra::cli {
@@ -32,6 +33,11 @@ std::string CText(double value) {
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
@@ -69,6 +75,13 @@ bool ParseGrid(const std::string& text, TauGrid& grid, std::string& bad) {
     }
   }
   return true;
+}
+
+// imu.yaml goes only to a name ending in .yaml or .yml (any case): never to a log or an
+// input given where the output was meant.
+bool IsYamlName(const std::string& name) {
+  const std::string ext = Lower(std::filesystem::path(name).extension().string());
+  return !std::filesystem::path(name).stem().empty() && (ext == ".yaml" || ext == ".yml");
 }
 
 struct Column {
@@ -125,8 +138,15 @@ void AddAdevCommand(CLI::App& app, Command& command) {
   adev->add_option("--type", o.type, "overlapping (default), plain or modified")
       ->check(CLI::IsMember({"overlapping", "plain", "modified"}));
   adev->add_flag("--csv", o.csv, "one line per point: column,tau_s,deviation,low,high,terms");
-  adev->add_option("--kalibr", o.kalibr, "write the noise model as imu.yaml to this file");
-  adev->callback([&command] { command.kind = CommandKind::Adev; });
+  auto* kalibr = adev->add_option("--kalibr", o.kalibr,
+                                  "write the noise model as imu.yaml to this file (.yaml or .yml)");
+  adev->add_flag("--join", o.join,
+                 "read files that are not one session's consecutive files as one series, "
+                 "warning of each gap");
+  adev->callback([&command, kalibr] {
+    command.kind = CommandKind::Adev;
+    command.adev.kalibrGiven = kalibr->count() > 0;
+  });
 }
 
 int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
@@ -149,25 +169,25 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
     rate = value;
   }
 
-  std::vector<std::filesystem::path> files(options.files.begin(), options.files.end());
-  LogLayout layout;
-  std::vector<int> chosen;
-  LogSeries series;
-  if (auto error = InspectLog(files, layout)) return UsageError(err, error->Text());
-  if (auto error = ChooseColumns(layout, options.columns.empty() ? std::vector<std::string>{}
-                                                                 : SplitList(options.columns),
-                                 chosen))
-    return UsageError(err, error->Text());
-  if (auto error = ReadLog(layout, chosen, {}, series)) return UsageError(err, error->Text());
-  const std::string firstFile = layout.files.front().path.string();
-  if (series.Rows() < kMinSamples)
-    return UsageError(err, fmt::format("{}: {} samples: the Allan deviation needs at least {}",
-                                       firstFile, series.Rows(), kMinSamples));
-  SampleRate sampleRate;
-  if (auto error = DetectSampleRate(layout, series, rate, sampleRate))
-    return UsageError(err, error->Text());
-  for (const std::string& warning : sampleRate.warnings)
-    err << "pemra-cli: warning: " << warning << '\n';
+  if (options.kalibrGiven && !IsYamlName(options.kalibr))
+    return UsageError(err, "--kalibr: '" + options.kalibr + "' must end in .yaml or .yml");
+
+  LogInputOptions inputOptions;
+  inputOptions.files.assign(options.files.begin(), options.files.end());
+  if (!options.columns.empty()) inputOptions.columns = SplitList(options.columns);
+  inputOptions.rate = rate;
+  inputOptions.join = options.join;
+  inputOptions.minimumRows = kMinSamples;
+  inputOptions.minimumRowsFor = "the Allan deviation";
+  LogInput input;
+  if (auto error = ReadLogInput(inputOptions, input))
+    return UsageError(err, error->Text() + (error->session ? "; give --join to join them anyway" : ""));
+  const LogLayout& layout = input.layout;
+  const std::vector<int>& chosen = input.columns;
+  const LogSeries& series = input.series;
+  const SampleRate& sampleRate = input.rate;
+  for (const std::string& warning : input.warnings)
+    err << "pemra-cli: warning: " << Shown(warning, 4 * kMaxShown) << '\n';
   std::vector<double> outOfRange;
   AveragingFactors(grid, series.Rows(), sampleRate.samplesPerSecond, type, &outOfRange);
   for (double tau : outOfRange)
@@ -226,13 +246,15 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
       logName += (logName.empty() ? "" : " ") + f.path.filename().string();
     std::vector<std::string> missing;
     const std::string text = ImuYamlText(logName, axes, sampleRate.samplesPerSecond, &missing);
+    std::vector<std::filesystem::path> inputs;
+    for (const LogFileInfo& f : layout.files) inputs.push_back(f.path);
     std::string reason;
-    if (!ReplaceFileAtomically(options.kalibr, text, &reason)) {
+    if (!WriteOutputFile(options.kalibr, text, inputs, reason)) {
       err << "pemra-cli: " << Shown(reason, 4 * kMaxShown) << '\n';
       return kExitFailed;
     }
     for (const std::string& key : missing)
-      err << "pemra-cli: warning: " << options.kalibr << ": " << key
+      err << "pemra-cli: warning: " << Shown(options.kalibr) << ": " << key
           << " not determined from this log; written as .nan\n";
   }
   return kExitDone;

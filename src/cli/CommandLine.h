@@ -27,6 +27,8 @@ struct AdevOptions {
   std::string type;     // overlapping, plain, modified; empty: overlapping
   bool csv = false;
   std::string kalibr;   // imu.yaml to write, or empty
+  bool kalibrGiven = false;  // --kalibr was given (an empty name is refused, not ignored)
+  bool join = false;    // join files that are not one session, warning of each gap
 };
 
 struct Command {

@@ -8,16 +8,19 @@
 #include <string>
 #include <string_view>
 
+#include "core/ShownText.h"
+
 namespace pemra::cli {
 
 // Longest script line or argument taken, as for a line of the configuration file.
 inline constexpr size_t kMaxInputLine = 64 * 1024;
 // Longest echo of a user's text in a message.
-inline constexpr size_t kMaxShown = 60;
+inline constexpr size_t kMaxShown = kShownName;
 
-// The text with every byte that is not printable escaped (\n, \r, \t, \xNN; valid UTF-8
-// passes, C1 controls excepted), cut to about `limit` characters with "..." after it.
-std::string Shown(std::string_view text, size_t limit = kMaxShown);
+// The text made safe to show (ShownText: the one rule of both programs).
+inline std::string Shown(std::string_view text, size_t limit = kMaxShown) {
+  return ShownText(text, limit);
+}
 
 // Reads a file descriptor. Unlike the standard streams it remembers why a read failed, so
 // a failure (a directory given as input, an I/O error) is not taken for the end.

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "core/ShownText.h"
 #include "interfaces/SpiFrames.h"
 #include "interfaces/TraceText.h"
 
@@ -132,13 +133,15 @@ bool FtdiSpi::Select(std::string_view device) {
   Deselect();
   if (!Scan(device.empty())) {
     if (!device.empty()) {
-      messages_.Show(Message{fmt::format("FTDI board {} not found", device), "", MessageIcon::None});
+      messages_.Show(
+          Message{fmt::format("FTDI board {} not found", ShownText(device)), "", MessageIcon::None});
     }
     return false;
   }
   const int index = FindFtdiChannel(Channels, device);
   if (index < 0) {
-    messages_.Show(Message{fmt::format("FTDI board {} not found", device), "", MessageIcon::None});
+    messages_.Show(
+          Message{fmt::format("FTDI board {} not found", ShownText(device)), "", MessageIcon::None});
     return false;
   }
   SelectedChannel = Channels[static_cast<size_t>(index)];

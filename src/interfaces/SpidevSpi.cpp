@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "core/ShownText.h"
 #include "interfaces/SpiFrames.h"
 #include "interfaces/TraceText.h"
 
@@ -60,12 +61,14 @@ bool SpidevSpi::Select(std::string_view path) {
   Deselect();
   if (!Scan(path.empty())) {
     if (!path.empty()) {
-      messages_.Show(Message{fmt::format("SPI device {} not found", path), "", MessageIcon::None});
+      messages_.Show(
+          Message{fmt::format("SPI device {} not found", ShownText(path)), "", MessageIcon::None});
     }
     return false;
   }
   if (!path.empty() && std::find(Devices.begin(), Devices.end(), path) == Devices.end()) {
-    messages_.Show(Message{fmt::format("SPI device {} not found", path), "", MessageIcon::None});
+    messages_.Show(
+          Message{fmt::format("SPI device {} not found", ShownText(path)), "", MessageIcon::None});
     return false;
   }
   SelectedDevice = path.empty() ? Devices.front() : std::string(path);

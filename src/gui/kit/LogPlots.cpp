@@ -8,6 +8,8 @@
 #include <cmath>
 #include <set>
 
+#include "core/ShownText.h"
+
 namespace pemra {
 
 namespace {
@@ -16,7 +18,10 @@ namespace {
 // maximum per bucket).
 constexpr int kMinimumBuckets = 400;
 
-QString Text(const std::string& text) { return QString::fromStdString(text); }
+// Text from a file or a name, made safe to show (control bytes escaped, length cut).
+QString Text(const std::string& text) {
+  return QString::fromStdString(ShownText(text, kShownMessage));
+}
 
 // The unit of a column's values: raw register values (whole numbers throughout in a gyro or
 // accelerometer column) are in LSB, whatever the title says.

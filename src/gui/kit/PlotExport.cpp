@@ -1,12 +1,21 @@
 #include "gui/kit/PlotExport.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
 #include <QSvgGenerator>
 
 #include <qcustomplot.h>
+
+#include <memory>
+
+#include "analysis/OutputFile.h"
+#include "core/ShownText.h"
 
 namespace pemra {
 
@@ -18,7 +27,8 @@ QString InDataDir(const std::filesystem::path& dataDir, const QString& name) {
 
 // The reason a file could not be written, from Qt's words or the file's state.
 QString WriteProblem(const QString& fileName, const QString& reason) {
-  return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(fileName), reason);
+  return QStringLiteral("%1: %2").arg(
+      QString::fromStdString(ShownText(QFile::encodeName(fileName).toStdString())), reason);
 }
 
 }  // namespace
@@ -31,54 +41,82 @@ QString PlotFormat(const QString& fileName) {
   return {};
 }
 
+namespace {
+
+std::filesystem::path LocalPath(const QString& fileName) {
+  return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+}
+
+// The plot drawn at `width` x `height` in `format`, in memory; empty when it could not be.
+QByteArray DrawPlot(QCustomPlot& plot, const QString& format, int width, int height) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  bool ok = false;
+  if (format == QLatin1String("png")) {
+    ok = plot.toPixmap(width, height).save(&buffer, "PNG");
+  } else {
+    QCPPainter painter;
+    std::unique_ptr<QPaintDevice> device;
+    if (format == QLatin1String("pdf")) {
+      auto writer = std::make_unique<QPdfWriter>(&buffer);
+      writer->setCreator(QStringLiteral("pemra-eval"));
+      writer->setTitle(plot.windowTitle());
+      writer->setPageLayout(QPageLayout(QPageSize(QSize(width, height), QPageSize::Point,
+                                                  QString(), QPageSize::ExactMatch),
+                                        QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+      device = std::move(writer);
+    } else {
+      auto generator = std::make_unique<QSvgGenerator>();
+      generator->setOutputDevice(&buffer);
+      generator->setSize(QSize(width, height));
+      generator->setViewBox(QRect(0, 0, width, height));
+      generator->setTitle(plot.windowTitle());
+      device = std::move(generator);
+    }
+    if (painter.begin(device.get())) {
+      painter.setMode(QCPPainter::pmVectorized);
+      painter.setMode(QCPPainter::pmNoCaching);
+      painter.setWindow(QRect(0, 0, width, height));
+      plot.toPainter(&painter, width, height);
+      ok = painter.end();
+    }
+    device.reset();  // a PDF is complete only when its writer is gone
+  }
+  return ok ? bytes : QByteArray();
+}
+
+}  // namespace
+
 std::optional<QString> SavePlot(QCustomPlot& plot, const QString& fileName, int width, int height) {
   const QString format = PlotFormat(fileName);
   if (format.isEmpty())
     return WriteProblem(fileName, QStringLiteral("the name must end in .png, .svg or .pdf"));
-  const QFileInfo info(fileName);
-  if (!info.absoluteDir().exists())
-    return WriteProblem(fileName, QStringLiteral("the folder does not exist"));
-  if (info.isDir()) return WriteProblem(fileName, QStringLiteral("is a folder"));
   if (width <= 0) width = plot.width();
   if (height <= 0) height = plot.height();
-  bool ok = false;
-  if (format == QLatin1String("png")) {
-    ok = plot.savePng(fileName, width, height);
-  } else if (format == QLatin1String("pdf")) {
-    ok = plot.savePdf(fileName, width, height);
-  } else {
-    QSvgGenerator generator;
-    generator.setFileName(fileName);
-    generator.setSize(QSize(width, height));
-    generator.setViewBox(QRect(0, 0, width, height));
-    generator.setTitle(plot.windowTitle());
-    QCPPainter painter;
-    if (painter.begin(&generator)) {
-      plot.toPainter(&painter, width, height);
-      ok = painter.end();
-    }
-    // The generator reports no write error of its own: the file must be there and filled.
-    ok = ok && QFileInfo(fileName).size() > 0;
-  }
-  if (!ok) return WriteProblem(fileName, QStringLiteral("could not be written"));
+  // Drawn whole in memory first, then written by the output rule: a full disk or a failed
+  // write leaves the old file, never a fragment.
+  const QByteArray bytes = DrawPlot(plot, format, width, height);
+  if (bytes.isEmpty()) return WriteProblem(fileName, QStringLiteral("the plot could not be drawn"));
+  std::string error;
+  if (!WriteOutputFile(LocalPath(fileName), std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                       {}, error))
+    return QString::fromStdString(ShownText(error, kShownMessage));
   return std::nullopt;
 }
 
 std::optional<QString> SaveText(
     const QString& fileName,
     const std::function<bool(const std::function<bool(const std::string&)>&)>& write) {
-  QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly)) return WriteProblem(fileName, file.errorString());
-  const auto append = [&file](const std::string& text) {
-    return file.write(text.data(), static_cast<qint64>(text.size())) ==
-           static_cast<qint64>(text.size());
-  };
+  OutputFile file;
+  const auto problem = [&file] { return QString::fromStdString(ShownText(file.Error(), kShownMessage)); };
+  if (!file.Begin(LocalPath(fileName))) return problem();
+  const auto append = [&file](const std::string& text) { return file.Write(text); };
   if (!write(append)) {
-    const QString reason = file.errorString();
-    file.cancelWriting();
-    return WriteProblem(fileName, reason.isEmpty() ? QStringLiteral("could not be written") : reason);
+    if (!file.Error().empty()) return problem();
+    return WriteProblem(fileName, QStringLiteral("could not be written"));
   }
-  if (!file.commit()) return WriteProblem(fileName, file.errorString());
+  if (!file.Commit()) return problem();
   return std::nullopt;
 }
 

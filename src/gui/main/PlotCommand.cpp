@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "analysis/LogView.h"
+#include "core/ShownText.h"
 #include "gui/kit/LogPlots.h"
 #include "gui/kit/PlotExport.h"
 
@@ -21,8 +22,11 @@ namespace pemra {
 
 namespace {
 
+// A message line with every text from a file, a name or a device made safe to show.
+std::string Shown(const std::string& text) { return ShownText(text, kShownMessage); }
+
 constexpr const char* kPlotUsage =
-    "usage: pemra-eval --plot FILE... [--columns LIST] [--adev] -o OUT.png|svg|pdf\n";
+    "usage: pemra-eval --plot FILE... [--columns LIST] [--adev] [--join] -o OUT.png|svg|pdf\n";
 constexpr int kWidth = 1200;
 constexpr int kHeight = 720;
 
@@ -30,6 +34,7 @@ struct PlotArguments {
   std::vector<std::filesystem::path> files;
   std::vector<std::string> columns;
   bool adev = false;
+  bool join = false;
   std::string output;
 };
 
@@ -56,11 +61,13 @@ bool ParsePlot(int argc, char** argv, PlotArguments& a) {
       a.columns = SplitList(arg.substr(10));
     } else if (arg == "--adev") {
       a.adev = true;
+    } else if (arg == "--join") {
+      a.join = true;
     } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
       a.output = argv[++i];
     } else {
-      std::fprintf(stderr, "pemra-eval: unknown or incomplete argument '%s'\n%s", arg.c_str(),
-                   kPlotUsage);
+      std::fprintf(stderr, "pemra-eval: unknown or incomplete argument '%s'\n%s",
+                   ShownText(arg).c_str(), kPlotUsage);
       return false;
     }
   }
@@ -75,7 +82,7 @@ bool ParsePlot(int argc, char** argv, PlotArguments& a) {
   }
   if (PlotFormat(QString::fromLocal8Bit(a.output.c_str())).isEmpty()) {
     std::fprintf(stderr, "pemra-eval: %s: the output must end in .png, .svg or .pdf\n",
-                 a.output.c_str());
+                 ShownText(a.output).c_str());
     return false;
   }
   return true;
@@ -95,12 +102,25 @@ int RunPlotCommand(int argc, char** argv) {
 
   auto log = std::make_shared<LoadedLog>();
   if (auto error = LoadLogColumns(args.files, args.columns, {}, *log)) {
-    std::fprintf(stderr, "pemra-eval: %s\n", error->Text().c_str());
+    std::fprintf(stderr, "pemra-eval: %s\n", Shown(error->Text()).c_str());
     return 2;
   }
+  if (!log->gaps.empty() && !args.join) {
+    const SessionGap& gap = log->gaps.front();
+    std::fprintf(stderr, "pemra-eval: %s\n",
+                 Shown(log->layout.files[gap.file].path.string() + ": " + gap.reason +
+                       ": not one session; give --join to join them anyway")
+                     .c_str());
+    return 2;
+  }
+  for (const SessionGap& gap : log->gaps)
+    std::fprintf(stderr, "pemra-eval: warning: %s\n",
+                 Shown(log->layout.files[gap.file].path.string() + ": " + gap.reason +
+                       ": a gap in the series")
+                     .c_str());
   if (args.adev && log->samplesPerSecond <= 0) {
     std::fprintf(stderr, "pemra-eval: %s: no sample rate for the averaging times: %s\n",
-                 log->Name().c_str(), log->rateProblem.c_str());
+                 Shown(log->Name()).c_str(), Shown(log->rateProblem).c_str());
     return 2;
   }
 
@@ -125,7 +145,7 @@ int RunPlotCommand(int argc, char** argv) {
   }
   plot.replot();
   if (auto error = SavePlot(plot, QString::fromLocal8Bit(args.output.c_str()), kWidth, kHeight)) {
-    std::fprintf(stderr, "pemra-eval: %s\n", qPrintable(*error));
+    std::fprintf(stderr, "pemra-eval: %s\n", Shown(error->toStdString()).c_str());
     return 1;
   }
   return 0;

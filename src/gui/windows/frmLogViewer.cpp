@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "analysis/LogView.h"
+#include "core/ShownText.h"
 #include "core/NumberText.h"
 #include "gui/kit/AnalysisWindow.h"
 #include "gui/kit/Application.h"
@@ -30,7 +31,10 @@ namespace {
 
 constexpr int64_t kCsvChunkRows = 65536;
 
-QString Text(const std::string& text) { return QString::fromStdString(text); }
+// Text from a file or a name, made safe to show (control bytes escaped, length cut).
+QString Text(const std::string& text) {
+  return QString::fromStdString(ShownText(text, kShownMessage));
+}
 
 }  // namespace
 
@@ -154,11 +158,28 @@ void frmLogViewer::OpenFiles(const QStringList& files) {
     } else if (error) {
       Report(QStringLiteral("Not read: ") + Text(error->Text()));
       QMessageBox::warning(this, windowTitle(), Text(error->Text()));
+    } else if (!log->gaps.empty() && !JoinAsked(*log)) {
+      const SessionGap& gap = log->gaps.front();
+      Report(QStringLiteral("Not read: ") +
+             Text(log->layout.files[gap.file].path.string() + ": " + gap.reason +
+                  ": not one session"));
     } else {
       ShowLog(std::move(log));
     }
     emit WorkEnded();
   });
+}
+
+bool frmLogViewer::JoinAsked(const LoadedLog& log) {
+  QString text;
+  for (const SessionGap& gap : log.gaps)
+    text += Text(log.layout.files[gap.file].path.filename().string() + ": " + gap.reason) +
+            QStringLiteral("\n");
+  return QMessageBox::question(this, windowTitle(),
+                               text + QStringLiteral("\nThese files are not one session. Join "
+                                                     "them as one series, with each gap shown?"),
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
 }
 
 void frmLogViewer::ShowLog(std::shared_ptr<const LoadedLog> log) {
@@ -241,7 +262,7 @@ void frmLogViewer::cmdExportPlot_Click() {
   const auto& log = Log();
   if (!log) return;
   QString file = AskForPlotFile(this, app_.options.dataDir,
-                                QFileInfo(Text(log->layout.files.front().path.string())).completeBaseName() +
+                                QFileInfo(QFile::decodeName(log->layout.files.front().path.c_str())).completeBaseName() +
                                     QStringLiteral(".png"));
   if (file.isEmpty()) return;
   if (PlotFormat(file).isEmpty()) file += QStringLiteral(".png");
@@ -299,7 +320,7 @@ std::optional<QString> frmLogViewer::ExportCsv(const QString& fileName) {
 void frmLogViewer::cmdExportCsv_Click() {
   const auto& log = Log();
   if (!log) return;
-  const QString name = QFileInfo(Text(log->layout.files.front().path.string())).completeBaseName() +
+  const QString name = QFileInfo(QFile::decodeName(log->layout.files.front().path.c_str())).completeBaseName() +
                        QStringLiteral("_view") +
                        (log->layout.fieldSeparator == '\t' ? QStringLiteral(".txt") : QStringLiteral(".csv"));
   const QString file = AskForSaveFile(this, app_.options.dataDir, QStringLiteral("Export CSV"), name,

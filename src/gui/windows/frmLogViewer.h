@@ -65,6 +65,8 @@ class frmLogViewer : public QDialog {
   void ShowStatistics();
   void ShowCursor(double x);
   void Report(const QString& text);
+  // Files that are not one session are shown as one series only when the user agrees.
+  bool JoinAsked(const LoadedLog& log);
   void SetBusy(bool busy);
   QString Number(double value) const;
 

@@ -17,6 +17,7 @@
 
 #include "analysis/ImuYaml.h"
 #include "analysis/LogView.h"
+#include "core/ShownText.h"
 #include "gui/kit/AnalysisWindow.h"
 #include "gui/kit/Application.h"
 #include "gui/kit/BackgroundTask.h"
@@ -28,7 +29,10 @@ namespace pemra {
 
 namespace {
 
-QString Text(const std::string& text) { return QString::fromStdString(text); }
+// Text from a file or a name, made safe to show (control bytes escaped, length cut).
+QString Text(const std::string& text) {
+  return QString::fromStdString(ShownText(text, kShownMessage));
+}
 
 // "0.1258 deg/sqrt(h)" or "not determined".
 std::string FigureWithUnit(const NoiseFigure& figure, const FigureUnit& unit) {
@@ -122,7 +126,7 @@ void frmNoise::SetBusy(bool busy) {
 
 QString frmNoise::BaseName() const {
   if (!log_) return QStringLiteral("noise");
-  return QFileInfo(Text(log_->layout.files.front().path.string())).completeBaseName();
+  return QFileInfo(QFile::decodeName(log_->layout.files.front().path.c_str())).completeBaseName();
 }
 
 void frmNoise::cmdOpen_Click() {

@@ -64,7 +64,7 @@ TEST(PlotCommand, WritesEachFormatWithoutADisplayAndRefusesBadInput) {
       {{"--plot", dir.filePath("MISSING_1.csv"), "-o", out + "1.png"}, 2, "MISSING_1.csv", nullptr},
       {{"--plot", notLog, "-o", out + "2.png"}, 2, "is not a data log", nullptr},
       {{"--plot", log, "--columns", "Q Gyro", "-o", out + "3.png"}, 2, "has no column \"Q Gyro\"", nullptr},
-      {{"--plot", log, "--columns", "2", "-o", out + "4.png"}, 2, "holds no values to plot", nullptr},
+      {{"--plot", log, "--columns", "2", "-o", out + "4.png"}, 2, "holds the time, no values", nullptr},
       {{"--plot", log, "-o", out + ".bmp"}, 2, "must end in .png, .svg or .pdf", nullptr},
       {{"--plot", log}, 2, "needs the output file", nullptr},
       {{"--plot", "-o", out + "5.png"}, 2, "needs at least one log file", nullptr},
