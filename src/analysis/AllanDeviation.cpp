@@ -405,13 +405,30 @@ double ChiSquareQuantile(double p, double dof) {
   return x;
 }
 
+double DeviationWork(AllanType type, int64_t samples, const std::vector<int64_t>& factors) {
+  double work = 0;
+  for (int64_t m : factors) {
+    // The modified sum slides a window (two passes); the plain one takes every m-th term.
+    const double terms = static_cast<double>(std::max<int64_t>(0, samples - 2 * m));
+    work += type == AllanType::Plain      ? terms / static_cast<double>(m)
+            : type == AllanType::Modified ? 2 * terms
+                                          : terms;
+    work += static_cast<double>(samples) / static_cast<double>(m);  // the identification
+  }
+  return work;
+}
+
 std::vector<AllanPoint> AllanDeviation(std::span<const double> y, double rate, AllanType type,
-                                       const TauGrid& grid, const std::atomic<bool>* cancel) {
+                                       const TauGrid& grid, const std::atomic<bool>* cancel,
+                                       const std::function<void(double)>& progress) {
   std::vector<AllanPoint> points;
   const auto samples = static_cast<int64_t>(y.size());
   if (samples < 2 || !(rate > 0)) return points;
   const std::vector<double> x = Phase(y);
-  for (int64_t m : AveragingFactors(grid, samples, rate, type)) {
+  const std::vector<int64_t> factors = AveragingFactors(grid, samples, rate, type);
+  const double total = progress ? DeviationWork(type, samples, factors) : 0;
+  double done = 0;
+  for (int64_t m : factors) {
     if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) break;
     Estimate e;
     switch (type) {
@@ -432,6 +449,10 @@ std::vector<AllanPoint> AllanDeviation(std::span<const double> y, double rate, A
     point.low = interval.low;
     point.high = interval.high;
     points.push_back(point);
+    if (progress) {
+      done += DeviationWork(type, samples, {m});
+      progress(total > 0 ? done / total : 1.0);
+    }
   }
   return points;
 }

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -55,10 +56,16 @@ std::vector<int64_t> AveragingFactors(const TauGrid& grid, int64_t samples, doub
                                       AllanType type, std::vector<double>* outOfRange = nullptr);
 
 // The deviation of `y` (samples at `rate` per second) at every m of `grid`. A set `cancel`
-// ends the work early with the points done so far.
+// ends the work early with the points done so far; `progress`, when given, gets the
+// fraction of the work done after each point.
 std::vector<AllanPoint> AllanDeviation(std::span<const double> y, double rate, AllanType type,
                                        const TauGrid& grid,
-                                       const std::atomic<bool>* cancel = nullptr);
+                                       const std::atomic<bool>* cancel = nullptr,
+                                       const std::function<void(double)>& progress = {});
+
+// The work of AllanDeviation on `factors` for `samples` samples, in sample-terms (about a
+// nanosecond each on a current machine): for an estimate of its time before it starts.
+double DeviationWork(AllanType type, int64_t samples, const std::vector<int64_t>& factors);
 
 // Equivalent degrees of freedom of a deviation at m with `terms` terms, for white rate noise,
 // exactly (the estimator's kernel correlated term by term; Allan types only).

@@ -18,8 +18,9 @@ constexpr double kDominantShare = 0.25;
 // the sampled flicker and the modified deviation's averaging stand apart from the
 // continuous theory the coefficients come from.
 constexpr int64_t kFloorFactor = 16;
-// How far a local slope may stray from its line (beyond twice its standard error).
-constexpr double kSlopeTolerance = 0.25;
+// How far the slope of a figure's point estimates may stray from 0 along its stretch
+// (beyond twice its standard error).
+constexpr double kSlopeTolerance = 0.02;
 // Fewer points than these make no curve to read figures from.
 constexpr size_t kMinimumPoints = 3;
 
@@ -112,56 +113,50 @@ bool SeenToRise(const std::vector<AllanPoint>& p, const Run& r) {
 
 // The edf-weighted mean of log(value) over the points of a run where `share` leaves the
 // process at least kDominantShare of the variance; over all its points where none does.
-// Only the points of a run where the curve runs along the line: the slope to the next
-// point of the run (the previous one for its last) within kSlopeTolerance of `slope`, plus
-// twice its standard error. A filter ahead of the sensor's output or a walk that is smooth
-// between its steps identifies as the noise at short tau without lying on its line.
-std::vector<bool> AlongTheLine(const std::vector<AllanPoint>& p, const Run& r, double slope) {
-  std::vector<bool> along(p.size(), false);
-  for (size_t i = r.first; i <= r.last; ++i) {
-    if (r.first == r.last) {
-      along[i] = true;
-      break;
-    }
-    const size_t a = i < r.last ? i : i - 1, b = a + 1;
-    const double span = std::log(p[b].tau / p[a].tau);
-    const double local = std::log(p[b].deviation / p[a].deviation) / span;
-    const double error = std::sqrt(0.5 / p[a].edf + 0.5 / p[b].edf) / span;
-    along[i] = std::fabs(local - slope) <= kSlopeTolerance + 2 * error;
-  }
-  return along;
-}
-
-template <typename Value>
-double WeightedLogMean(const std::vector<AllanPoint>& p, const Run& r,
-                       const std::vector<bool>& along, Value value) {
-  double sum = 0, weights = 0, rawSum = 0, rawWeights = 0;
-  for (size_t i = r.first; i <= r.last; ++i) {
-    if (!along[i]) continue;
-    const auto [own, total, scale] = value(i);
-    rawSum += p[i].edf * 0.5 * std::log(total / scale);
-    rawWeights += p[i].edf;
-    if (own < kDominantShare * total) continue;
-    sum += p[i].edf * 0.5 * std::log(own / scale);
-    weights += p[i].edf;
-  }
-  return weights > 0 ? std::exp(sum / weights) : std::exp(rawSum / rawWeights);
-}
-
-// The first and last points of a run that lie along its line.
-Run Along(const Run& r, const std::vector<bool>& along) {
-  Run a{r.last, r.first};
-  for (size_t i = r.first; i <= r.last; ++i)
-    if (along[i]) {
-      a.first = std::min(a.first, i);
-      a.last = std::max(a.last, i);
-    }
-  return a;
-}
-
+// A figure read over a run: each point's own estimate, 0.5 log(variance / scale), where the
+// variance is the point's less the other processes' (when that leaves this one at least
+// kDominantShare of it); then only the points where the estimate holds along the run (its
+// slope to the next point of the run, the previous one for the last, within
+// kSlopeTolerance plus twice its standard error: a filter ahead of the sensor's output, or a
+// walk smooth between its steps, identifies as the noise at short tau without lying on its
+// line); then their mean weighted with the degrees of freedom (where no two points agree,
+// the best-determined point alone).
 struct Parts {
   double own, total, scale;
 };
+
+template <typename Value>
+std::optional<NoiseFigure> FitAlong(const std::vector<AllanPoint>& p, const Run& r, int alpha,
+                                    Value value) {
+  std::vector<double> estimate(p.size(), 0.0);
+  for (size_t i = r.first; i <= r.last; ++i) {
+    const auto [own, total, scale] = value(i);
+    estimate[i] = 0.5 * std::log((own >= kDominantShare * total ? own : total) / scale);
+  }
+  double sum = 0, weights = 0;
+  size_t first = r.last, last = r.first;
+  for (size_t i = r.first; i <= r.last; ++i) {
+    if (r.first != r.last) {
+      const size_t a = i < r.last ? i : i - 1, b = a + 1;
+      const double span = std::log(p[b].tau / p[a].tau);
+      const double slope = (estimate[b] - estimate[a]) / span;
+      const double error = std::sqrt(0.5 / p[a].edf + 0.5 / p[b].edf) / span;
+      if (std::fabs(slope) > kSlopeTolerance + 2 * error) continue;
+    }
+    sum += p[i].edf * estimate[i];
+    weights += p[i].edf;
+    first = std::min(first, i);
+    last = std::max(last, i);
+  }
+  if (!(weights > 0)) {
+    // Nowhere two points agree: the best-determined point alone.
+    size_t best = r.first;
+    for (size_t i = r.first; i <= r.last; ++i)
+      if (p[i].edf > p[best].edf) best = i;
+    return Figure(p, best, best, std::exp(estimate[best]), alpha);
+  }
+  return Figure(p, first, last, std::exp(sum / weights), alpha);
+}
 
 // N over the white stretch, less the floor and random walk where they are known.
 NoiseFigure FitWhite(const std::vector<AllanPoint>& p, const Model& model, const NoiseFigure& b,
@@ -173,37 +168,32 @@ NoiseFigure FitWhite(const std::vector<AllanPoint>& p, const Model& model, const
       return NotDetermined("curve not falling at the shortest tau");
     return NotDetermined("no stretch of white rate noise");
   }
-  const std::vector<bool> along = AlongTheLine(p, *run, -0.5);
-  if (std::find(along.begin(), along.end(), true) == along.end())
-    return NotDetermined("no stretch along the -1/2 line of white rate noise");
-  const double value = WeightedLogMean(p, *run, along, [&](size_t i) {
+  const auto figure = FitAlong(p, *run, 0, [&](size_t i) {
     const double total = p[i].deviation * p[i].deviation;
     const double white = model.c.White(p[i].m);
     return Parts{total - model.Floor(b) - model.Walk(k, i), total, white * white / p[i].tau};
   });
-  const Run used = Along(*run, along);
-  return Figure(p, used.first, used.last, value, 0);
+  return figure ? *figure : NotDetermined("no stretch along the -1/2 line of white rate noise");
 }
 
-// K over the random-walk stretch; with the floor and white noise under it taken out where
-// they are known.
+// K over the random-walk stretch (beyond the white one), less the floor and white noise
+// where they are known.
 NoiseFigure FitWalk(const std::vector<AllanPoint>& p, const Model& model, const NoiseFigure& n,
                     const NoiseFigure& b) {
-  const auto run = Best(p, Runs(p, -2), [&](const Run& r) { return SeenToRise(p, r); });
+  const auto beyondWhite = [&](const Run& r) { return !n.determined || p[r.first].tau > n.tauHigh; };
+  const auto run = Best(p, Runs(p, -2),
+                        [&](const Run& r) { return beyondWhite(r) && SeenToRise(p, r); });
   if (!run) {
-    if (!Runs(p, -2).empty()) return NotDetermined("curve not seen to rise where random walk was identified");
+    for (const Run& r : Runs(p, -2))
+      if (beyondWhite(r)) return NotDetermined("curve not seen to rise where random walk was identified");
     return NotDetermined("no stretch of rate random walk");
   }
-  const std::vector<bool> along = AlongTheLine(p, *run, 0.5);
-  if (std::find(along.begin(), along.end(), true) == along.end())
-    return NotDetermined("no stretch along the +1/2 line of rate random walk");
-  const double value = WeightedLogMean(p, *run, along, [&](size_t i) {
+  const auto figure = FitAlong(p, *run, -2, [&](size_t i) {
     const double total = p[i].deviation * p[i].deviation;
     return Parts{total - model.White(n, i) - model.Floor(b), total,
                  model.c.walk * model.c.walk * p[i].tau};
   });
-  const Run used = Along(*run, along);
-  return Figure(p, used.first, used.last, value, -2);
+  return figure ? *figure : NotDetermined("no stretch along the +1/2 line of rate random walk");
 }
 
 // B from a flicker floor, with the white noise and random walk under it taken out; the floor
@@ -237,8 +227,9 @@ NoiseFigure FitFloor(const std::vector<AllanPoint>& p, const Model& model, const
     return Figure(p, first, last, floor / model.c.flicker, -1);
   };
   // A stretch of at least an octave identified as flicker.
-  const auto run = Best(p, Runs(p, -1),
-                        [&](const Run& r) { return p[r.last].tau >= kOctave * p[r.first].tau; });
+  const auto run = Best(p, Runs(p, -1), [&](const Run& r) {
+    return p[r.last].tau >= kOctave * p[r.first].tau && (!n.determined || p[r.first].tau > n.tauLow);
+  });
   if (run) {
     if (auto figure = floorOver(run->first, run->last)) return *figure;
   }

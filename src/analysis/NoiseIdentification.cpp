@@ -96,18 +96,19 @@ NoiseId IdentifyNoise(std::span<const double> x, int64_t m, int order, const Noi
     allan /= 2.0 * static_cast<double>(z.size() - 1);
     if (!(allan > 0) || !(standard > 0)) return {0, 0, NoiseIdMethod::B1Ratio};
     const double b1 = standard / allan;
-    // mu = -2 (white or flicker phase; B1 cannot tell them apart: white assumed), -1 white
-    // rate, 0 flicker rate, 1 random walk of rate.
+    // mu = -1 white rate, 0 flicker rate, 1 random walk of rate. The ratio is used only where
+    // few averages remain, at the longest taus, where rate data hold no phase noise (which
+    // the ratio could not tell white from flicker anyway).
     int bestMu = -1;
     double bestDistance = std::numeric_limits<double>::infinity();
-    for (int mu2 = -2; mu2 <= 1; ++mu2) {
+    for (int mu2 = -1; mu2 <= 1; ++mu2) {
       const double distance = std::fabs(std::log(b1 / ExpectedB1(averages, mu2)));
       if (distance < bestDistance) {
         bestDistance = distance;
         bestMu = mu2;
       }
     }
-    const int alpha = bestMu == -2 ? 2 : -bestMu - 1;
+    const int alpha = -bestMu - 1;
     return {std::clamp(alpha, lowest, 2), static_cast<double>(alpha), NoiseIdMethod::B1Ratio};
   }
 

@@ -7,7 +7,8 @@
 //   their straight line, differenced until delta = r1 / (1 + r1) falls below 1/4 (or the
 //   deviation's order is reached); p = -2 (delta + d) rounded is alpha;
 // - where fewer than 30 averages remain, the B1 ratio (standard over plain Allan variance of
-//   the averages) against its expected values, the noise whose value lies nearest in ratio;
+//   the averages) against its expected values for white, flicker and random walk of rate,
+//   the noise whose value lies nearest in ratio;
 // - where fewer than 4 averages remain, neither says anything: the previous averaging
 //   factor's noise is carried on.
 
