@@ -24,9 +24,10 @@ struct AdevOptions {
   std::string columns;  // comma-separated; empty: the gyro and accelerometer columns
   std::string rate;     // samples per second; empty: from the log
   std::string taus;     // octave, decade, all or seconds, comma-separated; empty: octave
-  std::string type;     // overlapping, plain, modified; empty: overlapping
+  std::string type;     // overlapping, plain, modified, hadamard; empty: overlapping
   bool csv = false;
   std::string kalibr;   // imu.yaml to write, or empty
+  bool removeDrift = false;  // the least-squares line taken out of the rate first
 };
 
 struct Command {
