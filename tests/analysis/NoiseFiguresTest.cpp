@@ -88,6 +88,65 @@ TEST(NoiseFigures, GiveBackTheKnownNoiseOfGeneratedSeriesForEveryType) {
   }
 }
 
+// Curves made by hand on an octave grid from 0.01 s, white noise of N 0.02 exactly, with two
+// kinds of bump the identification may call flicker: one point alone (less than an octave),
+// and two points only 5% above the white line (a floor of 9% of the variance, within what a
+// crossing of white noise and random walk gives). Neither is a flicker floor.
+TEST(NoiseFigures, BumpsOnTheWhiteLineAreNoFloor) {
+  struct Case {
+    const char* name;
+    std::vector<size_t> flicker;  // points identified as flicker
+    double raise;                 // their deviation over the white line
+    double edf;
+  };
+  const std::vector<Case> cases = {
+      {"one point", {8}, 1.5, 100},
+      {"two points barely above", {8, 9}, 1.05, 1e6},
+  };
+  for (const Case& c : cases) {
+    std::vector<AllanPoint> points;
+    for (int i = 0; i < 12; ++i) {
+      AllanPoint p;
+      p.m = int64_t(1) << i;
+      p.tau = 0.01 * static_cast<double>(p.m);
+      p.deviation = 0.02 / std::sqrt(p.tau);
+      p.edf = c.edf;
+      for (size_t f : c.flicker)
+        if (f == static_cast<size_t>(i)) {
+          p.deviation *= c.raise;
+          p.noise.alpha = -1;
+        }
+      const Interval interval = ConfidenceInterval(p.deviation, p.edf);
+      p.low = interval.low;
+      p.high = interval.high;
+      points.push_back(p);
+    }
+    const NoiseFigures f = FitNoiseFigures(points);
+    EXPECT_FALSE(f.biasInstability.determined) << c.name << ": " << f.biasInstability.value;
+    ASSERT_TRUE(f.randomWalk.determined) << c.name;
+    EXPECT_NEAR(f.randomWalk.value, 0.02, 1e-9) << c.name;
+  }
+  // A curve that rises over its first taus (a filter ahead of the output) before the white
+  // line: that rise, even identified as random walk, is no rate random walk.
+  std::vector<AllanPoint> filtered;
+  for (int i = 0; i < 12; ++i) {
+    AllanPoint p;
+    p.m = int64_t(1) << i;
+    p.tau = 0.01 * static_cast<double>(p.m);
+    p.deviation = i == 0 ? 0.1 : i == 1 ? 0.12 : 0.02 / std::sqrt(p.tau);
+    p.noise.alpha = i < 2 ? -2 : 0;
+    p.edf = 100;
+    const Interval interval = ConfidenceInterval(p.deviation, p.edf);
+    p.low = interval.low;
+    p.high = interval.high;
+    filtered.push_back(p);
+  }
+  const NoiseFigures f = FitNoiseFigures(filtered);
+  EXPECT_TRUE(f.randomWalk.determined);
+  EXPECT_FALSE(f.rateRandomWalk.determined) << f.rateRandomWalk.value;
+  EXPECT_EQ(f.rateRandomWalk.reason, "no stretch of rate random walk");
+}
+
 TEST(NoiseFigures, ShortLogsSayWhyAFigureIsNotDetermined) {
   struct Case {
     size_t samples;
