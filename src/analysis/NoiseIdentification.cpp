@@ -9,25 +9,6 @@ namespace pemra {
 
 namespace {
 
-// Removes the least-squares line through z (index as abscissa).
-void RemoveLine(std::vector<double>& z) {
-  const auto n = static_cast<double>(z.size());
-  if (z.size() < 2) return;
-  double mean = 0;
-  for (double v : z) mean += v;
-  mean /= n;
-  const double centre = (n - 1) / 2;
-  double sxy = 0, sxx = 0;
-  for (size_t i = 0; i < z.size(); ++i) {
-    const double dx = static_cast<double>(i) - centre;
-    sxy += dx * (z[i] - mean);
-    sxx += dx * dx;
-  }
-  const double slope = sxy / sxx;
-  for (size_t i = 0; i < z.size(); ++i)
-    z[i] -= mean + slope * (static_cast<double>(i) - centre);
-}
-
 // The estimate p = -2 (delta + d) of m-sample averages does not land on alpha itself for the
 // noises whose averages must be differenced: its expected value follows from the
 // generalised autocovariance sz of the differences (Greenhall's functions; DegreesOfFreedom),
@@ -78,11 +59,10 @@ NoiseId IdentifyNoise(std::span<const double> x, int64_t m, int order, const Noi
     if (previous != nullptr) return {previous->alpha, previous->estimate, NoiseIdMethod::Carried};
     return {0, 0, NoiseIdMethod::Carried};
   }
-  std::vector<double> z(static_cast<size_t>(averages));
   const auto mu = static_cast<size_t>(m);
-  for (size_t k = 0; k < z.size(); ++k) z[k] = (x[(k + 1) * mu] - x[k * mu]) / static_cast<double>(m);
-
   if (averages < kLagOneMinimumAverages) {
+    std::vector<double> z(static_cast<size_t>(averages));
+    for (size_t k = 0; k < z.size(); ++k) z[k] = (x[(k + 1) * mu] - x[k * mu]) / static_cast<double>(m);
     // B1: the standard variance of the averages over their plain Allan variance.
     double mean = 0;
     for (double v : z) mean += v;
@@ -114,18 +94,50 @@ NoiseId IdentifyNoise(std::span<const double> x, int64_t m, int order, const Noi
 
   // Lag-1 autocorrelation. Rate data are frequency data, so p of the averages is alpha
   // itself; a deviation of phase order `order` differences the averages order - 1 times, so
-  // they are differenced at most that often.
-  RemoveLine(z);
+  // they are differenced at most that often. The averages, their straight line and their
+  // differences are taken on the fly from x (no copy: two passes at d = 0).
+  const auto n = static_cast<size_t>(averages);
+  const double md = static_cast<double>(m);
+  const auto at = [&](size_t k) { return (x[(k + 1) * mu] - x[k * mu]) / md; };
+  const double centre = (static_cast<double>(n) - 1) / 2;
+  double sum = 0, moment = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const double v = at(k);
+    sum += v;
+    moment += (static_cast<double>(k) - centre) * v;
+  }
+  const double nd = static_cast<double>(n);
+  const double mean = sum / nd, slope = moment / (nd * (nd * nd - 1) / 12);
+  const auto residual = [&](size_t k) { return at(k) - mean - slope * (static_cast<double>(k) - centre); };
   const int dmax = order - 1;
   for (int d = 0;; ++d) {
-    const double r1 = LagOneAutocorrelation(z);
+    const size_t count = n - static_cast<size_t>(d);
+    const auto series = [&](size_t k) {
+      switch (d) {
+        case 0: return residual(k);
+        case 1: return residual(k + 1) - residual(k);
+        default: return residual(k + 2) - 2 * residual(k + 1) + residual(k);
+      }
+    };
+    // One pass: the sums that give the lag-1 autocorrelation about the series' mean.
+    double s = 0, squares = 0, products = 0, first = 0, previous = 0;
+    for (size_t k = 0; k < count; ++k) {
+      const double v = series(k);
+      if (k == 0) first = v;
+      else products += previous * v;
+      s += v;
+      squares += v * v;
+      previous = v;
+    }
+    const double c = static_cast<double>(count), mu2 = s / c;
+    const double num = products - mu2 * ((s - previous) + (s - first)) + (c - 1) * mu2 * mu2;
+    const double den = squares - c * mu2 * mu2;
+    const double r1 = den > 0 ? num / den : 0;
     const double delta = r1 / (1 + r1);
-    if (delta < 0.25 || d >= dmax || z.size() < 3) {
+    if (delta < 0.25 || d >= dmax || count < 4) {
       const double p = -2 * (delta + d);
       return {clampAlpha(p), p, NoiseIdMethod::LagOneAutocorrelation};
     }
-    for (size_t k = 0; k + 1 < z.size(); ++k) z[k] = z[k + 1] - z[k];
-    z.pop_back();
   }
 }
 
