@@ -250,7 +250,9 @@ void DrawNoisePlot(QCustomPlot& plot, const std::vector<NoiseCurve>& curves) {
     const double first = curve.points.front().tau;
     const double last = curve.points.back().tau;
     const NoiseCoefficients c = CoefficientsFor(curve.type);
-    const double whiteFirst = c.White(curve.points.front().m), whiteLast = c.White(curve.points.back().m);
+    // (The modified deviation's white coefficient settles to 1/sqrt(2) within a few samples:
+    // the line is drawn with it, as a straight -1/2 line.)
+    const double whiteFirst = c.White(curve.points.back().m), whiteLast = whiteFirst;
     auto line = [&](double y0, double y1, Qt::PenStyle style) {
       QCPGraph* fit = plot.addGraph();
       fit->removeFromLegend();
