@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLabel>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
@@ -22,12 +23,17 @@
 namespace pemra {
 namespace {
 
-void WaitForWork(frmNoise& window) {
+// Until the window is idle and its status line reports `log` computed ("NAME: N rows at ...").
+void WaitForWork(frmNoise& window, const QString& log) {
   QDeadlineTimer deadline(30000);
+  const auto done = [&] {
+    return !window.Busy() && window.lblStatus->text().startsWith(log + QStringLiteral(": ")) &&
+           window.lblStatus->text().contains(QStringLiteral(" rows at "));
+  };
   do {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  } while (window.Busy() && !deadline.hasExpired());
-  ASSERT_FALSE(window.Busy());
+  } while (!done() && !deadline.hasExpired());
+  ASSERT_TRUE(done()) << window.lblStatus->text().toStdString();
 }
 
 std::string Cell(const frmNoise& window, int row, int column) {
@@ -49,7 +55,7 @@ TEST(NoiseWindow, ShowsIntervalsAndReasonsPerTypeAndSavesOnlyAWholeNoiseModel) {
   EXPECT_EQ(window.tblFigures->horizontalHeaderItem(4)->text(), QStringLiteral("Minimum deviation"));
 
   window.OpenFiles({walkLog});
-  WaitForWork(window);
+  WaitForWork(window, QStringLiteral("WALK_1.csv"));
   ASSERT_EQ(window.tblFigures->rowCount(), 2);
   EXPECT_EQ(Cell(window, 0, 0), "X Gryo");
   EXPECT_NE(Cell(window, 0, 1).find(" deg/sqrt(h) (68%: "), std::string::npos) << Cell(window, 0, 1);
@@ -62,7 +68,7 @@ TEST(NoiseWindow, ShowsIntervalsAndReasonsPerTypeAndSavesOnlyAWholeNoiseModel) {
 
   for (int type : {2, 3}) {
     window.cmboType->setCurrentIndex(type);
-    WaitForWork(window);
+    WaitForWork(window, QStringLiteral("WALK_1.csv"));
     ASSERT_EQ(window.tblFigures->rowCount(), 2);
     EXPECT_NEAR(std::stod(Cell(window, 0, 1)) / overlapping, 1, 0.02)
         << window.cmboType->currentText().toStdString();
@@ -78,7 +84,7 @@ TEST(NoiseWindow, ShowsIntervalsAndReasonsPerTypeAndSavesOnlyAWholeNoiseModel) {
 
   // White noise alone: no random walk, so no imu.yaml.
   window.OpenFiles({whiteLog});
-  WaitForWork(window);
+  WaitForWork(window, QStringLiteral("WHITE_1.csv"));
   const QString none = env.dir.path() + QStringLiteral("/none.yaml");
   const auto refused = window.ExportImuYaml(none);
   ASSERT_TRUE(refused.has_value());
