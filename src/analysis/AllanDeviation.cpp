@@ -1,5 +1,7 @@
 #include "analysis/AllanDeviation.h"
 
+#include "analysis/DegreesOfFreedom.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -98,6 +100,30 @@ Estimate Modified(const std::vector<double>& x, int64_t m) {
   }
   const double md = static_cast<double>(m);
   return {sum / (2.0 * md * md * md * md * static_cast<double>(terms)), terms};
+}
+
+// Sum over i of (x[i + 3m] - 3 x[i + 2m] + 3 x[i + m] - x[i])^2 / (6 m^2 terms).
+Estimate Hadamard(const std::vector<double>& x, int64_t m) {
+  const auto count = static_cast<int64_t>(x.size()) - 3 * m;  // N + 1 - 3m
+  const auto mu = static_cast<size_t>(m);
+  const double* a = x.data();
+  const double* b = a + mu;
+  const double* c = b + mu;
+  const double* e = c + mu;
+  double s0 = 0, s1 = 0;
+  int64_t i = 0;
+  for (; i + 2 <= count; i += 2) {
+    const double d0 = e[i] - 3 * c[i] + 3 * b[i] - a[i];
+    const double d1 = e[i + 1] - 3 * c[i + 1] + 3 * b[i + 1] - a[i + 1];
+    s0 += d0 * d0;
+    s1 += d1 * d1;
+  }
+  for (; i < count; ++i) {
+    const double d = e[i] - 3 * c[i] + 3 * b[i] - a[i];
+    s0 += d * d;
+  }
+  const double md = static_cast<double>(m);
+  return {(s0 + s1) / (6.0 * md * md * static_cast<double>(count)), count};
 }
 
 // Regularised lower incomplete gamma function P(a, x).
@@ -221,13 +247,55 @@ std::string_view AllanTypeText(AllanType type) {
     case AllanType::Overlapping: return "overlapping";
     case AllanType::Plain: return "plain";
     case AllanType::Modified: return "modified";
+    case AllanType::Hadamard: return "Hadamard";
   }
   return "";
+}
+
+std::string_view DeviationName(AllanType type) {
+  switch (type) {
+    case AllanType::Overlapping: return "overlapping Allan deviation";
+    case AllanType::Plain: return "plain Allan deviation";
+    case AllanType::Modified: return "modified Allan deviation";
+    case AllanType::Hadamard: return "overlapping Hadamard deviation";
+  }
+  return "";
+}
+
+int DifferenceOrder(AllanType type) { return type == AllanType::Hadamard ? 3 : 2; }
+
+double DegreesOfFreedom(AllanType type, int alpha, int64_t m, int64_t samples) {
+  return GreenhallEdf(alpha, DifferenceOrder(type), m, samples + 1, type != AllanType::Plain,
+                      type == AllanType::Modified);
+}
+
+Interval ConfidenceInterval(double deviation, double edf) {
+  if (!(edf > 0)) return {};
+  return {deviation * std::sqrt(edf / ChiSquareQuantile(kUpperTail, edf)),
+          deviation * std::sqrt(edf / ChiSquareQuantile(kLowerTail, edf))};
+}
+
+void RemoveLinearDrift(std::span<double> y) {
+  if (y.size() < 2) return;
+  const auto n = static_cast<double>(y.size());
+  const double centre = (n - 1) / 2;
+  double mean = 0;
+  for (double v : y) mean += v;
+  mean /= n;
+  double sxy = 0, sxx = 0;
+  for (size_t i = 0; i < y.size(); ++i) {
+    const double dx = static_cast<double>(i) - centre;
+    sxy += dx * (y[i] - mean);
+    sxx += dx * dx;
+  }
+  const double slope = sxy / sxx;
+  for (size_t i = 0; i < y.size(); ++i) y[i] -= slope * (static_cast<double>(i) - centre);
 }
 
 int64_t MaxAveragingFactor(int64_t samples, AllanType type) {
   if (samples < 2) return 0;
   if (type == AllanType::Modified) return (samples + 1) / 3;
+  if (type == AllanType::Hadamard) return samples / 3;
   return samples / 2;
 }
 
@@ -244,9 +312,18 @@ std::vector<int64_t> AveragingFactors(const TauGrid& grid, int64_t samples, doub
         for (int64_t step : {1, 2, 5})
           if (decade * step <= top) factors.push_back(decade * step);
       break;
-    case TauGridKind::All:
-      for (int64_t m = 1; m <= top; ++m) factors.push_back(m);
+    case TauGridKind::All: {
+      for (int64_t m = 1; m <= std::min(top, kAllFactorsUpTo); ++m) factors.push_back(m);
+      // Beyond, a dense grid: kDenseFactorsPerDecade steps per decade, each a new factor.
+      for (int k = 1;; ++k) {
+        const double m = std::round(static_cast<double>(kAllFactorsUpTo) *
+                                    std::pow(10.0, k / static_cast<double>(kDenseFactorsPerDecade)));
+        if (m > static_cast<double>(top)) break;
+        const auto factor = static_cast<int64_t>(m);
+        if (factor > factors.back()) factors.push_back(factor);
+      }
       break;
+    }
     case TauGridKind::List:
       for (double tau : grid.taus) {
         const double m = std::round(tau * rate);
@@ -328,29 +405,54 @@ double ChiSquareQuantile(double p, double dof) {
   return x;
 }
 
+double DeviationWork(AllanType type, int64_t samples, const std::vector<int64_t>& factors) {
+  double work = 0;
+  for (int64_t m : factors) {
+    // The modified sum slides a window (two passes); the plain one takes every m-th term.
+    const double terms = static_cast<double>(std::max<int64_t>(0, samples - 2 * m));
+    work += type == AllanType::Plain      ? terms / static_cast<double>(m)
+            : type == AllanType::Modified ? 2 * terms
+                                          : terms;
+    work += static_cast<double>(samples) / static_cast<double>(m);  // the identification
+  }
+  return work;
+}
+
 std::vector<AllanPoint> AllanDeviation(std::span<const double> y, double rate, AllanType type,
-                                       const TauGrid& grid, const std::atomic<bool>* cancel) {
+                                       const TauGrid& grid, const std::atomic<bool>* cancel,
+                                       const std::function<void(double)>& progress) {
   std::vector<AllanPoint> points;
   const auto samples = static_cast<int64_t>(y.size());
   if (samples < 2 || !(rate > 0)) return points;
   const std::vector<double> x = Phase(y);
-  for (int64_t m : AveragingFactors(grid, samples, rate, type)) {
+  const std::vector<int64_t> factors = AveragingFactors(grid, samples, rate, type);
+  const double total = progress ? DeviationWork(type, samples, factors) : 0;
+  double done = 0;
+  for (int64_t m : factors) {
     if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) break;
     Estimate e;
     switch (type) {
       case AllanType::Overlapping: e = Overlapping(x, m); break;
       case AllanType::Plain: e = Plain(x, m); break;
       case AllanType::Modified: e = Modified(x, m); break;
+      case AllanType::Hadamard: e = Hadamard(x, m); break;
     }
     AllanPoint point;
     point.m = m;
     point.tau = static_cast<double>(m) / rate;
     point.deviation = std::sqrt(e.variance);
     point.terms = e.terms;
-    point.edf = WhiteNoiseEdf(type, m, e.terms);
-    point.low = point.deviation * std::sqrt(point.edf / ChiSquareQuantile(kUpperTail, point.edf));
-    point.high = point.deviation * std::sqrt(point.edf / ChiSquareQuantile(kLowerTail, point.edf));
+    point.noise = IdentifyNoise(x, m, DifferenceOrder(type),
+                                points.empty() ? nullptr : &points.back().noise);
+    point.edf = DegreesOfFreedom(type, point.noise.alpha, m, samples);
+    const Interval interval = ConfidenceInterval(point.deviation, point.edf);
+    point.low = interval.low;
+    point.high = interval.high;
     points.push_back(point);
+    if (progress) {
+      done += DeviationWork(type, samples, {m});
+      progress(total > 0 ? done / total : 1.0);
+    }
   }
   return points;
 }

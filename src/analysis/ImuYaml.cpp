@@ -17,18 +17,26 @@ std::string Number(double value, std::chars_format format, int precision) {
   return std::string(text, result.ptr);
 }
 
-// Mean of one figure over the axes of a kind, in SI units; NaN when no axis gave it.
+// Mean of one figure over the axes of a kind, in SI units; NaN, with the reason in `why`,
+// when an axis did not determine it or no axis gives it.
 double Mean(const std::vector<AxisFigures>& axes, ColumnKind kind,
-            NoiseFigure NoiseFigures::*figure, double factor) {
+            NoiseFigure NoiseFigures::*figure, double factor, std::string& why) {
   double sum = 0;
   int count = 0;
   for (const AxisFigures& axis : axes) {
+    if (axis.kind != kind) continue;
     const NoiseFigure& f = axis.figures.*figure;
-    if (axis.kind != kind || !f.determined) continue;
+    if (!f.determined) {
+      why += (why.empty() ? "" : "; ") + axis.title + ": " +
+             (f.reason.empty() ? std::string("not determined") : f.reason);
+      continue;
+    }
     sum += f.value * factor;
     ++count;
   }
-  return count == 0 ? std::nan("") : sum / count;
+  if (count == 0 && why.empty())
+    why = kind == ColumnKind::Gyro ? "no gyro column" : "no accelerometer column";
+  return why.empty() ? sum / count : std::nan("");
 }
 
 }  // namespace
@@ -38,10 +46,20 @@ std::string FigureText(const NoiseFigure& figure, double factor) {
   return Number(figure.value * factor, std::chars_format::general, 4);
 }
 
+std::string_view FigureMethodText() {
+  return "noise identified by lag-1 autocorrelation (B1 ratio where few averages remain), 68% "
+         "intervals from Greenhall's degrees of freedom, figures by IEEE Std 952 Annex C";
+}
+
 std::string ImuYamlText(std::string_view logName, const std::vector<AxisFigures>& axes,
-                        double updateRate, std::vector<std::string>* missing) {
+                        double updateRate, std::vector<std::string>* missing, AllanType type) {
   std::string text = "# noise model from ";
   text += logName;
+  text += " (";
+  text += DeviationName(type);
+  text += "; ";
+  text += FigureMethodText();
+  text += ")";
   for (const AxisFigures& axis : axes) {
     const FigureUnits units = UnitsFor(axis.kind, axis.kind == ColumnKind::Gyro ? "deg/s" : "g");
     text += "; " + axis.title + ": N " + FigureText(axis.figures.randomWalk, units.n.factor) +
@@ -64,11 +82,15 @@ std::string ImuYamlText(std::string_view logName, const std::vector<AxisFigures>
       {"accelerometer_random_walk", ColumnKind::Accel, &NoiseFigures::rateRandomWalk, kStandardGravity},
   };
   for (const Key& key : keys) {
-    const double value = Mean(axes, key.kind, key.figure, key.factor);
-    if (std::isnan(value) && missing) missing->push_back(key.name);
+    std::string why;
+    const double value = Mean(axes, key.kind, key.figure, key.factor, why);
+    if (std::isnan(value) && missing) missing->push_back(std::string(key.name) + " (" + why + ")");
     text += key.name;
     text += ": " + Number(value, std::chars_format::scientific, 6) + "\n";
   }
+  text += "rostopic: ";
+  text += kImuTopic;
+  text += "\n";
   text += "update_rate: " + Number(updateRate, std::chars_format::general, 7) + "\n";
   return text;
 }

@@ -1,16 +1,20 @@
 #pragma once
-// A sensor's noise figures read from its Allan deviation curve, as the IEEE Std 952 Annex C
-// method reads them:
-// - N (angle / velocity random walk): a line of slope -1/2 fitted to the part of the curve
-//   before its minimum whose local slope is near -1/2, read at tau = 1 s;
-// - K (rate / acceleration random walk): a line of slope +1/2 fitted where the local slope
-//   is near +1/2 after the minimum, read at tau = 3 s;
-// - B (bias instability): the curve's minimum / 0.664, where the curve flattens out into it
-//   and rises after it.
-// A figure the curve does not reach is not determined. Each line is fitted where the curve
-// comes nearest to its slope (other noise and the sensor's filter bend the curve away from
-// it elsewhere), in log-log by least squares weighted with the points' degrees of freedom, so
-// the points of few terms at long tau count for little.
+// A sensor's noise figures read from its deviation curve, each from the stretch of taus where
+// its noise was identified (NoiseIdentification.h), as the IEEE Std 952 Annex C method reads
+// them, with the theory of the deviation's own type:
+// - N (angle / velocity random walk): a line of slope -1/2 fitted, weighted with the points'
+//   degrees of freedom, over the taus identified as white rate noise; read at tau = 1 s;
+// - B (bias instability): only where the curve has a flicker floor: a stretch of at least an
+//   octave identified as flicker, or a minimum the curve is seen to rise from, beyond their
+//   intervals, on both sides; in both cases the floor must stand above what the white noise
+//   and random walk found elsewhere give there. B = floor / 0.664 (Allan);
+// - K (rate / acceleration random walk): a line of slope +1/2 over the taus identified as
+//   random walk of rate, less the floor and white noise under it; read at tau = 3 s;
+// - the minimum deviation and its tau, whatever the curve (the figure many data sheets call
+//   bias stability).
+// Each carries a 68% interval (the chi-square interval of the best-determined point of its
+// stretch: neighbouring points of one curve are not independent, so their degrees of
+// freedom are not added), or "not determined" with its reason.
 
 #include <string>
 #include <vector>
@@ -25,28 +29,41 @@ struct NoiseFigure {
   double value = 0;    // in the data's units: N unit*sqrt(s), B unit, K unit/sqrt(s)
   double tauLow = 0;   // the part of the curve it came from, seconds
   double tauHigh = 0;
+  double low = 0;      // 68% interval
+  double high = 0;
+  double edf = 0;      // the degrees of freedom the interval comes from
+  int alpha = 0;       // the noise it assumed
+  std::string reason;  // why not determined
 };
 
 struct NoiseFigures {
   NoiseFigure randomWalk;       // N
   NoiseFigure biasInstability;  // B
   NoiseFigure rateRandomWalk;   // K
+  NoiseFigure minimum;          // the minimum deviation, in the data's units
 };
 
-// How near to -1/2 or +1/2 a local slope must come for the line to be read at all, and how
-// near the neighbouring slopes must stay to widen the fit; each plus the slope's own standard
-// error (from the two points' degrees of freedom), so that the precise points of short tau
-// must lie on the line while the scattered ones of long tau may stray.
-inline constexpr double kSlopeNear = 0.1;
-inline constexpr double kSlopeTolerance = 0.03;
-// The minimum is looked for among points at least this well determined, so that one
-// scattered point at the end does not make the curve seem to fall on.
-inline constexpr double kMinimumEdf = 5.0;
-// Bias instability: the flat floor of flicker noise lies at 0.664 B.
+// Bias instability: the flat floor of flicker noise lies at 0.664 B on the Allan deviation.
 inline constexpr double kFlickerFloor = 0.664;
 inline constexpr double kStandardGravity = 9.80665;  // m/s^2 per g
 
-NoiseFigures FitNoiseFigures(const std::vector<AllanPoint>& points);
+// How each noise shows on a type's deviation: white rate noise of density N gives
+// N * white(m) / sqrt(tau), flicker of bias instability B the floor flicker * B, a random
+// walk K gives K * walk * sqrt(tau). Allan: 1, 0.664, 1/sqrt(3). Modified: sqrt((m^2 + 1) /
+// (2 m^2)) exactly for white noise; for the others the limits for many samples per tau,
+// sqrt((27 ln 3 - 32 ln 2) / (8 pi)) and sqrt(11 / 40). Hadamard: 1, sqrt((4 ln 2 - 1.5 ln 3)
+// / pi), 1 / sqrt(6).
+struct NoiseCoefficients {
+  double flicker = kFlickerFloor;
+  double walk = 0;
+  double White(int64_t m) const;
+  AllanType type = AllanType::Overlapping;
+};
+NoiseCoefficients CoefficientsFor(AllanType type);
+
+// The points must come from one deviation of `type`, in ascending tau.
+NoiseFigures FitNoiseFigures(const std::vector<AllanPoint>& points,
+                             AllanType type = AllanType::Overlapping);
 
 // The units a figure is stated in, and the factor from the data's units to them.
 struct FigureUnit {

@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
+#include <span>
 
 #include <fmt/format.h>
 
@@ -92,14 +95,27 @@ struct Column {
   NoiseFigures figures;
 };
 
+// A double for people: seven significant digits of the double itself (never through a
+// float, so 1e300 stays 1E+300).
+std::string Num(double value, char sep) {
+  if (value != 0 && std::isfinite(value)) {
+    const double scale = std::pow(10.0, 6 - std::floor(std::log10(std::fabs(value))));
+    if (std::isfinite(scale) && scale > 0) {
+      const double rounded = std::round(value * scale) / scale;
+      if (std::isfinite(rounded)) value = rounded;
+    }
+  }
+  return GeneralText(value, sep);
+}
+
 void PrintTable(const Column& c, char sep, std::ostream& out) {
-  const auto num = [sep](double v) { return GeneralText(static_cast<float>(v), sep); };
-  out << fmt::format("{:<14} {:<14} {:<14} {:<14} {}\n", "tau (s)",
+  out << fmt::format("{:<14} {:<14} {:<14} {:<14} {:<10} {}\n", "tau (s)",
                      "deviation (" + (c.unit.empty() ? std::string("units") : c.unit) + ")",
-                     "low", "high", "terms");
+                     "low", "high", "terms", "noise");
   for (const AllanPoint& p : c.points)
-    out << fmt::format("{:<14} {:<14} {:<14} {:<14} {}\n", num(p.tau), num(p.deviation),
-                       num(p.low), num(p.high), p.terms);
+    out << fmt::format("{:<14} {:<14} {:<14} {:<14} {:<10} {}\n", Num(p.tau, sep),
+                       Num(p.deviation, sep), Num(p.low, sep), Num(p.high, sep), p.terms,
+                       NoiseText(p.noise.alpha));
 }
 
 void PrintFigures(const Column& c, char sep, std::ostream& out) {
@@ -107,20 +123,55 @@ void PrintFigures(const Column& c, char sep, std::ostream& out) {
   const bool accel = c.kind == ColumnKind::Accel;
   const auto line = [&](const char* name, const NoiseFigure& f, const FigureUnit& unit) {
     std::string text = fmt::format("{:<28} ", name);
-    if (!f.determined) return text + "not determined\n";
-    text += GeneralText(static_cast<float>(f.value * unit.factor), sep) + " " + unit.name;
+    if (!f.determined) return text + "not determined: " + f.reason + "\n";
+    text += Num(f.value * unit.factor, sep) + " " + unit.name;
+    if (f.edf > 0)
+      text += " (68%: " + Num(f.low * unit.factor, sep) + " to " + Num(f.high * unit.factor, sep) +
+              ", " + std::string(NoiseText(f.alpha)) + ")";
     if (f.tauLow == f.tauHigh)
-      text += " (tau " + GeneralText(static_cast<float>(f.tauLow), sep) + " s)";
+      text += " (tau " + Num(f.tauLow, sep) + " s)";
     else
-      text += " (tau " + GeneralText(static_cast<float>(f.tauLow), sep) + " to " +
-              GeneralText(static_cast<float>(f.tauHigh), sep) + " s)";
+      text += " (tau " + Num(f.tauLow, sep) + " to " + Num(f.tauHigh, sep) + " s)";
     return text + "\n";
   };
   out << line(accel ? "N velocity random walk" : "N angle random walk", c.figures.randomWalk, units.n);
   out << line("B bias instability", c.figures.biasInstability, units.b);
   out << line(accel ? "K acceleration random walk" : "K rate random walk",
               c.figures.rateRandomWalk, units.k);
+  out << line("minimum deviation", c.figures.minimum, units.b);
 }
+
+// A log that moved: the means of its first and last tenth apart by more than
+// kStillnessLimit times the typical change between neighbouring tenths (the median of
+// those changes, which one movement does not lift). Returns the warning, or empty.
+constexpr double kStillnessLimit = 10.0;
+
+std::string StillnessWarning(const std::vector<double>& y, const std::string& name,
+                             const std::string& unit, char sep) {
+  const size_t tenth = y.size() / 10;
+  if (tenth < 1) return "";
+  std::vector<double> means(10);
+  for (size_t k = 0; k < 10; ++k) {
+    double sum = 0;
+    for (size_t i = k * tenth; i < (k + 1) * tenth; ++i) sum += y[i];
+    means[k] = sum / static_cast<double>(tenth);
+  }
+  std::vector<double> steps;
+  for (size_t k = 0; k + 1 < 10; ++k) steps.push_back(std::fabs(means[k + 1] - means[k]));
+  std::nth_element(steps.begin(), steps.begin() + 4, steps.end());
+  const double typical = steps[4];
+  const double change = std::fabs(means[9] - means[0]);
+  if (!(change > kStillnessLimit * typical)) return "";
+  return fmt::format("column {}: the mean of the last tenth differs from the first tenth's by {} "
+                     "{}, {} times the typical change between neighbouring tenths: the log does "
+                     "not look still, and figures of a moving log mean nothing",
+                     name, Num(change, sep), unit.empty() ? "units" : unit,
+                     typical > 0 ? Num(change / typical, sep) : std::string("many"));
+}
+
+// Above this many seconds the run is announced with its estimate and shows its progress.
+constexpr double kAnnounceSeconds = 10.0;
+constexpr double kSecondsPerWork = 1.0e-9;  // a sample-term, measured by bench_adev
 
 }  // namespace
 
@@ -135,9 +186,12 @@ void AddAdevCommand(CLI::App& app, Command& command) {
                    "(default: the gyro and accelerometer columns)");
   adev->add_option("--rate", o.rate, "samples per second (default: from the header or the time column)");
   adev->add_option("--taus", o.taus, "octave (default), decade (1-2-5), all, or seconds, comma-separated");
-  adev->add_option("--type", o.type, "overlapping (default), plain or modified")
-      ->check(CLI::IsMember({"overlapping", "plain", "modified"}));
-  adev->add_flag("--csv", o.csv, "one line per point: column,tau_s,deviation,low,high,terms");
+  adev->add_option("--type", o.type, "overlapping (default), plain, modified or hadamard")
+      ->check(CLI::IsMember({"overlapping", "plain", "modified", "hadamard"}));
+  adev->add_flag("--remove-drift", o.removeDrift,
+                 "take the least-squares line (a linear drift) out of the rate first");
+  adev->add_flag("--csv", o.csv,
+                 "one line per point: column,tau_s,deviation,low,high,terms,alpha,edf");
   auto* kalibr = adev->add_option("--kalibr", o.kalibr,
                                   "write the noise model as imu.yaml to this file (.yaml or .yml)");
   adev->add_flag("--join", o.join,
@@ -154,6 +208,7 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
   AllanType type = AllanType::Overlapping;
   if (options.type == "plain") type = AllanType::Plain;
   if (options.type == "modified") type = AllanType::Modified;
+  if (options.type == "hadamard") type = AllanType::Hadamard;
   TauGrid grid;
   std::string bad;
   if (!ParseGrid(options.taus, grid, bad))
@@ -195,11 +250,23 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
         << series.Rows() << " samples allow; left out\n";
 
   std::ostream& info = options.csv ? err : out;
-  info << fmt::format("{} samples at {} samples/s (from the {}); {} Allan deviation; intervals "
-                      "of 68% assuming white rate noise\n",
-                      series.Rows(),
-                      GeneralText(static_cast<float>(sampleRate.samplesPerSecond), decimalSeparator),
-                      RateSourceText(sampleRate.source), AllanTypeText(type));
+  info << fmt::format("{} samples at {} samples/s (from the {}); {}{}; intervals of 68% for the "
+                      "noise identified at each tau (lag-1 autocorrelation, B1 ratio where few "
+                      "averages remain) with Greenhall's degrees of freedom; figures by IEEE Std "
+                      "952 Annex C\n",
+                      series.Rows(), Num(sampleRate.samplesPerSecond, decimalSeparator),
+                      RateSourceText(sampleRate.source), DeviationName(type),
+                      options.removeDrift ? ", linear drift removed" : "");
+
+  // A long run is announced with its estimate, and shows its progress.
+  const std::vector<int64_t> factors =
+      AveragingFactors(grid, series.Rows(), sampleRate.samplesPerSecond, type);
+  const double seconds = kSecondsPerWork * static_cast<double>(chosen.size()) *
+                         DeviationWork(type, series.Rows(), factors);
+  const bool announce = seconds > kAnnounceSeconds;
+  if (announce)
+    err << "pemra-cli: " << factors.size() << " averaging factors over " << chosen.size()
+        << " columns: about " << Num(std::round(seconds), '.') << " s\n";
 
   std::vector<Column> columns;
   for (size_t i = 0; i < chosen.size(); ++i) {
@@ -213,17 +280,37 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
       err << "pemra-cli: warning: column " << c.name
           << " holds whole numbers only: register values (LSB), so are its figures\n";
     }
-    c.points = AllanDeviation(series.values[i], sampleRate.samplesPerSecond, type, grid);
-    c.figures = FitNoiseFigures(c.points);
+    const std::string stillness = StillnessWarning(series.values[i], c.name, c.unit, decimalSeparator);
+    if (!stillness.empty()) err << "pemra-cli: warning: " << stillness << '\n';
+    std::vector<double> drifted;
+    std::span<const double> y = series.values[i];
+    if (options.removeDrift) {
+      drifted.assign(y.begin(), y.end());
+      RemoveLinearDrift(drifted);
+      y = drifted;
+    }
+    int shown = -1;
+    const auto progress = [&](double fraction) {
+      const int percent = static_cast<int>(
+          100 * (static_cast<double>(i) + fraction) / static_cast<double>(chosen.size()));
+      if (percent / 10 == shown / 10) return;
+      shown = percent;
+      err << "pemra-cli: " << percent << "% done\n" << std::flush;
+    };
+    c.points = AllanDeviation(y, sampleRate.samplesPerSecond, type, grid, nullptr,
+                              announce ? std::function<void(double)>(progress)
+                                       : std::function<void(double)>());
+    c.figures = FitNoiseFigures(c.points, type);
     columns.push_back(std::move(c));
   }
 
   if (options.csv) {
-    out << "column,tau_s,deviation,low,high,terms\n";
+    out << "column,tau_s,deviation,low,high,terms,alpha,edf\n";
     for (const Column& c : columns)
       for (const AllanPoint& p : c.points)
         out << c.name << ',' << CText(p.tau) << ',' << CText(p.deviation) << ',' << CText(p.low)
-            << ',' << CText(p.high) << ',' << p.terms << '\n';
+            << ',' << CText(p.high) << ',' << p.terms << ',' << p.noise.alpha << ','
+            << CText(p.edf) << '\n';
     for (const Column& c : columns) {
       err << c.name << ":\n";
       PrintFigures(c, decimalSeparator, err);
@@ -245,7 +332,15 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
     for (const LogFileInfo& f : layout.files)
       logName += (logName.empty() ? "" : " ") + f.path.filename().string();
     std::vector<std::string> missing;
-    const std::string text = ImuYamlText(logName, axes, sampleRate.samplesPerSecond, &missing);
+    const std::string text =
+        ImuYamlText(logName, axes, sampleRate.samplesPerSecond, &missing, type);
+    if (!missing.empty()) {
+      // A file that calibration tools load must not carry a guess: nothing is written.
+      for (const std::string& key : missing)
+        err << "pemra-cli: " << Shown(options.kalibr) << ": not written: " << key
+            << " not determined from this log\n";
+      return kExitFailed;
+    }
     std::vector<std::filesystem::path> inputs;
     for (const LogFileInfo& f : layout.files) inputs.push_back(f.path);
     std::string reason;
@@ -253,9 +348,6 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
       err << "pemra-cli: " << Shown(reason, 4 * kMaxShown) << '\n';
       return kExitFailed;
     }
-    for (const std::string& key : missing)
-      err << "pemra-cli: warning: " << Shown(options.kalibr) << ": " << key
-          << " not determined from this log; written as .nan\n";
   }
   return kExitDone;
 }

@@ -24,11 +24,12 @@ struct AdevOptions {
   std::string columns;  // comma-separated; empty: the gyro and accelerometer columns
   std::string rate;     // samples per second; empty: from the log
   std::string taus;     // octave, decade, all or seconds, comma-separated; empty: octave
-  std::string type;     // overlapping, plain, modified; empty: overlapping
+  std::string type;     // overlapping, plain, modified, hadamard; empty: overlapping
   bool csv = false;
   std::string kalibr;   // imu.yaml to write, or empty
   bool kalibrGiven = false;  // --kalibr was given (an empty name is refused, not ignored)
   bool join = false;    // join files that are not one session, warning of each gap
+  bool removeDrift = false;  // the least-squares line taken out of the rate first
 };
 
 struct Command {

@@ -41,6 +41,7 @@ TEST(AllanDeviation, AgreesWithThePublishedTestSetsToOnePartInAMillion) {
       {"9", AllanType::Plain, {1, 2}, {91.22945, 115.8082}, {8, 3}},
       {"9", AllanType::Overlapping, {1, 2}, {91.22945, 85.95287}, {8, 6}},
       {"9", AllanType::Modified, {1, 2}, {91.22945, 74.78849}, {8, 5}},
+      {"9", AllanType::Hadamard, {1, 2}, {70.80607, 85.61487}, {7, 4}},
       {"1000", AllanType::Plain, {1, 10, 100}, {2.922319e-01, 9.965736e-02, 3.897804e-02},
        {999, 99, 9}},
       {"1000", AllanType::Overlapping, {1, 10, 100}, {2.922319e-01, 9.159953e-02, 3.241343e-02},
@@ -78,6 +79,9 @@ TEST(AllanDeviation, TauGridsListTheirAveragingFactors) {
   };
   const std::vector<Case> cases = {
       {{TauGridKind::Octave, {}}, 100, AllanType::Overlapping, {1, 2, 4, 8, 16, 32}, {}},
+      // N / 2 a power of two: the longest tau, where K is read, is on the grid.
+      {{TauGridKind::Octave, {}}, 128, AllanType::Overlapping, {1, 2, 4, 8, 16, 32, 64}, {}},
+      {{TauGridKind::Octave, {}}, 12, AllanType::Hadamard, {1, 2, 4}, {}},
       {{TauGridKind::Octave, {}}, 9, AllanType::Modified, {1, 2}, {}},
       {{TauGridKind::Decade, {}}, 1000, AllanType::Overlapping, {1, 2, 5, 10, 20, 50, 100, 200, 500}, {}},
       {{TauGridKind::Decade, {}}, 1000, AllanType::Modified, {1, 2, 5, 10, 20, 50, 100, 200}, {}},
@@ -147,16 +151,60 @@ TEST(AllanDeviation, ChiSquareQuantilesMatchTheTables) {
         << "p " << c.p << " dof " << c.dof;
 }
 
-TEST(AllanDeviation, TheIntervalFollowsFromTheDegreesOfFreedom) {
-  // Plain, 9 points, tau 2: 3 terms, edf 2.25; with two degrees of freedom the bounds would
-  // be sqrt(2 / 3.682) and sqrt(2 / 0.3455) times the deviation; 2.25 lies a little inside.
-  const auto points = AllanDeviation(kNine, 1.0, AllanType::Plain, TauGrid{TauGridKind::List, {2}});
-  ASSERT_EQ(points.size(), 1u);
-  EXPECT_DOUBLE_EQ(points[0].edf, 2.25);
-  EXPECT_NEAR(points[0].low / points[0].deviation,
-              std::sqrt(2.25 / ChiSquareQuantile(0.8413447460685429, 2.25)), 1e-12);
-  EXPECT_GT(points[0].low / points[0].deviation, std::sqrt(2 / 3.6820432900185267));
-  EXPECT_LT(points[0].high / points[0].deviation, std::sqrt(2 / 0.3455075580468998));
+TEST(AllanDeviation, TheIntervalIsTheOneSigmaChiSquareInterval) {
+  // Two degrees of freedom: the quantiles are -2 ln(1 - p), so the bounds are
+  // sqrt(2 / 3.6820432900185267) and sqrt(2 / 0.3455075580468998) times the deviation.
+  const Interval two = ConfidenceInterval(3.0, 2.0);
+  EXPECT_NEAR(two.low, 3 * 0.7370052011016303, 1e-12);
+  EXPECT_NEAR(two.high, 3 * 2.4059479176293483, 1e-12);
+  // No degrees of freedom: no interval.
+  EXPECT_EQ(ConfidenceInterval(3.0, 0).high, 0.0);
+}
+
+TEST(AllanDeviation, TheDenseGridHasEveryFactorUpToTenToTheFifthThenAHundredPerDecade) {
+  // 250 000 samples: m up to 125 000; beyond 100 000 the factors 10^(5 + k / 100), rounded.
+  const auto factors = AveragingFactors({TauGridKind::All, {}}, 250000, 100.0,
+                                        AllanType::Overlapping);
+  ASSERT_EQ(factors.size(), 100009u);
+  EXPECT_EQ(factors[99999], 100000);
+  EXPECT_EQ(std::vector<int64_t>(factors.begin() + 100000, factors.end()),
+            (std::vector<int64_t>{102329, 104713, 107152, 109648, 112202, 114815, 117490,
+                                  120226, 123027}));
+}
+
+TEST(AllanDeviation, GreenhallDegreesOfFreedomFollowTheWorkedCases) {
+  // Worked from the paper's equations 7-10 (the basic sum) and its tables 1 and 2 (large
+  // samples, 1 / edf = (a0 - a1 / r) / r), by a separate script:
+  // - overlapping, white, m 2, 9 samples: M 6, J 6, the sampled phase (F = m): 3.841897233;
+  // - plain, white, m 2, 9 samples: M 3, J 3: 2.370731707;
+  // - modified, flicker, m 4, 40 samples: M 30, J 12, F 1: 7.670460279;
+  // - Hadamard, random walk, m 3, 60 samples: M 52, J 12: 17.01325813;
+  // - overlapping, flicker, m 64, 100 000 samples: r = 99873 / 64, table 2 (0.852, 0.375):
+  //   1832.107852;
+  // - modified, random walk, m 50, 10 000 samples: r = 9852 / 50, table 1 (1.302, 0.535):
+  //   151.6526613;
+  // - Hadamard, flicker, m 40, 10 000 samples: r = 9881 / 40, table 2 (0.997, 0.617):
+  //   248.3905826.
+  struct Case {
+    AllanType type;
+    int alpha;
+    int64_t m, samples;
+    double edf;
+  };
+  const std::vector<Case> cases = {
+      {AllanType::Overlapping, 0, 2, 9, 3.841897233201581},
+      {AllanType::Plain, 0, 2, 9, 2.3707317073170726},
+      {AllanType::Modified, -1, 4, 40, 7.670460279447787},
+      {AllanType::Hadamard, -2, 3, 60, 17.01325812954335},
+      {AllanType::Overlapping, -1, 64, 100000, 1832.1078521374293},
+      {AllanType::Modified, -2, 50, 10000, 151.65266128325382},
+      {AllanType::Hadamard, -1, 40, 10000, 248.39058259470625},
+  };
+  for (const Case& c : cases)
+    EXPECT_NEAR(DegreesOfFreedom(c.type, c.alpha, c.m, c.samples) / c.edf, 1, 1e-9)
+        << AllanTypeText(c.type) << " alpha " << c.alpha << " m " << c.m;
+  // Beyond the estimator's reach: no degrees of freedom.
+  EXPECT_EQ(DegreesOfFreedom(AllanType::Overlapping, 0, 5, 9), 0.0);
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cmath>
 #include <sstream>
 
 #include "cli/Cli.h"
 #include "datalog/DatalogTestSupport.h"
+#include "support/GeneratedLog.h"
 #include "support/ScratchDir.h"
 
 namespace pemra::cli {
@@ -55,15 +57,82 @@ TEST(Adev, PrintsCsvLinesInTheCLocale) {
   std::getline(lines, header);
   std::getline(lines, first);
   std::getline(lines, second);
-  EXPECT_EQ(header, "column,tau_s,deviation,low,high,terms");
+  EXPECT_EQ(header, "column,tau_s,deviation,low,high,terms,alpha,edf");
+  // The six columns keep their places; alpha and edf follow.
+  const auto fields = [](const std::string& line) {
+    std::vector<std::string> f;
+    std::istringstream in(line);
+    for (std::string item; std::getline(in, item, ',');) f.push_back(item);
+    return f;
+  };
+  const auto f1 = fields(first), f2 = fields(second);
+  ASSERT_EQ(f1.size(), 8u) << first;
+  ASSERT_EQ(f2.size(), 8u) << second;
   EXPECT_TRUE(first.starts_with("X Gryo,1,91.2294")) << first;
-  EXPECT_TRUE(first.ends_with(",8")) << first;
+  EXPECT_EQ(f1[5], "8");
   EXPECT_TRUE(second.starts_with("X Gryo,2,115.808")) << second;
-  EXPECT_TRUE(second.ends_with(",3")) << second;
+  EXPECT_EQ(f2[5], "3");
+  for (const auto& f : {f1, f2}) {
+    EXPECT_GE(std::stoi(f[6]), -2);
+    EXPECT_LE(std::stoi(f[6]), 2);
+    EXPECT_GT(std::stod(f[7]), 0);
+  }
   EXPECT_FALSE(std::getline(lines, rest));
-  EXPECT_NE(r.err.find("9 samples at 1 samples/s (from the time column); plain Allan deviation"),
+  EXPECT_NE(r.err.find("9 samples at 1 samples/s (from the time column); plain Allan deviation; "
+                       "intervals of 68% for the noise identified at each tau (lag-1 "
+                       "autocorrelation, B1 ratio where few averages remain) with Greenhall's "
+                       "degrees of freedom; figures by IEEE Std 952 Annex C\n"),
             std::string::npos)
       << r.err;
+}
+
+TEST(Adev, PrintsDoublesAsDoublesAndTheNoisePerRow) {
+  testing::ScratchDir dir;
+  Write(dir.path() / "NINE_1.csv", kNine);
+  const std::string file = (dir.path() / "NINE_1.csv").string();
+  struct Case {
+    std::vector<std::string> args;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      // A rate beyond a float's range stays a number.
+      {{"adev", file, "--rate", "1e300", "--type", "hadamard"},
+       "9 samples at 1E+300 samples/s (from the given); overlapping Hadamard deviation;"},
+      {{"adev", file, "--remove-drift"}, "overlapping Allan deviation, linear drift removed;"},
+      {{"adev", file}, "tau (s)        deviation (LSB) low            high           terms      noise\n"},
+      {{"adev", file}, "minimum deviation            "},
+  };
+  for (const Case& c : cases) {
+    const Result r = RunCli(c.args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(c.text), std::string::npos) << c.text << "\n" << r.out;
+    EXPECT_EQ(r.out.find("nf"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("nan"), std::string::npos) << r.out;
+  }
+}
+
+// A log with a movement in it: the mean of its last tenth far from its first's.
+TEST(Adev, WarnsWhenTheLogIsNotStill) {
+  testing::ScratchDir dir;
+  std::string still = "Sample #,Time (sec),X Gryo,\r\n", moved = still;
+  for (int i = 0; i < 400; ++i) {
+    const double noise = ((i * 7919) % 13 - 6) * 0.001;
+    still += std::to_string(i + 1) + "," + std::to_string(i * 0.01) + "," + std::to_string(noise) + ",\r\n";
+    moved += std::to_string(i + 1) + "," + std::to_string(i * 0.01) + "," +
+             std::to_string(noise + (i >= 200 ? 5.0 : 0.0)) + ",\r\n";
+  }
+  Write(dir.path() / "STILL_1.csv", still);
+  Write(dir.path() / "MOVED_1.csv", moved);
+  const Result a = RunCli({"adev", (dir.path() / "STILL_1.csv").string()});
+  const Result b = RunCli({"adev", (dir.path() / "MOVED_1.csv").string()});
+  ASSERT_EQ(a.status, 0) << a.err;
+  ASSERT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(a.err.find("does not look still"), std::string::npos) << a.err;
+  EXPECT_NE(b.err.find("pemra-cli: warning: column X Gryo: the mean of the last tenth differs "
+                       "from the first tenth's by 5.000125 deg/s, 100002.5 times the typical change between "
+                       "neighbouring tenths: the log does not look still"),
+            std::string::npos)
+      << b.err;
 }
 
 TEST(Adev, BadInputExitsTwoNamingTheFileAndLine) {
@@ -126,7 +195,7 @@ TEST(Adev, AStillLogOfTheSimulatorGivesBackItsNoise) {
       '.', config);
   ASSERT_EQ(log.status, 0) << log.err;
   const fs::path yaml = dir.path() / "imu.yaml";
-  const Result r = RunCli({"adev", (dir.path() / "DATALOG_1.csv").string(), "--kalibr", yaml.string()});
+  const Result r = RunCli({"adev", (dir.path() / "DATALOG_1.csv").string()});
   ASSERT_EQ(r.status, 0) << r.err;
   // N within 5%, B within 25%.
   auto figure = [&](const std::string& column, const std::string& name) {
@@ -141,11 +210,34 @@ TEST(Adev, AStillLogOfTheSimulatorGivesBackItsNoise) {
   EXPECT_NEAR(value("X Gryo", "B bias instability") / 50, 1, 0.25) << r.out;
   EXPECT_NEAR(value("X acc", "N velocity random walk") / 0.1, 1, 0.05) << r.out;
   EXPECT_NEAR(value("X acc", "B bias instability") / 0.3, 1, 0.25) << r.out;
-  const std::string text = testing::ReadWholeFile(yaml);
+  // No random walk in five minutes: imu.yaml would carry a guess, so it is not written.
+  const Result kalibr =
+      RunCli({"adev", (dir.path() / "DATALOG_1.csv").string(), "--kalibr", yaml.string()});
+  EXPECT_EQ(kalibr.status, 1);
+  EXPECT_NE(kalibr.err.find("pemra-cli: " + yaml.string() +
+                            ": not written: gyroscope_random_walk (X Gryo: "),
+            std::string::npos)
+      << kalibr.err;
+  EXPECT_FALSE(fs::exists(yaml));
+}
+
+// A generated log of white noise and random walk on both kinds of axis: every figure
+// imu.yaml holds is determined, so it is written, with the topic its readers require.
+TEST(Adev, WritesImuYamlWhenEveryFigureItHoldsIsDetermined) {
+  testing::ScratchDir dir;
+  const std::string text = testing::WhiteAndWalkLog(true);
+  Write(dir.path() / "WALK_1.csv", text);
+  const fs::path yaml = dir.path() / "imu.yaml";
+  const Result r = RunCli({"adev", (dir.path() / "WALK_1.csv").string(), "--kalibr", yaml.string()});
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  const std::string written = testing::ReadWholeFile(yaml);
+  EXPECT_TRUE(written.starts_with("# noise model from WALK_1.csv (overlapping Allan deviation; "))
+      << written;
   for (const char* key : {"\ngyroscope_noise_density: ", "\ngyroscope_random_walk: ",
                           "\naccelerometer_noise_density: ", "\naccelerometer_random_walk: ",
-                          "\nupdate_rate: 819.2"})
-    EXPECT_NE(text.find(key), std::string::npos) << key << "\n" << text;
+                          "\nrostopic: /imu0/data\n", "\nupdate_rate: 100\n"})
+    EXPECT_NE(written.find(key), std::string::npos) << key << "\n" << written;
+  EXPECT_EQ(written.find("nan"), std::string::npos) << written;
 }
 
 }  // namespace

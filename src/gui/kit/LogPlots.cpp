@@ -198,7 +198,8 @@ std::vector<NoiseCurve> ComputeNoiseCurves(const LoadedLog& log, const std::vect
       if (progress) progress(++step / steps);
     }
     if (cancel) break;
-    curve.figures = FitNoiseFigures(curve.points);
+    curve.figures = FitNoiseFigures(curve.points, type);
+    curve.type = type;
     curves.push_back(std::move(curve));
   }
   return curves;
@@ -248,10 +249,15 @@ void DrawNoisePlot(QCustomPlot& plot, const std::vector<NoiseCurve>& curves) {
     bars->setData(minus, plus);
     bars->setPen(QPen(colour, 1));
 
-    // The fitted lines across the curve's taus: -1/2 through N at 1 s, +1/2 through K at
-    // 3 s, and the flat floor of flicker noise at 0.664 B.
+    // The fitted lines across the curve's taus, in the theory of the curve's type: -1/2
+    // through N, +1/2 through K, and the flat floor of flicker noise (0.664 B on the Allan
+    // deviation).
     const double first = curve.points.front().tau;
     const double last = curve.points.back().tau;
+    const NoiseCoefficients c = CoefficientsFor(curve.type);
+    // (The modified deviation's white coefficient settles to 1/sqrt(2) within a few samples:
+    // the line is drawn with it, as a straight -1/2 line.)
+    const double whiteFirst = c.White(curve.points.back().m), whiteLast = whiteFirst;
     auto line = [&](double y0, double y1, Qt::PenStyle style) {
       QCPGraph* fit = plot.addGraph();
       fit->removeFromLegend();
@@ -260,12 +266,13 @@ void DrawNoisePlot(QCustomPlot& plot, const std::vector<NoiseCurve>& curves) {
     };
     const NoiseFigures& f = curve.figures;
     if (f.randomWalk.determined)
-      line(f.randomWalk.value / std::sqrt(first), f.randomWalk.value / std::sqrt(last), Qt::DashLine);
+      line(f.randomWalk.value * whiteFirst / std::sqrt(first),
+           f.randomWalk.value * whiteLast / std::sqrt(last), Qt::DashLine);
     if (f.rateRandomWalk.determined)
-      line(f.rateRandomWalk.value * std::sqrt(first / 3), f.rateRandomWalk.value * std::sqrt(last / 3),
-           Qt::DashLine);
+      line(f.rateRandomWalk.value * c.walk * std::sqrt(first),
+           f.rateRandomWalk.value * c.walk * std::sqrt(last), Qt::DashLine);
     if (f.biasInstability.determined) {
-      const double floor = kFlickerFloor * f.biasInstability.value;
+      const double floor = c.flicker * f.biasInstability.value;
       line(floor, floor, Qt::DashDotLine);
     }
   }

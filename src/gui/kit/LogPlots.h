@@ -74,6 +74,7 @@ struct NoiseCurve {
   std::string unit;  // of the data; "LSB" for raw register values
   std::vector<AllanPoint> points;
   NoiseFigures figures;
+  AllanType type = AllanType::Overlapping;  // the figures' lines follow its theory
 };
 
 // The curves of the series slots `chosen` of `log` (which must have a rate). Stops early, with what it has,

@@ -34,11 +34,27 @@ QString Text(const std::string& text) {
   return QString::fromStdString(ShownText(text, kShownMessage));
 }
 
-// "0.1258 deg/sqrt(h)" or "not determined".
+// "0.1258 deg/sqrt(h) (68%: 0.1241 to 0.1275)" or "not determined: no flat stretch".
 std::string FigureWithUnit(const NoiseFigure& figure, const FigureUnit& unit) {
-  std::string text = FigureText(figure, unit.factor);
-  if (figure.determined) text += " " + unit.name;
+  if (!figure.determined)
+    return figure.reason.empty() ? "not determined" : "not determined: " + figure.reason;
+  std::string text = FigureText(figure, unit.factor) + " " + unit.name;
+  if (figure.edf > 0) {
+    NoiseFigure low = figure, high = figure;
+    low.value = figure.low;
+    high.value = figure.high;
+    text += " (68%: " + FigureText(low, unit.factor) + " to " + FigureText(high, unit.factor) + ")";
+  }
   return text;
+}
+
+AllanType TypeOf(int index) {
+  switch (index) {
+    case 1: return AllanType::Plain;
+    case 2: return AllanType::Modified;
+    case 3: return AllanType::Hadamard;
+  }
+  return AllanType::Overlapping;
 }
 
 }  // namespace
@@ -50,7 +66,8 @@ frmNoise::frmNoise(Application& app, QWidget* parent)
 
   cmdOpen = Named<QPushButton>("cmdOpen", QStringLiteral("Open..."));
   cmboType = Named<QComboBox>("cmboType");
-  cmboType->addItems({QStringLiteral("Overlapping"), QStringLiteral("Plain"), QStringLiteral("Modified")});
+  cmboType->addItems({QStringLiteral("Overlapping"), QStringLiteral("Plain"), QStringLiteral("Modified"),
+                      QStringLiteral("Hadamard")});
   cmboGrid = Named<QComboBox>("cmboGrid");
   cmboGrid->addItems({QStringLiteral("Octave"), QStringLiteral("Decade"), QStringLiteral("Every tau")});
   cmdExportPlot = Named<QPushButton>("cmdExportPlot", QStringLiteral("Export Plot..."));
@@ -70,7 +87,8 @@ frmNoise::frmNoise(Application& app, QWidget* parent)
   plotNoise->setMinimumSize(200, 120);
   tblFigures = AnalysisTable("tblFigures", {QStringLiteral("Column"), QStringLiteral("N (random walk)"),
                                             QStringLiteral("B (bias instability)"),
-                                            QStringLiteral("K (rate random walk)")});
+                                            QStringLiteral("K (rate random walk)"),
+                                            QStringLiteral("Minimum deviation")});
   const ProgressRow progress =
       LayOutAnalysisWindow(*this, *task_, buttons, lstColumns, plotNoise, tblFigures, "prgCompute");
   prgCompute = progress.bar;
@@ -175,15 +193,13 @@ void frmNoise::Recompute() {
     return;
   }
   const std::vector<size_t> chosen = CheckedSlots(*lstColumns);
-  const AllanType type = cmboType->currentIndex() == 1   ? AllanType::Plain
-                         : cmboType->currentIndex() == 2 ? AllanType::Modified
-                                                         : AllanType::Overlapping;
+  const AllanType type = TypeOf(cmboType->currentIndex());
   const TauGrid grid{cmboGrid->currentIndex() == 1   ? TauGridKind::Decade
                      : cmboGrid->currentIndex() == 2 ? TauGridKind::All
                                                      : TauGridKind::Octave,
                      {}};
-  Report(QStringLiteral("Computing the %1 Allan deviation of %2 columns...")
-             .arg(Text(std::string(AllanTypeText(type))))
+  Report(QStringLiteral("Computing the %1 of %2 columns...")
+             .arg(Text(std::string(DeviationName(type))))
              .arg(chosen.size()));
   auto result = std::make_shared<std::vector<NoiseCurve>>();
   auto log = log_;
@@ -192,7 +208,7 @@ void frmNoise::Recompute() {
                                        const BackgroundTask::Progress& progress) {
         *result = ComputeNoiseCurves(*log, chosen, type, grid, cancel, progress);
       },
-      [this, result, chosen, log] {
+      [this, result, chosen, log, type] {
         if (result->size() < chosen.size()) {
           Report(QStringLiteral("Cancelled: %1 of %2 columns computed.").arg(result->size()).arg(chosen.size()));
         } else {
@@ -202,6 +218,7 @@ void frmNoise::Recompute() {
                      .arg(log->samplesPerSecond));
         }
         curves_ = result;
+        curvesType_ = static_cast<int>(type);
         ShowCurves();
         emit WorkEnded();
       });
@@ -215,8 +232,9 @@ void frmNoise::ShowCurves() {
     const FigureUnits units = UnitsFor(c.kind, c.unit);
     const std::string cells[] = {c.title, FigureWithUnit(c.figures.randomWalk, units.n),
                                  FigureWithUnit(c.figures.biasInstability, units.b),
-                                 FigureWithUnit(c.figures.rateRandomWalk, units.k)};
-    for (int col = 0; col < 4; ++col) {
+                                 FigureWithUnit(c.figures.rateRandomWalk, units.k),
+                                 FigureWithUnit(c.figures.minimum, units.b)};
+    for (int col = 0; col < 5; ++col) {
       auto* item = new QTableWidgetItem(Text(cells[col]));
       if (col == 0) item->setForeground(PlotColour(c.slot));
       tblFigures->setItem(static_cast<int>(i), col, item);
@@ -252,18 +270,23 @@ std::optional<QString> frmNoise::ExportTable(const QString& fileName) {
 std::optional<QString> frmNoise::ExportImuYaml(const QString& fileName) {
   if (!log_) return QStringLiteral("No log open");
   std::vector<AxisFigures> axes;
-  for (const NoiseCurve& c : *curves_) axes.push_back({c.title, c.kind, c.figures});
+  // Only columns in the units the file's keys are converted from (not raw register values).
+  for (const NoiseCurve& c : *curves_)
+    if ((c.kind == ColumnKind::Gyro && c.unit == "deg/s") || (c.kind == ColumnKind::Accel && c.unit == "g"))
+      axes.push_back({c.title, c.kind, c.figures});
   std::vector<std::string> missing;
-  const std::string text = ImuYamlText(log_->Name(), axes, log_->samplesPerSecond, &missing);
-  if (auto error = SaveText(fileName, [&text](const auto& append) { return append(text); }))
-    return error;
-  QString note = QStringLiteral("Noise model saved as ") + fileName;
+  const std::string text = ImuYamlText(log_->Name(), axes, log_->samplesPerSecond, &missing,
+                                       static_cast<AllanType>(curvesType_));
   if (!missing.empty()) {
+    // Calibration tools would load a guess: nothing is written.
     QStringList names;
     for (const std::string& m : missing) names << Text(m);
-    note += QStringLiteral(" (not determined, written as .nan: %1)").arg(names.join(QStringLiteral(", ")));
+    return QStringLiteral("%1 not written: not determined from this log: %2")
+        .arg(fileName, names.join(QStringLiteral("; ")));
   }
-  Report(note);
+  if (auto error = SaveText(fileName, [&text](const auto& append) { return append(text); }))
+    return error;
+  Report(QStringLiteral("Noise model saved as ") + fileName);
   return std::nullopt;
 }
 

@@ -70,6 +70,7 @@ class frmNoise : public QDialog {
   BackgroundTask* task_ = nullptr;
   std::shared_ptr<const LoadedLog> log_;
   std::shared_ptr<std::vector<NoiseCurve>> curves_;
+  int curvesType_ = 0;  // the deviation type the curves were computed for (AllanType)
 
  public:
   QPushButton* cmdOpen = nullptr;
