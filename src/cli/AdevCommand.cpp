@@ -12,6 +12,7 @@
 #include "analysis/LogReader.h"
 #include "analysis/NoiseFigures.h"
 #include "analysis/SampleRate.h"
+#include "cli/AnalysisInput.h"
 #include "cli/InputText.h"
 #include "core/AtomicFile.h"
 #include "core/NumberText.h"
@@ -21,35 +22,6 @@ namespace pemra::cli {
 namespace {
 
 constexpr int64_t kMinSamples = 3;
-
-// Shortest text that reads back as the same double, in the C locale.
-std::string CText(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-std::vector<std::string> SplitList(const std::string& text) {
-  std::vector<std::string> items;
-  size_t start = 0;
-  while (start <= text.size()) {
-    const size_t comma = std::min(text.find(',', start), text.size());
-    items.push_back(std::string(Trimmed(std::string_view(text).substr(start, comma - start))));
-    start = comma + 1;
-  }
-  return items;
-}
-
-int UsageError(std::ostream& err, const std::string& text) {
-  err << "pemra-cli: " << Shown(text, 4 * kMaxShown) << '\n';
-  return kExitUsage;
-}
 
 bool ParseGrid(const std::string& text, TauGrid& grid, std::string& bad) {
   if (text.empty() || text == "octave") grid.kind = TauGridKind::Octave;
@@ -115,12 +87,7 @@ void AddAdevCommand(CLI::App& app, Command& command) {
   AdevOptions& o = command.adev;
   auto* adev = app.add_subcommand(
       "adev", "Allan deviation and noise figures of a data log (no sensor needed)");
-  adev->add_option("FILE", o.files, "the log's files (BASE_1.csv BASE_2.csv ...: one series)")
-      ->required();
-  adev->add_option("--columns", o.columns,
-                   "column titles (\"X Gyro\"), register names or positions, comma-separated "
-                   "(default: the gyro and accelerometer columns)");
-  adev->add_option("--rate", o.rate, "samples per second (default: from the header or the time column)");
+  AddLogInputOptions(*adev, o.files, o.columns, o.rate);
   adev->add_option("--taus", o.taus, "octave (default), decade (1-2-5), all, or seconds, comma-separated");
   adev->add_option("--type", o.type, "overlapping (default), plain or modified")
       ->check(CLI::IsMember({"overlapping", "plain", "modified"}));
@@ -139,35 +106,18 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
   if (!ParseGrid(options.taus, grid, bad))
     return UsageError(err, "--taus: '" + bad + "' is not octave, decade, all or a number of seconds above 0");
   std::optional<double> rate;
-  if (!options.rate.empty()) {
-    double value = 0;
-    const std::string& text = options.rate;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || !(value > 0) ||
-        !std::isfinite(value))
-      return UsageError(err, "--rate: '" + text + "' is not a number of samples per second above 0");
-    rate = value;
-  }
+  if (const int status = ParseRateOption(options.rate, rate, err); status != kExitDone)
+    return status;
 
-  std::vector<std::filesystem::path> files(options.files.begin(), options.files.end());
-  LogLayout layout;
-  std::vector<int> chosen;
-  LogSeries series;
-  if (auto error = InspectLog(files, layout)) return UsageError(err, error->Text());
-  if (auto error = ChooseColumns(layout, options.columns.empty() ? std::vector<std::string>{}
-                                                                 : SplitList(options.columns),
-                                 chosen))
-    return UsageError(err, error->Text());
-  if (auto error = ReadLog(layout, chosen, {}, series)) return UsageError(err, error->Text());
-  const std::string firstFile = layout.files.front().path.string();
-  if (series.Rows() < kMinSamples)
-    return UsageError(err, fmt::format("{}: {} samples: the Allan deviation needs at least {}",
-                                       firstFile, series.Rows(), kMinSamples));
-  SampleRate sampleRate;
-  if (auto error = DetectSampleRate(layout, series, rate, sampleRate))
-    return UsageError(err, error->Text());
-  for (const std::string& warning : sampleRate.warnings)
-    err << "pemra-cli: warning: " << warning << '\n';
+  AnalysisLog log;
+  if (const int status = ReadAnalysisLog(options.files, options.columns, rate, kMinSamples,
+                                         "the Allan deviation", err, log);
+      status != kExitDone)
+    return status;
+  const LogLayout& layout = log.layout;
+  const std::vector<int>& chosen = log.chosen;
+  const LogSeries& series = log.series;
+  const SampleRate& sampleRate = log.rate;
   std::vector<double> outOfRange;
   AveragingFactors(grid, series.Rows(), sampleRate.samplesPerSecond, type, &outOfRange);
   for (double tau : outOfRange)
@@ -183,16 +133,11 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
 
   std::vector<Column> columns;
   for (size_t i = 0; i < chosen.size(); ++i) {
-    const LogColumn& lc = layout.columns[static_cast<size_t>(chosen[i])];
+    const AnalysisColumn input = ChosenColumn(log, i, err);
     Column c;
-    c.name = lc.title.empty() ? std::to_string(chosen[i] + 1) : lc.title;
-    c.kind = lc.kind;
-    c.unit = lc.unit;
-    if (series.wholeNumbers[i] && (lc.kind == ColumnKind::Gyro || lc.kind == ColumnKind::Accel)) {
-      c.unit = "LSB";
-      err << "pemra-cli: warning: column " << c.name
-          << " holds whole numbers only: register values (LSB), so are its figures\n";
-    }
+    c.name = input.name;
+    c.kind = input.kind;
+    c.unit = input.unit;
     c.points = AllanDeviation(series.values[i], sampleRate.samplesPerSecond, type, grid);
     c.figures = FitNoiseFigures(c.points);
     columns.push_back(std::move(c));

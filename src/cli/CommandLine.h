@@ -16,7 +16,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;  // the device, the transport or a file failed
 inline constexpr int kExitUsage = 2;
 
-enum class CommandKind { None, Scan, Read, Write, Dump, Wait, Script, Log, Adev };
+enum class CommandKind { None, Scan, Read, Write, Dump, Wait, Script, Log, Adev, Psd };
 
 // The options of `adev` as given.
 struct AdevOptions {
@@ -29,6 +29,15 @@ struct AdevOptions {
   std::string kalibr;   // imu.yaml to write, or empty
 };
 
+// The options of `psd` as given.
+struct PsdOptions {
+  std::vector<std::string> files;
+  std::string columns;  // comma-separated; empty: the gyro and accelerometer columns
+  std::string rate;     // samples per second; empty: from the log
+  std::string segment;  // samples per segment; empty: 2^14 or the whole log when shorter
+  bool csv = false;
+};
+
 struct Command {
   CommandKind kind = CommandKind::None;
   std::vector<std::string> registers;  // read: REG...; write: REG
@@ -37,6 +46,7 @@ struct Command {
   std::string path;                    // dump --file; script FILE or "-"
   LogOptions log;                      // log
   AdevOptions adev;                    // adev
+  PsdOptions psd;                      // psd
 };
 
 struct ConnectionOptions {
