@@ -23,18 +23,23 @@ constexpr double kUpperTail = 0.841344746068543;
 constexpr int64_t kFloorHalfWidth = 16;
 constexpr int64_t kMainLobe = 2;
 constexpr int64_t kMinSideBins = 4;
+// Removing each segment's mean lowers bin 1 by a sixth for white noise (the Hann window's
+// transform of a constant reaches into it: 3/8 - 1/16 of sum w^2 = 3N/8 is left), so floors
+// and the flat band start at bin 2, which it leaves alone.
+constexpr int64_t kFirstFlatBin = 2;
 constexpr double kPeakFalseAlarm = 1e-6;
 constexpr double kPeakMinRatio = 4.0;  // in S
 // S below this share of the largest is rounding noise of the transform (a clean sine's
 // empty bins), where no peak is looked for.
 constexpr double kNumericalFloor = 1e-20;
-// The flat band: at least three octaves (two could be a flicker slope's halves seen either
-// side of their median), each level known to 10% (one standard error of its logarithm).
+// The flat band: at least three octaves, so that it is more than one step of a slope, each
+// level known to 10% (one standard error of its logarithm).
 constexpr size_t kFlatOctaves = 3;
 constexpr double kOctavePrecision = 0.1;
 // How far an octave's level may stray from the flat band's median before the noise of the
-// estimate is allowed for: a quarter of an octave's worth of doubling.
-const double kFlatTolerance = std::log(2.0) / 4;
+// estimate is allowed for: 2^(1/16), 4.4% in S, so that the first octave a sensor's filter
+// bends down, or flicker noise lifts, stays out of the band.
+const double kFlatTolerance = std::log(2.0) / 16;
 // Neighbouring bins of the periodic Hann window correlate: |sum w^2 e^(-2 pi i j t / n)| /
 // sum w^2 is 2/3 at j = 1 and 1/6 at j = 2, 0 beyond; the variance of a mean over many
 // bins grows by 1 + 2 (4/9 + 1/36).
@@ -173,7 +178,8 @@ SpectrumSummary SummariseSpectrum(const Spectrum& spectrum) {
     return Median(side);
   };
   for (int64_t b = 1; b <= top; ++b) {
-    const double below = sideMedian(std::max<int64_t>(1, b - kFloorHalfWidth), b - kMainLobe - 1);
+    const double below =
+        sideMedian(std::max(kFirstFlatBin, b - kFloorHalfWidth), b - kMainLobe - 1);
     const double above = sideMedian(b + kMainLobe + 1, std::min(top, b + kFloorHalfWidth));
     if (below < 0 || above < 0) continue;
     floor[static_cast<size_t>(b)] = std::max(below, above) / medianBias;
@@ -210,7 +216,7 @@ SpectrumSummary SummariseSpectrum(const Spectrum& spectrum) {
     }
   };
   std::vector<Octave> octaves;
-  for (int64_t first = 1; first <= top; first *= 2) {
+  for (int64_t first = kFirstFlatBin; first <= top; first *= 2) {
     Octave o{first, std::min(top, 2 * first - 1)};
     for (int64_t b = o.first; b <= o.last; ++b)
       if (!excluded[static_cast<size_t>(b)]) {

@@ -13,13 +13,14 @@
 // sqrt(S_k) in unit/sqrt(Hz).
 //
 // The summary reads two things off it:
-// - the flat band: the bins 1 .. segment/2 - 1 (no DC, no Nyquist) are grouped in octaves
-//   ([1, 2), [2, 4), [4, 8), ... bins); each octave's level is the mean S of its bins that
+// - the flat band: the bins 2 .. segment/2 - 1 (not DC, nor bin 1, which the removal of each
+//   segment's mean lowers by a sixth, nor Nyquist) are grouped in octaves ([2, 4), [4, 8),
+//   ... bins); each octave's level is the mean S of its bins that
 //   are not peaks, with the standard error that the estimate's degrees of freedom give it
 //   (the segments', by Welch's formula for overlapped segments, times the bins', less the
 //   correlation of neighbouring bins under the Hann window). Octaves known to 10% take
 //   part. The flat band is the longest run (in octaves; the higher one on a tie) of at least
-//   three of them whose levels all lie within 2^(1/4) of the run's median level, widened by
+//   three of them whose levels all lie within 2^(1/16) of the run's median level, widened by
 //   three standard errors of each level: a slope of flicker noise (S halving each octave) is
 //   not flat, the scatter of the estimate is. Its level is the mean S over the run's
 //   non-peak bins, with a 68% chi-square interval of those degrees of freedom.

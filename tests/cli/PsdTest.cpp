@@ -83,6 +83,9 @@ TEST(Psd, BadInputExitsTwoNamingTheFileOrOption) {
     EXPECT_EQ(r.err, "pemra-cli: " + c.error + "\n");
     EXPECT_EQ(r.out, "");
   }
+  // The whole log as one segment, and the shortest segment, are taken.
+  EXPECT_EQ(RunCli({"psd", ok, "--segment", "8"}).status, 0);
+  EXPECT_EQ(RunCli({"psd", ok, "--segment", "2"}).status, 0);
 }
 
 // The closed loop at 100 samples/s, 2^15 samples (two segments of 2^14 and one between):
