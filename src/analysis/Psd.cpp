@@ -135,7 +135,7 @@ Spectrum WelchSpectrum(std::span<const double> y, double rate, int64_t segment) 
   const double rootRate = std::sqrt(rate);
   for (size_t b = 0; b < bins; ++b) {
     const double sides = (b == 0 || 2 * b == n) ? 1.0 : 2.0;
-    spectrum.frequency[b] = static_cast<double>(b) * spectrum.binWidth;
+    spectrum.frequency[b] = static_cast<double>(b) * rate / static_cast<double>(segment);
     spectrum.density[b] = std::sqrt(sides * power[b] / (k * sumSquares)) * scale / rootRate;
   }
   return spectrum;

@@ -4,7 +4,7 @@
 
 #include <charconv>
 #include <climits>
-#include <cstdlib>
+#include <cmath>
 
 #include <fmt/format.h>
 
@@ -22,7 +22,10 @@ constexpr int64_t kMinSamples = 2;
 // Seven significant digits, as people read a density; the double's own range, so no
 // value turns into an infinity on the way.
 std::string Text(double value, char sep) {
-  return GeneralText(std::strtod(fmt::format("{:.6e}", value).c_str(), nullptr), sep);
+  const std::string rounded = fmt::format("{:.6e}", value);
+  double shown = value;
+  std::from_chars(rounded.data(), rounded.data() + rounded.size(), shown);
+  return GeneralText(shown, sep);
 }
 
 void PrintSummary(const AnalysisColumn& c, const SpectrumSummary& summary, char sep,
@@ -92,27 +95,44 @@ int RunPsd(const PsdOptions& options, std::ostream& out, std::ostream& err, char
   const double samplesPerSecond = log.rate.samplesPerSecond;
   const double binWidth = samplesPerSecond / static_cast<double>(segment);
 
+  // Every column's spectrum first, so that a refusal leaves no half-written output.
+  struct Result {
+    AnalysisColumn column;
+    Spectrum spectrum;
+    SpectrumSummary summary;
+  };
+  std::vector<Result> results;
+  for (size_t i = 0; i < log.chosen.size(); ++i) {
+    Result r{ChosenColumn(log, i, err),
+             WelchSpectrum(log.series.values[i], samplesPerSecond, segment), {}};
+    // Huge values at a tiny rate: a density beyond the doubles is refused, never printed.
+    for (double d : r.spectrum.density)
+      if (!std::isfinite(d))
+        return UsageError(err, fmt::format("{}: column {}: the density exceeds the range of a "
+                                           "double at {} samples/s",
+                                           log.layout.files.front().path.string(),
+                                           r.column.name, CText(samplesPerSecond)));
+    r.summary = SummariseSpectrum(r.spectrum);
+    results.push_back(std::move(r));
+  }
+
   std::ostream& info = options.csv ? err : out;
   info << fmt::format("{} samples at {} samples/s (from the {}); Welch spectrum, Hann window: "
                       "{} segments of {} samples with 50% overlap, bins of {} Hz\n",
                       rows, Text(samplesPerSecond, decimalSeparator),
                       RateSourceText(log.rate.source), PsdSegmentCount(rows, segment), segment,
                       Text(binWidth, decimalSeparator));
-
   if (options.csv) out << "column,frequency_hz,density\n";
-  for (size_t i = 0; i < log.chosen.size(); ++i) {
-    const AnalysisColumn column = ChosenColumn(log, i, err);
-    const Spectrum spectrum = WelchSpectrum(log.series.values[i], samplesPerSecond, segment);
-    const SpectrumSummary summary = SummariseSpectrum(spectrum);
+  for (const Result& r : results) {
     if (options.csv) {
-      for (size_t b = 0; b < spectrum.frequency.size(); ++b)
-        out << column.name << ',' << CText(spectrum.frequency[b]) << ','
-            << CText(spectrum.density[b]) << '\n';
-      err << column.name << ":\n";
-      PrintSummary(column, summary, decimalSeparator, err);
+      for (size_t b = 0; b < r.spectrum.frequency.size(); ++b)
+        out << r.column.name << ',' << CText(r.spectrum.frequency[b]) << ','
+            << CText(r.spectrum.density[b]) << '\n';
+      err << r.column.name << ":\n";
+      PrintSummary(r.column, r.summary, decimalSeparator, err);
     } else {
-      out << '\n' << column.name << '\n';
-      PrintSummary(column, summary, decimalSeparator, out);
+      out << '\n' << r.column.name << '\n';
+      PrintSummary(r.column, r.summary, decimalSeparator, out);
     }
   }
   return kExitDone;

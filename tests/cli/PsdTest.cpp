@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -52,11 +53,32 @@ TEST(Psd, PrintsTheSpectrumAsCsv) {
       << r.err;
 }
 
+// The summary in the user's numeric locale (decimal comma), the CSV lines in the C locale's.
+TEST(Psd, SummaryInTheNumericLocaleCsvInTheCLocale) {
+  testing::ScratchDir dir;
+  const std::string file = (dir.path() / "ALT_1.csv").string();
+  Write(file, kAlternating);
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
+    GTEST_SKIP() << "no de_DE.UTF-8 locale on this machine";
+  const Result text = RunCli({"psd", file, "--segment", "4"}, ',');
+  const Result csv = RunCli({"psd", file, "--segment", "4", "--csv"}, ',');
+  std::setlocale(LC_NUMERIC, previous.c_str());
+  EXPECT_TRUE(text.out.starts_with("8 samples at 1 samples/s (from the time column); Welch "
+                                   "spectrum, Hann window: 3 segments of 4 samples with 50% "
+                                   "overlap, bins of 0,25 Hz\n"))
+      << text.out;
+  EXPECT_NE(csv.out.find("\nX Gryo,0.25,0.57735026918962"), std::string::npos) << csv.out;
+}
+
 TEST(Psd, BadInputExitsTwoNamingTheFileOrOption) {
   testing::ScratchDir dir;
   const std::string ok = (dir.path() / "ALT_1.csv").string();
   Write(ok, kAlternating);
   Write(dir.path() / "ONE_1.csv", "Sample #,X Gryo,\r\n1,0.5,\r\n");
+  std::string huge = "Sample #,X Gryo,\r\n";
+  for (int t = 1; t <= 64; ++t) huge += std::to_string(t) + (t % 2 ? ",1.5e300,\r\n" : ",-1.5e300,\r\n");
+  Write(dir.path() / "HUGE_1.csv", huge);
   const std::string d = dir.path().string() + "/";
   const std::string segment = "is not a whole number of samples from 2 to 2147483647";
   struct Case {
@@ -76,6 +98,11 @@ TEST(Psd, BadInputExitsTwoNamingTheFileOrOption) {
       {{"psd", ok, "--columns", "Z acc"}, ok + ": has no column \"Z acc\""},
       {{"psd", d + "ONE_1.csv", "--rate", "10"},
        d + "ONE_1.csv: 1 samples: the spectrum needs at least 2"},
+      {{"psd", d + "HUGE_1.csv", "--rate", "1e-300", "--csv"},
+       "warning: column X Gryo holds whole numbers only: register values (LSB), so are its "
+       "figures\npemra-cli: " + d +
+           "HUGE_1.csv: column X Gryo: the density exceeds the range of a double at 1e-300 "
+           "samples/s"},
   };
   for (const Case& c : cases) {
     const Result r = RunCli(c.args);
