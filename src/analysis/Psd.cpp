@@ -190,12 +190,12 @@ SpectrumSummary SummariseSpectrum(const Spectrum& spectrum) {
   for (int64_t b = 1; b <= top; ++b) {
     const auto i = static_cast<size_t>(b);
     if (!excluded[i]) continue;
-    bool largest = true;
+    bool highest = true;  // in its main lobe; the first of equals
     for (int64_t j = std::max<int64_t>(1, b - kMainLobe); j <= std::min(top, b + kMainLobe); ++j) {
       const auto o = static_cast<size_t>(j);
-      if ((j < b && s[o] >= s[i]) || (j > b && s[o] > s[i])) largest = false;
+      if ((j < b && s[o] >= s[i]) || (j > b && s[o] > s[i])) highest = false;
     }
-    if (!largest) continue;
+    if (!highest) continue;
     summary.peaks.push_back({spectrum.frequency[i], spectrum.density[i], std::sqrt(floor[i])});
     for (int64_t j = std::max<int64_t>(1, b - kMainLobe); j <= std::min(top, b + kMainLobe); ++j)
       excluded[static_cast<size_t>(j)] = true;
