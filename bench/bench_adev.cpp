@@ -14,28 +14,17 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "analysis/AllanDeviation.h"
+#include "support/WhiteSamples.h"
 
 namespace {
 
 using namespace pemra;
 
-constexpr size_t kSamples = 10000000;
-
-const std::vector<double>& Samples() {
-  static const std::vector<double> y = [] {
-    std::vector<double> v(kSamples);
-    std::mt19937_64 generator(1);
-    std::normal_distribution<double> normal(1.5, 0.6);
-    for (double& x : v) x = normal(generator);
-    return v;
-  }();
-  return y;
-}
+using bench::Samples;
 
 void BM_OverlappingAdevOctave(benchmark::State& state) {
   const std::vector<double>& y = Samples();

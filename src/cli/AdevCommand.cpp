@@ -17,6 +17,7 @@
 #include "analysis/NoiseFigures.h"
 #include "analysis/OutputFile.h"
 #include "analysis/SampleRate.h"
+#include "cli/AnalysisInput.h"
 #include "cli/InputText.h"
 #include "core/NumberText.h"
 
@@ -26,38 +27,9 @@ namespace {
 
 constexpr int64_t kMinSamples = 3;
 
-// Shortest text that reads back as the same double, in the C locale.
-std::string CText(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
-}
-
-std::vector<std::string> SplitList(const std::string& text) {
-  std::vector<std::string> items;
-  size_t start = 0;
-  while (start <= text.size()) {
-    const size_t comma = std::min(text.find(',', start), text.size());
-    items.push_back(std::string(Trimmed(std::string_view(text).substr(start, comma - start))));
-    start = comma + 1;
-  }
-  return items;
-}
-
-int UsageError(std::ostream& err, const std::string& text) {
-  err << "pemra-cli: " << Shown(text, 4 * kMaxShown) << '\n';
-  return kExitUsage;
 }
 
 bool ParseGrid(const std::string& text, TauGrid& grid, std::string& bad) {
@@ -179,12 +151,7 @@ void AddAdevCommand(CLI::App& app, Command& command) {
   AdevOptions& o = command.adev;
   auto* adev = app.add_subcommand(
       "adev", "Allan deviation and noise figures of a data log (no sensor needed)");
-  adev->add_option("FILE", o.files, "the log's files (BASE_1.csv BASE_2.csv ...: one series)")
-      ->required();
-  adev->add_option("--columns", o.columns,
-                   "column titles (\"X Gyro\"), register names or positions, comma-separated "
-                   "(default: the gyro and accelerometer columns)");
-  adev->add_option("--rate", o.rate, "samples per second (default: from the header or the time column)");
+  AddLogInputOptions(*adev, o.files, o.columns, o.rate, o.join);
   adev->add_option("--taus", o.taus, "octave (default), decade (1-2-5), all, or seconds, comma-separated");
   adev->add_option("--type", o.type, "overlapping (default), plain, modified or hadamard")
       ->check(CLI::IsMember({"overlapping", "plain", "modified", "hadamard"}));
@@ -194,9 +161,6 @@ void AddAdevCommand(CLI::App& app, Command& command) {
                  "one line per point: column,tau_s,deviation,low,high,terms,alpha,edf");
   auto* kalibr = adev->add_option("--kalibr", o.kalibr,
                                   "write the noise model as imu.yaml to this file (.yaml or .yml)");
-  adev->add_flag("--join", o.join,
-                 "read files that are not one session's consecutive files as one series, "
-                 "warning of each gap");
   adev->callback([&command, kalibr] {
     command.kind = CommandKind::Adev;
     command.adev.kalibrGiven = kalibr->count() > 0;
@@ -214,35 +178,21 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
   if (!ParseGrid(options.taus, grid, bad))
     return UsageError(err, "--taus: '" + bad + "' is not octave, decade, all or a number of seconds above 0");
   std::optional<double> rate;
-  if (!options.rate.empty()) {
-    double value = 0;
-    const std::string& text = options.rate;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || !(value > 0) ||
-        !std::isfinite(value))
-      return UsageError(err, "--rate: '" + text + "' is not a number of samples per second above 0");
-    rate = value;
-  }
+  if (const int status = ParseRateOption(options.rate, rate, err); status != kExitDone)
+    return status;
 
   if (options.kalibrGiven && !IsYamlName(options.kalibr))
     return UsageError(err, "--kalibr: '" + options.kalibr + "' must end in .yaml or .yml");
 
-  LogInputOptions inputOptions;
-  inputOptions.files.assign(options.files.begin(), options.files.end());
-  if (!options.columns.empty()) inputOptions.columns = SplitList(options.columns);
-  inputOptions.rate = rate;
-  inputOptions.join = options.join;
-  inputOptions.minimumRows = kMinSamples;
-  inputOptions.minimumRowsFor = "the Allan deviation";
-  LogInput input;
-  if (auto error = ReadLogInput(inputOptions, input))
-    return UsageError(err, error->Text() + (error->session ? "; give --join to join them anyway" : ""));
-  const LogLayout& layout = input.layout;
-  const std::vector<int>& chosen = input.columns;
-  const LogSeries& series = input.series;
-  const SampleRate& sampleRate = input.rate;
-  for (const std::string& warning : input.warnings)
-    err << "pemra-cli: warning: " << Shown(warning, 4 * kMaxShown) << '\n';
+  AnalysisLog log;
+  if (const int status = ReadAnalysisLog(options.files, options.columns, rate, options.join,
+                                         kMinSamples, "the Allan deviation", err, log);
+      status != kExitDone)
+    return status;
+  const LogLayout& layout = log.layout;
+  const std::vector<int>& chosen = log.chosen;
+  const LogSeries& series = log.series;
+  const SampleRate& sampleRate = log.rate;
   std::vector<double> outOfRange;
   AveragingFactors(grid, series.Rows(), sampleRate.samplesPerSecond, type, &outOfRange);
   for (double tau : outOfRange)
@@ -270,16 +220,11 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
 
   std::vector<Column> columns;
   for (size_t i = 0; i < chosen.size(); ++i) {
-    const LogColumn& lc = layout.columns[static_cast<size_t>(chosen[i])];
+    const AnalysisColumn input = ChosenColumn(log, i, err);
     Column c;
-    c.name = lc.title.empty() ? std::to_string(chosen[i] + 1) : lc.title;
-    c.kind = lc.kind;
-    c.unit = lc.unit;
-    if (series.wholeNumbers[i] && (lc.kind == ColumnKind::Gyro || lc.kind == ColumnKind::Accel)) {
-      c.unit = "LSB";
-      err << "pemra-cli: warning: column " << c.name
-          << " holds whole numbers only: register values (LSB), so are its figures\n";
-    }
+    c.name = input.name;
+    c.kind = input.kind;
+    c.unit = input.unit;
     const std::string stillness = StillnessWarning(series.values[i], c.name, c.unit, decimalSeparator);
     if (!stillness.empty()) err << "pemra-cli: warning: " << stillness << '\n';
     std::vector<double> drifted;

@@ -12,6 +12,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/AdevCommand.h"
+#include "cli/PsdCommand.h"
 #include "cli/Commands.h"
 #include "cli/InputText.h"
 #include "core/Selection.h"
@@ -223,6 +224,11 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     return RunAdev(parsed.command.adev, out, err,
                    env.decimalSeparator ? *env.decimalSeparator
                                         : DecimalSeparatorOf(std::localeconv()->decimal_point));
+  }
+  if (parsed.command.kind == CommandKind::Psd) {
+    return RunPsd(parsed.command.psd, out, err,
+                  env.decimalSeparator ? *env.decimalSeparator
+                                       : DecimalSeparatorOf(std::localeconv()->decimal_point));
   }
   sim::SimSettings simSettings;
   if (const int status = ChooseSimSettings(parsed.options, simSettings, err); status != kExitDone)

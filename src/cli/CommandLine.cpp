@@ -9,6 +9,7 @@
 #include "cli/AdevCommand.h"
 #include "cli/InputText.h"
 #include "cli/LogCommand.h"
+#include "cli/PsdCommand.h"
 #include "core/Timing.h"
 #include "core/Version.h"
 
@@ -80,6 +81,7 @@ void AddCommands(CLI::App& app, Command& command, bool withScript) {
         ->check(kNonEmpty);
     script->callback([&command] { command.kind = CommandKind::Script; });
     AddAdevCommand(app, command);
+    AddPsdCommand(app, command);
   }
   app.require_subcommand(1);
 }

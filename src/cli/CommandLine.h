@@ -16,7 +16,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;  // the device, the transport or a file failed
 inline constexpr int kExitUsage = 2;
 
-enum class CommandKind { None, Scan, Read, Write, Set, Dump, Wait, Script, Log, Adev };
+enum class CommandKind { None, Scan, Read, Write, Set, Dump, Wait, Script, Log, Adev, Psd };
 
 // The options of `adev` as given.
 struct AdevOptions {
@@ -32,6 +32,16 @@ struct AdevOptions {
   bool removeDrift = false;  // the least-squares line taken out of the rate first
 };
 
+// The options of `psd` as given.
+struct PsdOptions {
+  std::vector<std::string> files;
+  std::string columns;  // comma-separated; empty: the gyro and accelerometer columns
+  std::string rate;     // samples per second; empty: from the log
+  std::string segment;  // samples per segment; empty: 2^14 or the whole log when shorter
+  bool csv = false;
+  bool join = false;    // join files that are not one session, warning of each gap
+};
+
 struct Command {
   CommandKind kind = CommandKind::None;
   std::vector<std::string> registers;  // read: REG...; write: REG
@@ -41,6 +51,7 @@ struct Command {
   std::string path;                    // dump --file; script FILE or "-"
   LogOptions log;                      // log
   AdevOptions adev;                    // adev
+  PsdOptions psd;                      // psd
 };
 
 struct ConnectionOptions {

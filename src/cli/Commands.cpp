@@ -303,6 +303,7 @@ int RunCommand(const Command& command, Connection& connection, Streams streams) 
     case CommandKind::Log:
       return RunLog(command, connection, streams);
     case CommandKind::Adev:
+    case CommandKind::Psd:
     case CommandKind::Script:
     case CommandKind::None:
       break;

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "cli/Cli.h"
+#include "cli/CliRun.h"
 #include "datalog/DatalogTestSupport.h"
 #include "support/GeneratedLog.h"
 #include "support/ScratchDir.h"
@@ -18,26 +18,6 @@ namespace pemra::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-Result RunCli(const std::vector<std::string>& args, char decimalSeparator = '.',
-              const fs::path& config = "") {
-  std::istringstream in;
-  std::ostringstream out, err;
-  Environment env;
-  env.decimalSeparator = decimalSeparator;
-  if (!config.empty()) env.configPath = config;
-  const int status = cli::Run(args, in, out, err, env);
-  return {status, out.str(), err.str()};
-}
-
-void Write(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // The handbook's 9-point set as a log with a time column at 1 sample per second.
 const char kNine[] =
