@@ -4,6 +4,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <span>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -11,6 +14,7 @@
 #include "analysis/ImuYaml.h"
 #include "analysis/LogReader.h"
 #include "analysis/NoiseFigures.h"
+#include "analysis/RowSelection.h"
 #include "analysis/SampleRate.h"
 #include "cli/InputText.h"
 #include "core/AtomicFile.h"
@@ -125,6 +129,8 @@ void AddAdevCommand(CLI::App& app, Command& command) {
   adev->add_option("--type", o.type, "overlapping (default), plain or modified")
       ->check(CLI::IsMember({"overlapping", "plain", "modified"}));
   adev->add_flag("--csv", o.csv, "one line per point: column,tau_s,deviation,low,high,terms");
+  adev->add_option("--from", o.from, "analyse from this many seconds after the start of the log");
+  adev->add_option("--to", o.to, "analyse up to this many seconds after the start of the log");
   adev->add_option("--kalibr", o.kalibr, "write the noise model as imu.yaml to this file");
   adev->callback([&command] { command.kind = CommandKind::Adev; });
 }
@@ -149,6 +155,14 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
     rate = value;
   }
 
+  std::optional<double> from, to;
+  for (const auto& [name, text, value] : {std::tuple{"--from", &options.from, &from},
+                                          std::tuple{"--to", &options.to, &to}}) {
+    if (text->empty()) continue;
+    *value = SecondsFromText(*text);
+    if (!*value) return UsageError(err, std::string(name) + ": '" + *text + "' is not a number of seconds");
+  }
+
   std::vector<std::filesystem::path> files(options.files.begin(), options.files.end());
   LogLayout layout;
   std::vector<int> chosen;
@@ -160,24 +174,39 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
     return UsageError(err, error->Text());
   if (auto error = ReadLog(layout, chosen, {}, series)) return UsageError(err, error->Text());
   const std::string firstFile = layout.files.front().path.string();
-  if (series.Rows() < kMinSamples)
+  const auto tooFew = [&](int64_t samples) {
     return UsageError(err, fmt::format("{}: {} samples: the Allan deviation needs at least {}",
-                                       firstFile, series.Rows(), kMinSamples));
+                                       firstFile, samples, kMinSamples));
+  };
+  if (series.Rows() < kMinSamples) return tooFew(series.Rows());
   SampleRate sampleRate;
   if (auto error = DetectSampleRate(layout, series, rate, sampleRate))
     return UsageError(err, error->Text());
+  // The stretch asked for, by the rows' times as the log viewer places them.
+  RowRange rows;
+  if (auto error = SelectSeconds(series.Rows(), sampleRate.samplesPerSecond, from, to, rows))
+    return UsageError(err, firstFile + ": " + *error);
+  if (rows.count < kMinSamples) return tooFew(rows.count);
   for (const std::string& warning : sampleRate.warnings)
     err << "pemra-cli: warning: " << warning << '\n';
   std::vector<double> outOfRange;
-  AveragingFactors(grid, series.Rows(), sampleRate.samplesPerSecond, type, &outOfRange);
+  AveragingFactors(grid, rows.count, sampleRate.samplesPerSecond, type, &outOfRange);
   for (double tau : outOfRange)
     err << "pemra-cli: warning: tau " << CText(tau) << " s is outside what "
-        << series.Rows() << " samples allow; left out\n";
+        << rows.count << " samples allow; left out\n";
 
   std::ostream& info = options.csv ? err : out;
+  if (rows.count != series.Rows()) {
+    const auto seconds = [&](int64_t row) {
+      return GeneralText(static_cast<float>(static_cast<double>(row) / sampleRate.samplesPerSecond),
+                         decimalSeparator);
+    };
+    info << fmt::format("rows {} to {} of {} (from {} s to {} s after the start)\n", rows.first + 1,
+                        rows.End(), series.Rows(), seconds(rows.first), seconds(rows.End() - 1));
+  }
   info << fmt::format("{} samples at {} samples/s (from the {}); {} Allan deviation; intervals "
                       "of 68% assuming white rate noise\n",
-                      series.Rows(),
+                      rows.count,
                       GeneralText(static_cast<float>(sampleRate.samplesPerSecond), decimalSeparator),
                       RateSourceText(sampleRate.source), AllanTypeText(type));
 
@@ -193,7 +222,9 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
       err << "pemra-cli: warning: column " << c.name
           << " holds whole numbers only: register values (LSB), so are its figures\n";
     }
-    c.points = AllanDeviation(series.values[i], sampleRate.samplesPerSecond, type, grid);
+    const std::span<const double> values(series.values[i].data() + rows.first,
+                                         static_cast<size_t>(rows.count));
+    c.points = AllanDeviation(values, sampleRate.samplesPerSecond, type, grid);
     c.figures = FitNoiseFigures(c.points);
     columns.push_back(std::move(c));
   }

@@ -27,6 +27,7 @@ struct AdevOptions {
   std::string type;     // overlapping, plain, modified; empty: overlapping
   bool csv = false;
   std::string kalibr;   // imu.yaml to write, or empty
+  std::string from, to;  // seconds from the start of the log; empty: its start, its end
 };
 
 struct Command {
