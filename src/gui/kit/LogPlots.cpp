@@ -167,6 +167,7 @@ void LogTimePlot::Show(const std::vector<size_t>& chosen) {
     }
   BuildStacks(units);
   const std::vector<QCPAxisRect*> stacks = Stacks();
+  FitValueAxes(VisibleRows());  // new stacks start fitted to the rows in view
   if (log_) {
     for (size_t slot : shown_) {
       const auto stack = static_cast<size_t>(
@@ -216,11 +217,19 @@ void LogTimePlot::ShowRows(RowRange rows) {
   double first = log_->RowTime(rows.first);
   double last = log_->RowTime(rows.End() - 1);
   if (last <= first) last = first + 1;
+  FitValueAxes(rows);
+  plot_.xAxis->setRange(first, last);  // refills through rangeChanged
+  Refill();
+  plot_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LogTimePlot::FitValueAxes(RowRange rows) {
+  const std::vector<QCPAxisRect*> stacks = Stacks();
   for (size_t s = 0; s < stacks.size(); ++s) {
     double low = 0, high = 0;
     bool any = false;
     for (size_t slot : shown_) {
-      if (DataUnit(*log_, slot) != units_[s]) continue;
+      if (!log_ || DataUnit(*log_, slot) != units_[s]) continue;
       double min = 0, max = 0;
       if (!log_->summaries[slot].MinMax(log_->series.values[slot], rows.first, rows.End(), min, max))
         continue;
@@ -232,9 +241,6 @@ void LogTimePlot::ShowRows(RowRange rows) {
     const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::fabs(high) * 0.05);
     stacks[s]->axis(QCPAxis::atLeft)->setRange(low - margin, high + margin);
   }
-  plot_.xAxis->setRange(first, last);  // refills through rangeChanged
-  Refill();
-  plot_.replot(QCustomPlot::rpQueuedReplot);
 }
 
 void LogTimePlot::Pan(double fraction) {

@@ -99,6 +99,8 @@ class LogTimePlot : public QObject {
   void Refill();
   void BuildStacks(const std::vector<std::string>& units);
   void DrawMarkers();
+  // Each stack's value axis to what its columns hold in `rows`.
+  void FitValueAxes(RowRange rows);
   QCPLegend* LegendOf(QCPAxisRect* rect) const;
 
   QCustomPlot& plot_;

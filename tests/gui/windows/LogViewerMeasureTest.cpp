@@ -241,6 +241,12 @@ TEST(LogViewerMeasure, RawColumnsAreStackedAsRegisterValues) {
   EXPECT_EQ(v.window.plotLog->axisRectCount(), 2);
   EXPECT_EQ(v.window.plotLog->axisRect(0)->axis(QCPAxis::atLeft)->label(), QStringLiteral("Raw (LSB)"));
   EXPECT_EQ(v.window.plotLog->axisRect(1)->axis(QCPAxis::atLeft)->label(), QStringLiteral("Temperature (degC)"));
+  // Each stack, new with the columns checked, shows what its columns hold.
+  const QCPRange raw = v.window.plotLog->axisRect(0)->axis(QCPAxis::atLeft)->range();
+  const QCPRange temperature = v.window.plotLog->axisRect(1)->axis(QCPAxis::atLeft)->range();
+  EXPECT_TRUE(raw.lower <= -4 && raw.upper >= 17 && raw.upper < 25) << raw.lower << " " << raw.upper;
+  EXPECT_TRUE(temperature.lower <= 25.25 && temperature.upper >= 25.5 && temperature.lower > 20)
+      << temperature.lower << " " << temperature.upper;
 }
 
 }  // namespace
