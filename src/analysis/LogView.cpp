@@ -116,7 +116,7 @@ ColumnStatistics ColumnSummary::Statistics(std::span<const double> values, RowRa
   ColumnStatistics s;
   s.count = rows.count;
   if (!MinMax(values, rows.first, rows.End(), s.min, s.max)) {
-    s.mean = s.deviation = s.min = s.max = kNaN;
+    s.mean = s.deviation = s.min = s.max = s.rms = kNaN;
     return s;
   }
   Accumulator acc;
@@ -138,6 +138,8 @@ ColumnStatistics ColumnSummary::Statistics(std::span<const double> values, RowRa
     acc.Merge(tail.n, tail.mean, tail.m2);
   }
   s.mean = acc.mean;
+  // The mean square from the parts already merged: mean^2 + (population variance).
+  s.rms = std::sqrt(acc.mean * acc.mean + acc.m2 / static_cast<double>(acc.n));
   s.deviation = acc.n >= 2 ? std::sqrt(acc.m2 / static_cast<double>(acc.n - 1)) : kNaN;
   return s;
 }
@@ -158,25 +160,7 @@ std::string LoadedLog::ColumnTitle(size_t slot) const {
 }
 
 RowRange LoadedLog::VisibleRows(double fromSeconds, double toSeconds) const {
-  const int64_t rows = Rows();
-  if (rows == 0 || !(fromSeconds <= toSeconds)) return {};
-  const double rate = samplesPerSecond > 0 ? samplesPerSecond : 1.0;
-  // First row at or after `fromSeconds`, last at or before `toSeconds`, by the same time
-  // the rows are drawn at.
-  auto rowNear = [&](double seconds) {
-    const double r = std::floor(seconds * rate);
-    if (r < 0) return int64_t{-1};
-    if (r >= static_cast<double>(rows)) return rows;
-    return static_cast<int64_t>(r);
-  };
-  int64_t first = std::max<int64_t>(rowNear(fromSeconds), 0);
-  while (first > 0 && RowTime(first - 1) >= fromSeconds) --first;
-  while (first < rows && RowTime(first) < fromSeconds) ++first;
-  int64_t last = std::min<int64_t>(rowNear(toSeconds), rows - 1);
-  while (last + 1 < rows && RowTime(last + 1) <= toSeconds) ++last;
-  while (last >= 0 && RowTime(last) > toSeconds) --last;
-  if (last < first) return {first, 0};
-  return {first, last - first + 1};
+  return RowsBetween(Rows(), samplesPerSecond, fromSeconds, toSeconds);
 }
 
 std::string LoadedLog::Name() const {

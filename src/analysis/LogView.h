@@ -3,7 +3,7 @@
 // and, per column, small block summaries that answer the questions of every redraw without
 // a pass over the rows:
 // - which rows a time range covers (row r lies at r / rate seconds from the start);
-// - the count, mean, standard deviation, minimum and maximum of those rows;
+// - the count, mean, standard deviation, RMS, minimum and maximum of those rows;
 // - a few points per screen pixel that keep every extreme (minimum and maximum per bucket),
 //   so a line through ten million rows draws in the time of a few thousand;
 // - the rows as CSV text in the log's own format, to be read again by this program.
@@ -16,17 +16,10 @@
 
 #include "analysis/LogInput.h"
 #include "analysis/LogReader.h"
+#include "analysis/RowSelection.h"
 #include "analysis/SampleRate.h"
 
 namespace pemra {
-
-// Rows first .. first + count - 1 (0-based, across the session's files).
-struct RowRange {
-  int64_t first = 0;
-  int64_t count = 0;
-  int64_t End() const { return first + count; }
-  bool operator==(const RowRange&) const = default;
-};
 
 struct ColumnStatistics {
   int64_t count = 0;
@@ -34,6 +27,7 @@ struct ColumnStatistics {
   double deviation = 0;  // sample standard deviation (n - 1); NaN below two rows
   double min = 0;
   double max = 0;
+  double rms = 0;  // root of the mean square; NaN for no rows
 };
 
 // Per block of rows, what the range questions need, built in one pass over a column.

@@ -6,7 +6,9 @@
 #include <charconv>
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <span>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -16,6 +18,7 @@
 #include "analysis/LogReader.h"
 #include "analysis/NoiseFigures.h"
 #include "analysis/OutputFile.h"
+#include "analysis/RowSelection.h"
 #include "analysis/SampleRate.h"
 #include "cli/AnalysisInput.h"
 #include "cli/InputText.h"
@@ -118,7 +121,7 @@ void PrintFigures(const Column& c, char sep, std::ostream& out) {
 // those changes, which one movement does not lift). Returns the warning, or empty.
 constexpr double kStillnessLimit = 10.0;
 
-std::string StillnessWarning(const std::vector<double>& y, const std::string& name,
+std::string StillnessWarning(std::span<const double> y, const std::string& name,
                              const std::string& unit, char sep) {
   const size_t tenth = y.size() / 10;
   if (tenth < 1) return "";
@@ -161,6 +164,8 @@ void AddAdevCommand(CLI::App& app, Command& command) {
                  "one line per point: column,tau_s,deviation,low,high,terms,alpha,edf");
   auto* kalibr = adev->add_option("--kalibr", o.kalibr,
                                   "write the noise model as imu.yaml to this file (.yaml or .yml)");
+  adev->add_option("--from", o.from, "analyse from this many seconds after the start of the log");
+  adev->add_option("--to", o.to, "analyse up to this many seconds after the start of the log");
   adev->callback([&command, kalibr] {
     command.kind = CommandKind::Adev;
     command.adev.kalibrGiven = kalibr->count() > 0;
@@ -181,6 +186,14 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
   if (const int status = ParseRateOption(options.rate, rate, err); status != kExitDone)
     return status;
 
+  std::optional<double> from, to;
+  for (const auto& [name, text, value] : {std::tuple{"--from", &options.from, &from},
+                                          std::tuple{"--to", &options.to, &to}}) {
+    if (text->empty()) continue;
+    *value = SecondsFromText(*text);
+    if (!*value) return UsageError(err, std::string(name) + ": '" + *text + "' is not a number of seconds");
+  }
+
   if (options.kalibrGiven && !IsYamlName(options.kalibr))
     return UsageError(err, "--kalibr: '" + options.kalibr + "' must end in .yaml or .yml");
 
@@ -193,26 +206,42 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
   const std::vector<int>& chosen = log.chosen;
   const LogSeries& series = log.series;
   const SampleRate& sampleRate = log.rate;
+  const std::string firstFile = layout.files.front().path.string();
+  // The stretch asked for, by the rows' times as the log viewer places them.
+  RowRange rows;
+  if (auto error = SelectSeconds(series.Rows(), sampleRate.samplesPerSecond, from, to, rows))
+    return UsageError(err, firstFile + ": " + *error);
+  if (rows.count < kMinSamples)
+    return UsageError(err, fmt::format("{}: {} samples: the Allan deviation needs at least {}",
+                                       firstFile, rows.count, kMinSamples));
   std::vector<double> outOfRange;
-  AveragingFactors(grid, series.Rows(), sampleRate.samplesPerSecond, type, &outOfRange);
+  AveragingFactors(grid, rows.count, sampleRate.samplesPerSecond, type, &outOfRange);
   for (double tau : outOfRange)
     err << "pemra-cli: warning: tau " << CText(tau) << " s is outside what "
-        << series.Rows() << " samples allow; left out\n";
+        << rows.count << " samples allow; left out\n";
 
   std::ostream& info = options.csv ? err : out;
+  if (rows.count != series.Rows()) {
+    const auto seconds = [&](int64_t row) {
+      return GeneralText(static_cast<float>(static_cast<double>(row) / sampleRate.samplesPerSecond),
+                         decimalSeparator);
+    };
+    info << fmt::format("rows {} to {} of {} (from {} s to {} s after the start)\n", rows.first + 1,
+                        rows.End(), series.Rows(), seconds(rows.first), seconds(rows.End() - 1));
+  }
   info << fmt::format("{} samples at {} samples/s (from the {}); {}{}; intervals of 68% for the "
                       "noise identified at each tau (lag-1 autocorrelation, B1 ratio where few "
                       "averages remain) with Greenhall's degrees of freedom; figures by IEEE Std "
                       "952 Annex C\n",
-                      series.Rows(), Num(sampleRate.samplesPerSecond, decimalSeparator),
+                      rows.count, Num(sampleRate.samplesPerSecond, decimalSeparator),
                       RateSourceText(sampleRate.source), DeviationName(type),
                       options.removeDrift ? ", linear drift removed" : "");
 
   // A long run is announced with its estimate, and shows its progress.
   const std::vector<int64_t> factors =
-      AveragingFactors(grid, series.Rows(), sampleRate.samplesPerSecond, type);
+      AveragingFactors(grid, rows.count, sampleRate.samplesPerSecond, type);
   const double seconds = kSecondsPerWork * static_cast<double>(chosen.size()) *
-                         DeviationWork(type, series.Rows(), factors);
+                         DeviationWork(type, rows.count, factors);
   const bool announce = seconds > kAnnounceSeconds;
   if (announce)
     err << "pemra-cli: " << factors.size() << " averaging factors over " << chosen.size()
@@ -225,10 +254,12 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
     c.name = input.name;
     c.kind = input.kind;
     c.unit = input.unit;
-    const std::string stillness = StillnessWarning(series.values[i], c.name, c.unit, decimalSeparator);
+    const std::span<const double> values(series.values[i].data() + rows.first,
+                                         static_cast<size_t>(rows.count));
+    const std::string stillness = StillnessWarning(values, c.name, c.unit, decimalSeparator);
     if (!stillness.empty()) err << "pemra-cli: warning: " << stillness << '\n';
     std::vector<double> drifted;
-    std::span<const double> y = series.values[i];
+    std::span<const double> y = values;
     if (options.removeDrift) {
       drifted.assign(y.begin(), y.end());
       RemoveLinearDrift(drifted);

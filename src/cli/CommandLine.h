@@ -30,6 +30,7 @@ struct AdevOptions {
   bool kalibrGiven = false;  // --kalibr was given (an empty name is refused, not ignored)
   bool join = false;    // join files that are not one session, warning of each gap
   bool removeDrift = false;  // the least-squares line taken out of the rate first
+  std::string from, to;  // seconds from the start of the log; empty: its start, its end
 };
 
 // The options of `psd` as given.

@@ -51,18 +51,18 @@ TEST(LogView, StatisticsOfARangeAcrossBlockBoundaries) {
   struct Case {
     RowRange rows;
     int64_t count;
-    double mean, deviation, min, max;
+    double mean, deviation, min, max, rms;
   };
-  // Values 0, 1, ..., 9999: n consecutive integers from a have mean a + (n - 1) / 2 and
-  // sample deviation sqrt(n (n + 1) / 12).
+  // Values 0, 1, ..., 9999: n consecutive integers from a have mean a + (n - 1) / 2,
+  // sample deviation sqrt(n (n + 1) / 12) and RMS sqrt(sum of i^2 / n).
   const std::vector<Case> cases = {
-      {{0, 10000}, 10000, 4999.5, 2886.8956799071675, 0, 9999},
-      {{100, 8292}, 8292, 4245.5, 2393.8385492760367, 100, 8391},
-      {{4000, 200}, 200, 4099.5, 57.879184513951124, 4000, 4199},
-      {{4095, 2}, 2, 4095.5, 0.7071067811865476, 4095, 4096},
-      {{9990, 50}, 10, 9994.5, 3.0276503540974917, 9990, 9999},  // cut at the end
-      {{5, 1}, 1, 5, NAN, 5, 5},
-      {{10, 0}, 0, NAN, NAN, NAN, NAN},
+      {{0, 10000}, 10000, 4999.5, 2886.8956799071675, 0, 9999, 5773.069677390011},
+      {{100, 8292}, 8292, 4245.5, 2393.8385492760367, 100, 8391, 4873.811872309668},
+      {{4000, 200}, 200, 4099.5, 57.879184513951124, 4000, 4199, 4099.906523324647},
+      {{4095, 2}, 2, 4095.5, 0.7071067811865476, 4095, 4096, 4095.500030521304},
+      {{9990, 50}, 10, 9994.5, 3.0276503540974917, 9990, 9999, 9994.500412726991},  // cut at the end
+      {{5, 1}, 1, 5, NAN, 5, 5, 5},
+      {{10, 0}, 0, NAN, NAN, NAN, NAN, NAN},
   };
   std::vector<double> values(10000);
   for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i);
@@ -82,7 +82,24 @@ TEST(LogView, StatisticsOfARangeAcrossBlockBoundaries) {
     expect(s.deviation, c.deviation, "deviation");
     expect(s.min, c.min, "min");
     expect(s.max, c.max, "max");
+    expect(s.rms, c.rms, "rms");
   }
+}
+
+TEST(LogView, StatisticsOfSignedValuesAroundZero) {
+  // 1, -1, 3, -3, 2: mean 0.4; squared deviations 0.36 + 1.96 + 6.76 + 11.56 + 2.56 = 23.2,
+  // so the sample deviation is sqrt(23.2 / 4); the squares sum to 24, so the RMS is
+  // sqrt(24 / 5). Rows 1 to 3 (-1, 3, -3): mean -1/3, RMS sqrt(19 / 3).
+  const LoadedLog log = OneColumn({1, -1, 3, -3, 2}, 10);
+  const ColumnStatistics all = log.summaries[0].Statistics(log.series.values[0], {0, 5});
+  EXPECT_DOUBLE_EQ(all.mean, 0.4);
+  EXPECT_DOUBLE_EQ(all.deviation, 2.4083189157584592);
+  EXPECT_DOUBLE_EQ(all.rms, 2.1908902300206643);
+  const ColumnStatistics part = log.summaries[0].Statistics(log.series.values[0], {1, 3});
+  EXPECT_DOUBLE_EQ(part.mean, -1.0 / 3);
+  EXPECT_DOUBLE_EQ(part.rms, 2.516611478423583);
+  EXPECT_EQ(part.min, -3);
+  EXPECT_EQ(part.max, 3);
 }
 
 TEST(LogView, ExtremesAtTheEdgesOfTheBlocks) {

@@ -44,7 +44,8 @@ ProgressRow BuildProgressRow(BackgroundTask& task, QWidget* parent, const char* 
   layout->setContentsMargins(0, 0, 0, 0);
   r.status = Named<QLabel>("lblStatus", r.row);
   r.status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  r.status->setMinimumWidth(1);  // long texts are cut, never widen the window
+  r.status->setMinimumWidth(1);  // long texts wrap, never widen the window
+  r.status->setWordWrap(true);
   r.bar = Named<QProgressBar>(barName, r.row);
   r.bar->setRange(0, 100);
   r.bar->setMaximumWidth(r.bar->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 24);
@@ -83,6 +84,8 @@ QTableWidget* AnalysisTable(const char* name, const QStringList& headings) {
   table->verticalHeader()->hide();
   table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Tab moves on to the next control, not from cell to cell.
+  table->setTabKeyNavigation(false);
   // Every cell whole: the columns take their contents' width, and the table scrolls
   // sideways when the window is too narrow.
   table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -146,7 +149,8 @@ void FillColumnList(QListWidget& list, const LoadedLog& log) {
   for (size_t slot = 0; slot < log.series.columns.size(); ++slot) {
     const LogColumn& column = log.Column(slot);
     QString text = QString::fromStdString(log.ColumnTitle(slot));
-    if (!column.unit.empty()) text += QStringLiteral(" (%1)").arg(QString::fromStdString(column.unit));
+    const std::string unit = DataUnit(log, slot);  // raw values are in LSB, whatever the title
+    if (!unit.empty()) text += QStringLiteral(" (%1)").arg(QString::fromStdString(unit));
     QPixmap swatch(12, 12);
     swatch.fill(PlotColour(slot));
     auto* item = new QListWidgetItem(QIcon(swatch), text, &list);
@@ -156,6 +160,35 @@ void FillColumnList(QListWidget& list, const LoadedLog& log) {
     anyChecked = anyChecked || motion;
   }
   if (!anyChecked && list.count() > 0) list.item(0)->setCheckState(Qt::Checked);
+}
+
+WarningLine SummariseWarnings(const std::vector<std::string>& warnings) {
+  // Warnings that differ only in their first words ("column XgND holds 0 in 12 of ...")
+  // are one warning about several columns: told by their common ending.
+  WarningLine line;
+  QStringList all, shown;
+  std::vector<std::pair<QString, int>> endings;  // the text after the column's count, and how many
+  for (const std::string& w : warnings) {
+    const QString text = QString::fromStdString(w);
+    all << text;
+    const qsizetype colon = text.indexOf(QStringLiteral(": "));
+    const QString ending = text.startsWith(QStringLiteral("column ")) && colon > 0 ? text.mid(colon + 2) : text;
+    auto found = std::find_if(endings.begin(), endings.end(), [&](const auto& e) { return e.first == ending; });
+    if (found == endings.end()) {
+      endings.emplace_back(ending, 1);
+      shown << text;
+    } else {
+      ++found->second;
+    }
+  }
+  for (size_t i = 0; i < endings.size(); ++i)
+    if (endings[i].second > 1)
+      shown[static_cast<qsizetype>(i)] += endings[i].second == 2
+                                              ? QStringLiteral(" (the same in 1 more column)")
+                                              : QStringLiteral(" (the same in %1 more columns)").arg(endings[i].second - 1);
+  line.text = shown.join(QStringLiteral("; "));
+  line.tooltip = all.join(QLatin1Char('\n'));
+  return line;
 }
 
 std::vector<size_t> CheckedSlots(const QListWidget& list) {

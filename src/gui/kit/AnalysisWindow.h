@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 class QDialog;
@@ -54,5 +55,14 @@ void ShowAnalysisWindow(QDialog& window, bool first);
 void FillColumnList(QListWidget& list, const LoadedLog& log);
 // The series slots of the checked items, ascending.
 std::vector<size_t> CheckedSlots(const QListWidget& list);
+
+// The reader's warnings about a log for a status line: the same warning about several
+// columns (a new-data column per channel holding 0) told once, naming how many; every
+// warning whole in the tooltip.
+struct WarningLine {
+  QString text;
+  QString tooltip;
+};
+WarningLine SummariseWarnings(const std::vector<std::string>& warnings);
 
 }  // namespace pemra

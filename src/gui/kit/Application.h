@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "analysis/RowSelection.h"
 #include "core/DeviceModel.h"
 #include "core/Selection.h"
 #include "datalog/CapturePriority.h"
@@ -79,8 +80,10 @@ class Application {
   int16_t SelectedRegister = 0;
   bool DebugLoopStop = true;
   std::string OsName;
-  // The log last read by the log viewer or the noise window, for the other to analyse.
+  // The log last read by the log viewer or the noise window, for the other to analyse, and
+  // the stretch of it the viewer hands on (count 0: the whole log).
   std::shared_ptr<const LoadedLog> openLog;
+  RowRange openRows;
 
   // The decimal separator numbers are shown with (the user's locale).
   char DecimalSeparator() const { return decimalSeparator_; }

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <span>
+
+#include "gui/kit/PlotAxes.h"
 
 #include "core/ShownText.h"
 
@@ -23,15 +26,6 @@ QString Text(const std::string& text) {
   return QString::fromStdString(ShownText(text, kShownMessage));
 }
 
-// The unit of a column's values: raw register values (whole numbers throughout in a gyro or
-// accelerometer column) are in LSB, whatever the title says.
-std::string DataUnit(const LoadedLog& log, size_t slot) {
-  const LogColumn& column = log.Column(slot);
-  const bool raw = slot < log.series.wholeNumbers.size() && log.series.wholeNumbers[slot];
-  if (raw && (column.kind == ColumnKind::Gyro || column.kind == ColumnKind::Accel)) return "LSB";
-  return column.unit;
-}
-
 QString UnitList(const std::vector<std::string>& units) {
   QStringList list;
   for (const std::string& unit : units)
@@ -39,14 +33,20 @@ QString UnitList(const std::vector<std::string>& units) {
   return list.join(QStringLiteral(", "));
 }
 
-void StylePlot(QCustomPlot& plot) {
-  plot.legend->setVisible(true);
+void StyleLegend(QCustomPlot& plot, QCPLegend& legend) {
   QFont small = plot.font();
   small.setPointSizeF(small.pointSizeF() * 0.85);
-  plot.legend->setFont(small);
-  plot.legend->setIconSize(24, 12);
-  plot.legend->setBrush(QColor(255, 255, 255, 220));
-  plot.axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+  legend.setFont(small);
+  legend.setIconSize(24, 12);
+  legend.setBrush(QColor(255, 255, 255, 220));
+}
+
+void StylePlot(QCustomPlot& plot, Qt::Alignment corner) {
+  plot.legend->setVisible(true);
+  StyleLegend(plot, *plot.legend);
+  // A legend the user has moved stays where it was put.
+  if (plot.axisRect()->insetLayout()->insetPlacement(0) == QCPLayoutInset::ipBorderAligned)
+    plot.axisRect()->insetLayout()->setInsetAlignment(0, corner);
 }
 
 }  // namespace
@@ -60,45 +60,137 @@ QColor PlotColour(size_t index) {
   return kColours[index % std::size(kColours)];
 }
 
+std::string DataUnit(const LoadedLog& log, size_t slot) {
+  const LogColumn& column = log.Column(slot);
+  const bool raw = slot < log.series.wholeNumbers.size() && log.series.wholeNumbers[slot];
+  if (raw && (column.kind == ColumnKind::Gyro || column.kind == ColumnKind::Accel)) return "LSB";
+  return column.unit;
+}
+
+QString StackTitle(const std::string& unit) {
+  if (unit.empty()) return QStringLiteral("Value");
+  static const std::pair<const char*, const char*> kNames[] = {
+      {"deg/s", "Rate"}, {"g", "Acceleration"}, {"degC", "Temperature"}, {"V", "Voltage"},
+      {"LSB", "Raw"},    {"deg", "Angle"},      {"s", "Time"}};
+  for (const auto& [u, name] : kNames)
+    if (unit == u) return QStringLiteral("%1 (%2)").arg(QLatin1String(name), Text(unit));
+  return Text(unit);
+}
+
 LogTimePlot::LogTimePlot(QCustomPlot& plot, QObject* parent) : QObject(parent), plot_(plot) {
-  StylePlot(plot_);
+  StylePlot(plot_, Qt::AlignTop | Qt::AlignRight);
   plot_.setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
   plot_.setPlottingHint(QCP::phFastPolylines, true);
+  plot_.plotLayout()->setRowSpacing(2);
+  margins_ = new QCPMarginGroup(&plot_);
+  plot_.axisRect()->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
   plot_.axisRect()->setRangeZoom(Qt::Horizontal);
-  connect(plot_.xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, [this] {
-    Refill();
-    emit VisibleRowsChanged();
-  });
+  new MovableLegend(plot_, *plot_.legend);
+  connect(plot_.xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
+          [this](const QCPRange& range) {
+            // Every stack shows the same time.
+            for (QCPAxisRect* rect : extra_) rect->axis(QCPAxis::atBottom)->setRange(range);
+            Refill();
+            emit VisibleRowsChanged();
+          });
 }
 
 void LogTimePlot::SetLog(std::shared_ptr<const LoadedLog> log) {
   log_ = std::move(log);
   shown_.clear();
+  markers_.clear();
   plot_.clearGraphs();
   graphs_.clear();
-  plot_.legend->setVisible(false);
-  plot_.xAxis->setLabel(TimeAxisTitle());
-  plot_.yAxis->setLabel(ValueAxisTitle());
+  BuildStacks({});
   ResetView();
+}
+
+QCPLegend* LogTimePlot::LegendOf(QCPAxisRect* rect) const {
+  QCPLayoutInset* inset = rect->insetLayout();
+  for (int i = 0; i < inset->elementCount(); ++i)
+    if (auto* legend = qobject_cast<QCPLegend*>(inset->elementAt(i))) return legend;
+  return nullptr;
+}
+
+void LogTimePlot::BuildStacks(const std::vector<std::string>& units) {
+  for (QCPAxisRect* rect : extra_) plot_.plotLayout()->remove(rect);
+  extra_.clear();
+  plot_.plotLayout()->simplify();
+  units_ = units.empty() ? std::vector<std::string>{""} : units;
+  for (size_t i = 1; i < units_.size(); ++i) {
+    auto* rect = new QCPAxisRect(&plot_);
+    plot_.plotLayout()->addElement(static_cast<int>(i), 0, rect);
+    rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
+    rect->setRangeZoom(wheelZoom_);
+    rect->axis(QCPAxis::atBottom)->setRange(plot_.xAxis->range());
+    connect(rect->axis(QCPAxis::atBottom), qOverload<const QCPRange&>(&QCPAxis::rangeChanged),
+            plot_.xAxis, qOverload<const QCPRange&>(&QCPAxis::setRange));
+    auto* legend = new QCPLegend;
+    rect->insetLayout()->addElement(legend, Qt::AlignTop | Qt::AlignRight);
+    legend->setLayer(QStringLiteral("legend"));
+    StyleLegend(plot_, *legend);
+    new MovableLegend(plot_, *legend);
+    extra_.push_back(rect);
+  }
+  const std::vector<QCPAxisRect*> stacks = Stacks();
+  for (size_t i = 0; i < stacks.size(); ++i) {
+    QCPAxis* time = stacks[i]->axis(QCPAxis::atBottom);
+    const bool bottom = i + 1 == stacks.size();
+    time->setTickLabels(bottom);
+    time->setLabel(bottom ? TimeAxisTitle() : QString());
+    stacks[i]->axis(QCPAxis::atLeft)->setLabel(StackTitle(units_[i]));
+  }
+}
+
+std::vector<QCPAxisRect*> LogTimePlot::Stacks() const {
+  std::vector<QCPAxisRect*> stacks{plot_.axisRect()};
+  stacks.insert(stacks.end(), extra_.begin(), extra_.end());
+  return stacks;
+}
+
+QStringList LogTimePlot::ValueAxisTitles() const {
+  QStringList titles;
+  for (QCPAxisRect* rect : Stacks()) titles << rect->axis(QCPAxis::atLeft)->label();
+  return titles;
+}
+
+QCPAxisRect* LogTimePlot::StackAt(const QPointF& pos) const {
+  for (QCPAxisRect* rect : Stacks())
+    if (rect->rect().contains(pos.toPoint())) return rect;
+  return nullptr;
 }
 
 void LogTimePlot::Show(const std::vector<size_t>& chosen) {
   plot_.clearGraphs();
   graphs_.clear();
   shown_ = chosen;
+  std::vector<std::string> units;
+  if (log_)
+    for (size_t slot : shown_) {
+      const std::string unit = DataUnit(*log_, slot);
+      if (std::find(units.begin(), units.end(), unit) == units.end()) units.push_back(unit);
+    }
+  BuildStacks(units);
+  const std::vector<QCPAxisRect*> stacks = Stacks();
+  FitValueAxes(VisibleRows());  // new stacks start fitted to the rows in view
   if (log_) {
     for (size_t slot : shown_) {
-      QCPGraph* graph = plot_.addGraph();
+      const auto stack = static_cast<size_t>(
+          std::find(units_.begin(), units_.end(), DataUnit(*log_, slot)) - units_.begin());
+      QCPAxisRect* rect = stacks[stack];
+      QCPGraph* graph = plot_.addGraph(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
       graph->setName(Text(log_->ColumnTitle(slot)));
       // One pixel wide: a wider antialiased line through thousands of points is stroked as a
       // path, which costs seconds where this costs milliseconds.
       graph->setPen(QPen(PlotColour(slot), 1));
       graph->setAdaptiveSampling(false);  // the points are few already
+      graph->removeFromLegend();
+      if (QCPLegend* legend = LegendOf(rect)) graph->addToLegend(legend);
       graphs_.push_back(graph);
     }
   }
-  plot_.yAxis->setLabel(ValueAxisTitle());
-  plot_.legend->setVisible(!graphs_.empty());
+  SetLegendVisible(legendVisible_);
+  DrawMarkers();
   Refill();
   emit VisibleRowsChanged();
   plot_.replot(QCustomPlot::rpQueuedReplot);
@@ -109,46 +201,98 @@ QString LogTimePlot::TimeAxisTitle() const {
   return QStringLiteral("Time (s)");
 }
 
-QString LogTimePlot::ValueAxisTitle() const {
-  std::vector<std::string> units;
-  if (log_)
-    for (size_t slot : shown_) units.push_back(DataUnit(*log_, slot));
-  const QString list = UnitList(units);
-  return list.isEmpty() ? QStringLiteral("Value") : QStringLiteral("Value (%1)").arg(list);
-}
-
 RowRange LogTimePlot::VisibleRows() const {
   if (!log_) return {};
   const QCPRange range = plot_.xAxis->range();
   return log_->VisibleRows(range.lower, range.upper);
 }
 
-void LogTimePlot::ResetView() {
-  if (!log_ || log_->Rows() == 0) {
+void LogTimePlot::ResetView() { ShowRows({0, log_ ? log_->Rows() : 0}); }
+
+void LogTimePlot::ShowRows(RowRange rows) {
+  const std::vector<QCPAxisRect*> stacks = Stacks();
+  if (log_) rows = RowsBetween(log_->Rows(), 1.0, static_cast<double>(rows.first),
+                               static_cast<double>(rows.End() - 1));  // within the log
+  if (!log_ || rows.count == 0) {
+    for (QCPAxisRect* rect : stacks) rect->axis(QCPAxis::atLeft)->setRange(0, 1);
     plot_.xAxis->setRange(0, 1);
-    plot_.yAxis->setRange(0, 1);
     plot_.replot(QCustomPlot::rpQueuedReplot);
     return;
   }
-  const int64_t rows = log_->Rows();
-  double first = log_->RowTime(0);
-  double last = log_->RowTime(rows - 1);
+  double first = log_->RowTime(rows.first);
+  double last = log_->RowTime(rows.End() - 1);
   if (last <= first) last = first + 1;
-  double low = 0, high = 0;
-  bool any = false;
-  for (size_t slot : shown_) {
-    double min = 0, max = 0;
-    if (!log_->summaries[slot].MinMax(log_->series.values[slot], 0, rows, min, max)) continue;
-    low = any ? std::min(low, min) : min;
-    high = any ? std::max(high, max) : max;
-    any = true;
-  }
-  if (!any) low = 0, high = 1;
-  const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::fabs(high) * 0.05);
-  plot_.yAxis->setRange(low - margin, high + margin);
+  FitValueAxes(rows);
   plot_.xAxis->setRange(first, last);  // refills through rangeChanged
   Refill();
   plot_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LogTimePlot::FitValueAxes(RowRange rows) {
+  const std::vector<QCPAxisRect*> stacks = Stacks();
+  for (size_t s = 0; s < stacks.size(); ++s) {
+    double low = 0, high = 0;
+    bool any = false;
+    for (size_t slot : shown_) {
+      if (!log_ || DataUnit(*log_, slot) != units_[s]) continue;
+      double min = 0, max = 0;
+      if (!log_->summaries[slot].MinMax(log_->series.values[slot], rows.first, rows.End(), min, max))
+        continue;
+      low = any ? std::min(low, min) : min;
+      high = any ? std::max(high, max) : max;
+      any = true;
+    }
+    if (!any) low = 0, high = 1;
+    const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::fabs(high) * 0.05);
+    stacks[s]->axis(QCPAxis::atLeft)->setRange(low - margin, high + margin);
+  }
+}
+
+void LogTimePlot::Pan(double fraction) {
+  const QCPRange range = plot_.xAxis->range();
+  plot_.xAxis->setRange(range.lower + fraction * range.size(), range.upper + fraction * range.size());
+  plot_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LogTimePlot::Zoom(double factor) {
+  if (!(factor > 0)) return;
+  plot_.xAxis->scaleRange(1 / factor);
+  plot_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LogTimePlot::SetWheelZoom(Qt::Orientations orientations) {
+  wheelZoom_ = orientations;
+  for (QCPAxisRect* rect : Stacks()) rect->setRangeZoom(orientations);
+}
+
+void LogTimePlot::SetLegendVisible(bool visible) {
+  legendVisible_ = visible;
+  for (QCPAxisRect* rect : Stacks())
+    if (QCPLegend* legend = LegendOf(rect)) legend->setVisible(visible && legend->itemCount() > 0);
+  plot_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LogTimePlot::SetMarkers(std::vector<TimeMarker> markers) {
+  markers_ = std::move(markers);
+  DrawMarkers();
+  plot_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LogTimePlot::DrawMarkers() {
+  for (QCPAbstractItem* item : markerItems_) plot_.removeItem(item);
+  markerItems_.clear();
+  for (QCPAxisRect* rect : Stacks())
+    for (const TimeMarker& marker : markers_) {
+      auto* line = new QCPItemStraightLine(&plot_);
+      line->setClipAxisRect(rect);
+      for (QCPItemPosition* p : {line->point1, line->point2})
+        p->setAxes(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+      line->point1->setCoords(marker.seconds, 0);
+      line->point2->setCoords(marker.seconds, 1);
+      line->setPen(marker.pen);
+      line->setSelectable(false);
+      markerItems_.push_back(line);
+    }
 }
 
 void LogTimePlot::Refill() {
@@ -169,13 +313,15 @@ void LogTimePlot::Refill() {
 }
 
 std::vector<NoiseCurve> ComputeNoiseCurves(const LoadedLog& log, const std::vector<size_t>& chosen,
-                                           AllanType type, const TauGrid& grid,
+                                           RowRange rows, AllanType type, const TauGrid& grid,
                                            const std::atomic<bool>& cancel,
                                            const std::function<void(double)>& progress) {
   std::vector<NoiseCurve> curves;
   const double rate = log.samplesPerSecond;
-  const int64_t samples = log.Rows();
-  if (rate <= 0) return curves;
+  rows = RowsBetween(log.Rows(), 1.0, static_cast<double>(rows.first),
+                     static_cast<double>(rows.End() - 1));  // within the log
+  const int64_t samples = rows.count;
+  if (rate <= 0 || samples == 0) return curves;
   // The averaging factors go in groups, so the progress moves within a long column.
   const std::vector<int64_t> factors = AveragingFactors(grid, samples, rate, type);
   constexpr size_t kGroup = 6;
@@ -193,7 +339,9 @@ std::vector<NoiseCurve> ComputeNoiseCurves(const LoadedLog& log, const std::vect
       TauGrid part{TauGridKind::List, {}};
       for (size_t i = g * kGroup; i < std::min(factors.size(), (g + 1) * kGroup); ++i)
         part.taus.push_back(static_cast<double>(factors[i]) / rate);
-      const auto points = AllanDeviation(log.series.values[slot], rate, type, part, &cancel);
+      const std::span<const double> values(log.series.values[slot].data() + rows.first,
+                                           static_cast<size_t>(rows.count));
+      const auto points = AllanDeviation(values, rate, type, part, &cancel);
       curve.points.insert(curve.points.end(), points.begin(), points.end());
       if (progress) progress(++step / steps);
     }
@@ -207,13 +355,8 @@ std::vector<NoiseCurve> ComputeNoiseCurves(const LoadedLog& log, const std::vect
 
 void DrawNoisePlot(QCustomPlot& plot, const std::vector<NoiseCurve>& curves) {
   plot.clearPlottables();
-  StylePlot(plot);
-  for (QCPAxis* axis : {plot.xAxis, plot.yAxis}) {
-    axis->setScaleType(QCPAxis::stLogarithmic);
-    axis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
-    axis->setNumberFormat(QStringLiteral("eb"));
-    axis->setNumberPrecision(0);
-  }
+  StylePlot(plot, Qt::AlignBottom | Qt::AlignLeft);
+  for (QCPAxis* axis : {plot.xAxis, plot.yAxis}) UseLogTicks(*axis);
   plot.xAxis->setLabel(QStringLiteral("Averaging time tau (s)"));
   std::vector<std::string> units;
   double tauLow = 0, tauHigh = 0, devLow = 0, devHigh = 0;

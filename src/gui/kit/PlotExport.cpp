@@ -8,10 +8,15 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
+#include <QSaveFile>
+#include <QScreen>
+#include <QStyle>
 #include <QSvgGenerator>
+#include <QTimer>
 
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "analysis/OutputFile.h"
@@ -120,21 +125,52 @@ std::optional<QString> SaveText(
   return std::nullopt;
 }
 
+namespace {
+
+// The dialog made no larger than the screen's free area and put on it: Qt's own size for a
+// file dialog at 200% on a small screen would put "Files of type" and Cancel off the screen.
+void FitFileDialog(QFileDialog& dialog) {
+  const QScreen* screen = dialog.screen();
+  if (screen == nullptr) return;
+  const QRect free = screen->availableGeometry();
+  const int frame = dialog.style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8;
+  const QSize room = free.size() - QSize(8, frame);
+  dialog.setMinimumSize(dialog.minimumSize().boundedTo(room));
+  dialog.resize(dialog.size().boundedTo(room));
+  const QRect shown = dialog.frameGeometry();
+  if (!free.contains(shown))
+    dialog.move(std::clamp(shown.left(), free.left(), std::max(free.left(), free.right() - shown.width() + 1)),
+                std::clamp(shown.top(), free.top(), std::max(free.top(), free.bottom() - shown.height() + 1)));
+}
+
+QStringList RunFileDialog(QWidget* parent, const QString& caption, const QString& start,
+                          const QString& filter, bool save) {
+  QFileDialog dialog(parent, caption, start, filter);
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFiles);
+  FitFileDialog(dialog);
+  // Once shown (and sized from what the dialog remembers), fitted again.
+  QTimer::singleShot(0, &dialog, [&dialog] { FitFileDialog(dialog); });
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles();
+}
+
+}  // namespace
+
 QStringList AskForLogFiles(QWidget* parent, const std::filesystem::path& dataDir) {
-  return QFileDialog::getOpenFileNames(
-      parent, QStringLiteral("Open Log"), QString::fromStdString(dataDir.string()),
-      QStringLiteral("Data logs (*.csv *.txt);;All files (*)"));
+  return RunFileDialog(parent, QStringLiteral("Open Log"), QString::fromStdString(dataDir.string()),
+                       QStringLiteral("Data logs (*.csv *.txt);;All files (*)"), false);
 }
 
 QString AskForPlotFile(QWidget* parent, const std::filesystem::path& dataDir, const QString& name) {
-  return QFileDialog::getSaveFileName(
-      parent, QStringLiteral("Export Plot"), InDataDir(dataDir, name),
-      QStringLiteral("PNG image (*.png);;SVG drawing (*.svg);;PDF document (*.pdf)"));
+  return AskForSaveFile(parent, dataDir, QStringLiteral("Export Plot"), name,
+                        QStringLiteral("PNG image (*.png);;SVG drawing (*.svg);;PDF document (*.pdf)"));
 }
 
 QString AskForSaveFile(QWidget* parent, const std::filesystem::path& dataDir,
                        const QString& caption, const QString& name, const QString& filter) {
-  return QFileDialog::getSaveFileName(parent, caption, InDataDir(dataDir, name), filter);
+  const QStringList chosen = RunFileDialog(parent, caption, InDataDir(dataDir, name), filter, true);
+  return chosen.isEmpty() ? QString() : chosen.front();
 }
 
 }  // namespace pemra

@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "analysis/LogView.h"
 #include "core/ShownText.h"
+#include "analysis/RowSelection.h"
 #include "gui/kit/LogPlots.h"
 #include "gui/kit/PlotExport.h"
 
@@ -26,7 +28,8 @@ namespace {
 std::string Shown(const std::string& text) { return ShownText(text, kShownMessage); }
 
 constexpr const char* kPlotUsage =
-    "usage: pemra-eval --plot FILE... [--columns LIST] [--adev] [--join] -o OUT.png|svg|pdf\n";
+    "usage: pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev] [--join] "
+    "-o OUT.png|svg|pdf\n";
 constexpr int kWidth = 1200;
 constexpr int kHeight = 720;
 
@@ -36,6 +39,7 @@ struct PlotArguments {
   bool adev = false;
   bool join = false;
   std::string output;
+  std::optional<double> from, to;  // seconds from the start of the log
 };
 
 std::vector<std::string> SplitList(const std::string& list) {
@@ -59,6 +63,14 @@ bool ParsePlot(int argc, char** argv, PlotArguments& a) {
       a.columns = SplitList(argv[++i]);
     } else if (arg.rfind("--columns=", 0) == 0) {
       a.columns = SplitList(arg.substr(10));
+    } else if ((arg == "--from" || arg == "--to") && i + 1 < argc) {
+      const std::optional<double> seconds = SecondsFromText(argv[++i]);
+      if (!seconds) {
+        std::fprintf(stderr, "pemra-eval: %s: '%s' is not a number of seconds\n%s", arg.c_str(),
+                     argv[i], kPlotUsage);
+        return false;
+      }
+      (arg == "--from" ? a.from : a.to) = seconds;
     } else if (arg == "--adev") {
       a.adev = true;
     } else if (arg == "--join") {
@@ -123,6 +135,11 @@ int RunPlotCommand(int argc, char** argv) {
                  Shown(log->Name()).c_str(), Shown(log->rateProblem).c_str());
     return 2;
   }
+  RowRange rows;
+  if (auto error = SelectSeconds(log->Rows(), log->samplesPerSecond, args.from, args.to, rows)) {
+    std::fprintf(stderr, "pemra-eval: %s: %s\n", log->Name().c_str(), error->c_str());
+    return 2;
+  }
 
   // No display is needed: the plot is drawn off screen. Only Qt's own options (and the
   // program name) go to the application object.
@@ -136,12 +153,12 @@ int RunPlotCommand(int argc, char** argv) {
   LogTimePlot timePlot(plot);
   if (args.adev) {
     const std::atomic<bool> cancel{false};
-    DrawNoisePlot(plot, ComputeNoiseCurves(*log, chosen, AllanType::Overlapping,
+    DrawNoisePlot(plot, ComputeNoiseCurves(*log, chosen, rows, AllanType::Overlapping,
                                            TauGrid{TauGridKind::Octave, {}}, cancel, {}));
   } else {
     timePlot.SetLog(log);
     timePlot.Show(chosen);
-    timePlot.ResetView();
+    timePlot.ShowRows(rows);
   }
   plot.replot();
   if (auto error = SavePlot(plot, QString::fromLocal8Bit(args.output.c_str()), kWidth, kHeight)) {

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -203,6 +204,10 @@ void frmDatalog::BuildControls() {
   lblRunStatus = new QLabel(this);
   lblRunStatus->setObjectName(QStringLiteral("lblRunStatus"));
   lblRunStatus->setWordWrap(true);
+  // Room for the end-of-run summary (rows, samples missed, longest gap, priority) from the
+  // start, so the window opens tall enough to show it.
+  lblRunStatus->setMinimumHeight(lblRunStatus->fontMetrics().lineSpacing() * 4);
+  lblRunStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   prgDatalog = new QProgressBar(this);
   prgDatalog->setObjectName(QStringLiteral("prgDatalog"));
   prgDatalog->setRange(0, 1000);
@@ -373,6 +378,8 @@ void frmDatalog::RunDatalog() {
   lastResult_ = pemra::RunDatalog(context, *this);
   ShowRunStatus(lastProgress_, true);
   if (burst) ShowBurstSummary(*burst);
+  // Where the window scrolls, the summary is brought into view.
+  if (QScrollArea* scroll = ScrollAreaOf(this)) scroll->ensureWidgetVisible(lblRunStatus);
   burst_ = nullptr;
   app_.cancelRun = nullptr;
   LBLDatalogInProgress->hide();

@@ -1,18 +1,25 @@
 #include "gui/windows/frmLogViewer.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
+#include <QSignalBlocker>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <qcustomplot.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cmath>
 
 #include "analysis/LogView.h"
@@ -30,6 +37,14 @@ namespace pemra {
 namespace {
 
 constexpr int64_t kCsvChunkRows = 65536;
+// A press this close to a cursor (in pixels) takes it.
+constexpr double kCursorGrab = 6;
+// The keyboard's steps: an arrow pans a tenth of the view, + and - zoom by two.
+constexpr double kPanStep = 0.1;
+constexpr double kZoomStep = 2;
+
+// The statistics table's columns.
+enum StatColumn { kColumn, kUnit, kAt1, kAt2, kDifference, kMean, kDeviation, kRms, kMin, kMax, kStatColumns };
 
 // Text from a file or a name, made safe to show (control bytes escaped, length cut).
 QString Text(const std::string& text) {
@@ -47,29 +62,48 @@ frmLogViewer::frmLogViewer(Application& app, QWidget* parent) : QDialog(parent),
   cmdExportPlot = Named<QPushButton>("cmdExportPlot", QStringLiteral("Export View..."));
   cmdExportCsv = Named<QPushButton>("cmdExportCsv", QStringLiteral("Export CSV..."));
   cmdNoise = Named<QPushButton>("cmdNoise", QStringLiteral("Noise..."));
+  chkCursors = Named<QCheckBox>("chkCursors", QStringLiteral("Cursors"));
+  chkLegend = Named<QCheckBox>("chkLegend", QStringLiteral("Legend"));
+  chkLegend->setChecked(true);
+  lblRate = Named<QLabel>("lblRate", QStringLiteral("Rate (samples/s)"));
+  txtRate = Named<QLineEdit>("txtRate");
+  txtRate->setMaximumWidth(txtRate->fontMetrics().horizontalAdvance(QStringLiteral("0000000.000")));
+  txtRate->setToolTip(QStringLiteral("The files tell no sample rate: give it to draw the rows against time"));
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {cmdOpen, cmdResetView, cmdExportPlot, cmdExportCsv, cmdNoise})
     buttons->addWidget(b);
+  buttons->addWidget(chkCursors);
+  buttons->addWidget(chkLegend);
+  buttons->addWidget(lblRate);
+  buttons->addWidget(txtRate);
   buttons->addStretch(1);
 
   lstColumns = Named<QListWidget>("lstColumns");
   plotLog = Named<QCustomPlot>("plotLog");
   plotLog->setMinimumSize(200, 120);
+  plotLog->setFocusPolicy(Qt::StrongFocus);
+  plotLog->installEventFilter(this);
   timePlot_ = new LogTimePlot(*plotLog, this);
-  cursorLine_ = new QCPItemStraightLine(plotLog);
-  cursorLine_->setPen(QPen(QColor(90, 90, 90), 1, Qt::DotLine));
-  cursorLine_->setVisible(false);
   lblCursor = Named<QLabel>("lblCursor");
-  lblCursor->setMinimumWidth(1);
-  lblCursor->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblCursors = Named<QLabel>("lblCursors");
+  for (QLabel* label : {lblCursor, lblCursors}) {
+    // Many columns wrap onto more lines rather than being cut off.
+    label->setMinimumWidth(1);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  }
+  lblCursors->hide();
   auto* plotSide = new QWidget;
   auto* plotLayout = new QVBoxLayout(plotSide);
   plotLayout->setContentsMargins(0, 0, 0, 0);
   plotLayout->addWidget(plotLog, 1);
   plotLayout->addWidget(lblCursor);
-  tblStatistics = AnalysisTable("tblStatistics", {QStringLiteral("Column"), QStringLiteral("Unit"),
-                                                  QStringLiteral("Mean"), QStringLiteral("Std Dev"),
-                                                  QStringLiteral("Min"), QStringLiteral("Max")});
+  plotLayout->addWidget(lblCursors);
+  tblStatistics = AnalysisTable(
+      "tblStatistics", {QStringLiteral("Column"), QStringLiteral("Unit"), QStringLiteral("At 1"),
+                        QStringLiteral("At 2"), QStringLiteral("Difference"), QStringLiteral("Mean"),
+                        QStringLiteral("Std Dev"), QStringLiteral("RMS"), QStringLiteral("Min"),
+                        QStringLiteral("Max")});
 
   const ProgressRow progress =
       LayOutAnalysisWindow(*this, *task_, buttons, lstColumns, plotSide, tblStatistics, "prgRead");
@@ -82,30 +116,69 @@ frmLogViewer::frmLogViewer(Application& app, QWidget* parent) : QDialog(parent),
   connect(cmdExportPlot, &QPushButton::clicked, this, &frmLogViewer::cmdExportPlot_Click);
   connect(cmdExportCsv, &QPushButton::clicked, this, &frmLogViewer::cmdExportCsv_Click);
   connect(cmdNoise, &QPushButton::clicked, this, &frmLogViewer::cmdNoise_Click);
+  connect(chkCursors, &QCheckBox::toggled, this, &frmLogViewer::chkCursors_Toggled);
+  connect(chkLegend, &QCheckBox::toggled, this, &frmLogViewer::chkLegend_Toggled);
+  connect(txtRate, &QLineEdit::editingFinished, this, &frmLogViewer::txtRate_EditingFinished);
   connect(lstColumns, &QListWidget::itemChanged, this, &frmLogViewer::lstColumns_ItemChanged);
   connect(timePlot_, &LogTimePlot::VisibleRowsChanged, this, &frmLogViewer::ShowStatistics);
-  connect(plotLog, &QCustomPlot::mousePress, this, [this](QMouseEvent* event) {
-    // A drag pans; with the right button or Ctrl held it draws the box to zoom into.
-    const bool box = event->button() == Qt::RightButton || (event->modifiers() & Qt::ControlModifier);
-    plotLog->setSelectionRectMode(box ? QCP::srmZoom : QCP::srmNone);
+  connect(plotLog, &QCustomPlot::mousePress, this, &frmLogViewer::PlotPress);
+  connect(plotLog, &QCustomPlot::mouseMove, this, &frmLogViewer::PlotMove);
+  connect(plotLog, &QCustomPlot::mouseRelease, this, &frmLogViewer::PlotRelease);
+  connect(plotLog, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent* event) {
+    if (!chkCursors->isChecked() || !Log()) return;
+    const double t = plotLog->xAxis->pixelToCoord(event->position().x());
+    SetCursor(std::fabs(t - cursors_[0]) <= std::fabs(t - cursors_[1]) ? 0 : 1, t);
   });
   connect(plotLog, &QCustomPlot::mouseWheel, this, [this](QWheelEvent* event) {
     const auto mods = event->modifiers();
-    plotLog->axisRect()->setRangeZoom(mods & Qt::ControlModifier ? Qt::Horizontal | Qt::Vertical
-                                      : mods & Qt::ShiftModifier ? Qt::Vertical
-                                                                 : Qt::Horizontal);
-  });
-  connect(plotLog, &QCustomPlot::mouseMove, this, [this](QMouseEvent* event) {
-    ShowCursor(plotLog->xAxis->pixelToCoord(event->position().x()));
+    timePlot_->SetWheelZoom(mods & Qt::ControlModifier ? Qt::Horizontal | Qt::Vertical
+                            : mods & Qt::ShiftModifier ? Qt::Vertical
+                                                       : Qt::Horizontal);
   });
   connect(task_, &BackgroundTask::RunningChanged, this, &frmLogViewer::SetBusy);
 
   SetBusy(false);
   Report(QStringLiteral("No log open: \"Open...\" reads the files of a session."));
   timePlot_->SetLog(nullptr);
+  lblRate->hide();
+  txtRate->hide();
+  tblStatistics->setColumnHidden(kAt1, true);
+  tblStatistics->setColumnHidden(kAt2, true);
+  tblStatistics->setColumnHidden(kDifference, true);
 }
 
-frmLogViewer::~frmLogViewer() { task_->Stop(); }
+frmLogViewer::~frmLogViewer() {
+  task_->Stop();
+  ReleaseLog();
+}
+
+void frmLogViewer::done(int result) {
+  // Closed (the close button, Escape): the log goes with the window.
+  task_->Stop();
+  ReleaseLog();
+  QDialog::done(result);
+}
+
+void frmLogViewer::ReleaseLog() {
+  if (!Log()) return;
+  // The log is given back, unless the noise window analyses it; and the program's memory
+  // with it, so opening it again needs no more than the first time. Nothing else may then
+  // analyse it unasked.
+  if (app_.openLog == Log()) {
+    app_.openLog.reset();
+    app_.openRows = {};
+  }
+  hover_.reset();
+  timePlot_->SetLog(nullptr);
+  lstColumns->clear();
+  tblStatistics->setRowCount(0);
+  lblCursor->clear();
+  lblCursors->clear();
+  setWindowTitle(QStringLiteral("Log Viewer"));
+  Report(QStringLiteral("No log open: \"Open...\" reads the files of a session."));
+  SetBusy(false);
+  malloc_trim(0);
+}
 
 std::function<void(QWidget*)> frmLogViewer::Opener(Application& app) {
   auto kept = std::make_shared<QPointer<frmLogViewer>>();
@@ -129,7 +202,10 @@ QString frmLogViewer::Number(double value) const {
   return Text(GeneralText(static_cast<float>(value), app_.DecimalSeparator()));
 }
 
-void frmLogViewer::Report(const QString& text) { lblStatus->setText(text); }
+void frmLogViewer::Report(const QString& text) {
+  lblStatus->setText(text);
+  lblStatus->setToolTip(QString());
+}
 
 void frmLogViewer::SetBusy(bool busy) {
   const bool shown = Log() != nullptr;
@@ -138,6 +214,8 @@ void frmLogViewer::SetBusy(bool busy) {
   cmdExportPlot->setEnabled(shown);
   cmdExportCsv->setEnabled(shown && !busy);
   cmdNoise->setEnabled(shown && static_cast<bool>(app_.windows.Noise));
+  chkCursors->setEnabled(shown);
+  txtRate->setEnabled(!busy);
 }
 
 void frmLogViewer::cmdOpen_Click() {
@@ -184,27 +262,86 @@ bool frmLogViewer::JoinAsked(const LoadedLog& log) {
 
 void frmLogViewer::ShowLog(std::shared_ptr<const LoadedLog> log) {
   app_.openLog = log;
+  app_.openRows = {};
   const LoadedLog& l = *log;
+  // What was read out of the log shown before goes with it.
+  hover_.reset();
+  dragging_ = -1;
+  const std::vector<size_t> checked = Log() && Log()->series.columns == l.series.columns
+                                          ? timePlot_->Shown()
+                                          : std::vector<size_t>{};
   timePlot_->SetLog(log);
   FillColumnList(*lstColumns, l);
+  if (!checked.empty()) {
+    const QSignalBlocker quiet(lstColumns);
+    for (int i = 0; i < lstColumns->count(); ++i)
+      lstColumns->item(i)->setCheckState(
+          std::find(checked.begin(), checked.end(), static_cast<size_t>(i)) != checked.end() ? Qt::Checked
+                                                                                               : Qt::Unchecked);
+  }
   lstColumns_ItemChanged();
   timePlot_->ResetView();
+  const bool noRate = l.samplesPerSecond <= 0;
+  lblRate->setVisible(noRate || l.rateSource == RateSource::Given);
+  txtRate->setVisible(lblRate->isVisible());
+  if (!noRate && l.rateSource != RateSource::Given) txtRate->clear();
   QString rate;
-  if (l.samplesPerSecond > 0) {
+  if (!noRate) {
     rate = QStringLiteral("%1 samples/s (%2)")
                .arg(Number(l.samplesPerSecond), Text(std::string(RateSourceText(l.rateSource))));
   } else {
-    rate = QStringLiteral("no sample rate (%1): drawn against the row").arg(Text(l.rateProblem));
+    rate = QStringLiteral("no sample rate (%1): drawn against the row; give the rate in \"Rate (samples/s)\"")
+               .arg(Text(l.rateProblem));
   }
   QString text = QStringLiteral("%1: %2 rows, %3").arg(Text(l.Name())).arg(l.Rows()).arg(rate);
-  for (const std::string& warning : l.rateWarnings) text += QStringLiteral("; ") + Text(warning);
+  const WarningLine warnings = SummariseWarnings(l.rateWarnings);
+  if (!warnings.text.isEmpty()) text += QStringLiteral("; ") + warnings.text;
   Report(text);
+  lblStatus->setToolTip(warnings.tooltip);
   setWindowTitle(QStringLiteral("Log Viewer - ") + Text(l.Name()));
-  SetBusy(false);
+  if (chkCursors->isChecked()) chkCursors_Toggled(true);  // new cursors in the new view
+  ShowHover();
+  SetBusy(task_->Running());
+}
+
+void frmLogViewer::txtRate_EditingFinished() {
+  const auto& log = Log();
+  if (!log || task_->Running()) return;
+  QString text = txtRate->text().trimmed();
+  text.replace(QChar::fromLatin1(app_.DecimalSeparator()), QLatin1Char('.'));
+  bool ok = false;
+  const double rate = text.toDouble(&ok);
+  if (text.isEmpty()) return;
+  if (!ok || !(rate > 0) || !std::isfinite(rate)) {
+    Report(QStringLiteral("\"%1\" is not a number of samples per second above 0").arg(txtRate->text()));
+    return;
+  }
+  if (log->samplesPerSecond == rate) return;
+  // A copy with the rate given: the log shown may be in use by the noise window.
+  auto given = std::make_shared<LoadedLog>(*log);
+  given->samplesPerSecond = rate;
+  given->rateSource = RateSource::Given;
+  given->rateProblem.clear();
+  ShowLog(std::move(given));
 }
 
 void frmLogViewer::lstColumns_ItemChanged() {
   timePlot_->Show(CheckedSlots(*lstColumns));
+  ShowHover();
+}
+
+int64_t frmLogViewer::RowAt(double seconds) const {
+  const auto& log = Log();
+  if (!log || log->Rows() == 0) return -1;
+  const double rate = log->samplesPerSecond > 0 ? log->samplesPerSecond : 1.0;
+  return static_cast<int64_t>(std::clamp(std::round(seconds * rate), 0.0, static_cast<double>(log->Rows() - 1)));
+}
+
+RowRange frmLogViewer::Stretch() const {
+  const auto& log = Log();
+  if (!log) return {};
+  if (!chkCursors->isChecked()) return timePlot_->VisibleRows();
+  return log->VisibleRows(std::min(cursors_[0], cursors_[1]), std::max(cursors_[0], cursors_[1]));
 }
 
 void frmLogViewer::ShowStatistics() {
@@ -212,35 +349,53 @@ void frmLogViewer::ShowStatistics() {
   const std::vector<size_t>& chosen = timePlot_->Shown();
   tblStatistics->setRowCount(log ? static_cast<int>(chosen.size()) : 0);
   if (!log) return;
-  const RowRange rows = timePlot_->VisibleRows();
+  const RowRange rows = Stretch();
+  const bool cursors = chkCursors->isChecked();
+  const int64_t at1 = RowAt(cursors_[0]);
+  const int64_t at2 = RowAt(cursors_[1]);
   for (size_t i = 0; i < chosen.size(); ++i) {
     const size_t slot = chosen[i];
-    const ColumnStatistics s = log->summaries[slot].Statistics(log->series.values[slot], rows);
-    const QString cells[] = {Text(log->ColumnTitle(slot)), Text(log->Column(slot).unit),
-                             Number(s.mean), Number(s.deviation), Number(s.min), Number(s.max)};
-    for (int c = 0; c < 6; ++c) {
+    const std::vector<double>& values = log->series.values[slot];
+    const ColumnStatistics s = log->summaries[slot].Statistics(values, rows);
+    QString cells[kStatColumns];
+    cells[kColumn] = Text(log->ColumnTitle(slot));
+    cells[kUnit] = Text(DataUnit(*log, slot));
+    if (cursors && at1 >= 0) {
+      const double v1 = values[static_cast<size_t>(at1)];
+      const double v2 = values[static_cast<size_t>(at2)];
+      cells[kAt1] = Number(v1);
+      cells[kAt2] = Number(v2);
+      cells[kDifference] = Number(v2 - v1);
+    }
+    cells[kMean] = Number(s.mean);
+    cells[kDeviation] = Number(s.deviation);
+    cells[kRms] = Number(s.rms);
+    cells[kMin] = Number(s.min);
+    cells[kMax] = Number(s.max);
+    for (int c = 0; c < kStatColumns; ++c) {
       auto* item = new QTableWidgetItem(cells[c]);
-      if (c == 0) item->setForeground(PlotColour(slot));
-      if (c >= 2) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      if (c == kColumn) item->setForeground(PlotColour(slot));
+      if (c >= kAt1) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       tblStatistics->setItem(static_cast<int>(i), c, item);
     }
   }
-  tblStatistics->setToolTip(QStringLiteral("Rows %1 to %2 (%3 in view)")
+  tblStatistics->setToolTip(QStringLiteral("Rows %1 to %2 (%3 %4)")
                                 .arg(rows.first + 1)
                                 .arg(rows.End())
-                                .arg(rows.count));
+                                .arg(rows.count)
+                                .arg(cursors ? QStringLiteral("between the cursors") : QStringLiteral("in view")));
+  if (cursors) ShowCursors();
 }
 
-void frmLogViewer::ShowCursor(double x) {
+void frmLogViewer::ShowHover() {
   const auto& log = Log();
-  if (!log || log->Rows() == 0) return;
-  const double rate = log->samplesPerSecond > 0 ? log->samplesPerSecond : 1.0;
-  const auto row = static_cast<int64_t>(
-      std::clamp(std::round(x * rate), 0.0, static_cast<double>(log->Rows() - 1)));
+  if (!log || log->Rows() == 0 || !hover_) {
+    lblCursor->clear();
+    UpdateMarkers(false);
+    return;
+  }
+  const int64_t row = RowAt(*hover_);
   const double t = log->RowTime(row);
-  cursorLine_->point1->setCoords(t, 0);
-  cursorLine_->point2->setCoords(t, 1);
-  cursorLine_->setVisible(true);
   QString text = log->samplesPerSecond > 0
                      ? QStringLiteral("t = %1 s (row %2)").arg(Number(t)).arg(row + 1)
                      : QStringLiteral("row %1").arg(row + 1);
@@ -248,19 +403,133 @@ void frmLogViewer::ShowCursor(double x) {
     text += QStringLiteral("   %1 %2").arg(Text(log->ColumnTitle(slot)),
                                           Number(log->series.values[slot][static_cast<size_t>(row)]));
   lblCursor->setText(text);
-  plotLog->replot(QCustomPlot::rpQueuedReplot);
+  UpdateMarkers(true);
+}
+
+void frmLogViewer::UpdateMarkers(bool withHover) {
+  std::vector<TimeMarker> markers;
+  const auto& log = Log();
+  if (log && withHover && hover_) markers.push_back({log->RowTime(RowAt(*hover_)), QPen(QColor(90, 90, 90), 1, Qt::DotLine)});
+  if (log && chkCursors->isChecked())
+    for (double c : cursors_) markers.push_back({c, QPen(QColor(0, 0, 0), 1, Qt::DashLine)});
+  timePlot_->SetMarkers(std::move(markers));
+}
+
+void frmLogViewer::ShowCursors() {
+  const auto& log = Log();
+  if (!log || !chkCursors->isChecked()) return;
+  const bool timed = log->samplesPerSecond > 0;
+  const auto at = [&](int c) {
+    const int64_t row = RowAt(cursors_[c]);
+    return timed ? QStringLiteral("%1 s (row %2)").arg(Number(cursors_[c])).arg(row + 1)
+                 : QStringLiteral("row %1").arg(row + 1);
+  };
+  const RowRange rows = Stretch();
+  const double dt = cursors_[1] - cursors_[0];
+  QString text = QStringLiteral("Cursor 1: %1   Cursor 2: %2   Difference: %3")
+                     .arg(at(0), at(1), timed ? Number(dt) + QStringLiteral(" s") : Number(dt) + QStringLiteral(" rows"));
+  if (timed && dt != 0) text += QStringLiteral(" (1/dt = %1 Hz)").arg(Number(1 / std::fabs(dt)));
+  text += QStringLiteral("   %1 rows between").arg(rows.count);
+  lblCursors->setText(text);
+  UpdateMarkers(true);
+}
+
+void frmLogViewer::SetCursor(int cursor, double seconds) {
+  const auto& log = Log();
+  if (!log || cursor < 0 || cursor > 1) return;
+  cursors_[cursor] = log->RowTime(RowAt(seconds));
+  ShowStatistics();
+}
+
+void frmLogViewer::chkCursors_Toggled(bool on) {
+  lblCursors->setVisible(on);
+  for (int c : {kAt1, kAt2, kDifference}) tblStatistics->setColumnHidden(c, !on);
+  if (on && Log()) {
+    // At a quarter and three quarters of the view.
+    const QCPRange range = plotLog->xAxis->range();
+    cursors_[0] = Log()->RowTime(RowAt(range.lower + range.size() / 4));
+    cursors_[1] = Log()->RowTime(RowAt(range.lower + range.size() * 3 / 4));
+  }
+  ShowStatistics();
+  ShowHover();
+}
+
+void frmLogViewer::chkLegend_Toggled(bool on) { timePlot_->SetLegendVisible(on); }
+
+void frmLogViewer::PlotPress(QMouseEvent* event) {
+  // A drag pans; with the right button or Ctrl held it draws the box to zoom into; on a
+  // cursor it moves the cursor.
+  plotLog->setFocus(Qt::MouseFocusReason);
+  const bool box = event->button() == Qt::RightButton || (event->modifiers() & Qt::ControlModifier);
+  plotLog->setSelectionRectMode(box ? QCP::srmZoom : QCP::srmNone);
+  if (box || event->button() != Qt::LeftButton || !chkCursors->isChecked() || !Log()) return;
+  const double x = event->position().x();
+  for (int c = 0; c < 2; ++c)
+    if (std::fabs(plotLog->xAxis->coordToPixel(cursors_[c]) - x) <= kCursorGrab) {
+      dragging_ = c;
+      savedInteractions_ = plotLog->interactions().toInt();
+      plotLog->setInteractions(QCP::Interactions());
+      return;
+    }
+}
+
+void frmLogViewer::PlotMove(QMouseEvent* event) {
+  const double t = plotLog->xAxis->pixelToCoord(event->position().x());
+  if (dragging_ >= 0) {
+    SetCursor(dragging_, t);
+    return;
+  }
+  hover_ = t;
+  ShowHover();
+}
+
+void frmLogViewer::PlotRelease() {
+  if (dragging_ < 0) return;
+  dragging_ = -1;
+  plotLog->setInteractions(QCP::Interactions::fromInt(savedInteractions_));
+}
+
+bool frmLogViewer::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == plotLog && event->type() == QEvent::Leave) {
+    hover_.reset();
+    ShowHover();
+  }
+  if (watched != plotLog || event->type() != QEvent::KeyPress || !Log()) return QDialog::eventFilter(watched, event);
+  switch (static_cast<QKeyEvent*>(event)->key()) {
+    case Qt::Key_Left: timePlot_->Pan(-kPanStep); return true;
+    case Qt::Key_Right: timePlot_->Pan(kPanStep); return true;
+    case Qt::Key_PageUp: timePlot_->Pan(-1); return true;
+    case Qt::Key_PageDown: timePlot_->Pan(1); return true;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: timePlot_->Zoom(kZoomStep); return true;
+    case Qt::Key_Minus: timePlot_->Zoom(1 / kZoomStep); return true;
+    case Qt::Key_Home: timePlot_->ResetView(); return true;
+    default: return QDialog::eventFilter(watched, event);
+  }
 }
 
 void frmLogViewer::cmdResetView_Click() { timePlot_->ResetView(); }
 
+std::optional<QString> frmLogViewer::NothingChecked() const {
+  if (!Log()) return QStringLiteral("No log open");
+  if (timePlot_->Shown().empty()) return QStringLiteral("No column checked: check the columns to export.");
+  return std::nullopt;
+}
+
 std::optional<QString> frmLogViewer::ExportPlot(const QString& fileName) {
-  cursorLine_->setVisible(false);
+  if (auto refused = NothingChecked()) return refused;
+  // The hover line is the mouse's, not part of the view; the cursors stay.
+  UpdateMarkers(false);
   return SavePlot(*plotLog, fileName);
 }
 
 void frmLogViewer::cmdExportPlot_Click() {
   const auto& log = Log();
   if (!log) return;
+  if (auto refused = NothingChecked()) {
+    QMessageBox::warning(this, windowTitle(), *refused);
+    return;
+  }
   QString file = AskForPlotFile(this, app_.options.dataDir,
                                 QFileInfo(QFile::decodeName(log->layout.files.front().path.c_str())).completeBaseName() +
                                     QStringLiteral(".png"));
@@ -275,10 +544,10 @@ void frmLogViewer::cmdExportPlot_Click() {
 
 std::optional<QString> frmLogViewer::ExportCsv(const QString& fileName) {
   const auto log = Log();
-  if (!log) return QStringLiteral("No log open");
+  if (auto refused = NothingChecked()) return refused;
   if (task_->Running()) return QStringLiteral("Wait for the work under way to end");
   const std::vector<size_t> chosen = timePlot_->Shown();
-  const RowRange rows = timePlot_->VisibleRows();
+  const RowRange rows = Stretch();
   struct Outcome {
     std::optional<QString> error;
     bool cancelled = false;
@@ -295,7 +564,8 @@ std::optional<QString> frmLogViewer::ExportCsv(const QString& fileName) {
             if (cancel) return false;
             chunk.clear();
             const RowRange part{rows.first + done, std::min(kCsvChunkRows, rows.count - done)};
-            AppendRowsCsv(*log, chosen, part, done + 1, chunk);
+            // Each row keeps its number in the log.
+            AppendRowsCsv(*log, chosen, part, part.first + 1, chunk);
             if (!append(chunk)) return false;
             progress(static_cast<double>(done + part.count) / static_cast<double>(rows.count));
           }
@@ -320,6 +590,10 @@ std::optional<QString> frmLogViewer::ExportCsv(const QString& fileName) {
 void frmLogViewer::cmdExportCsv_Click() {
   const auto& log = Log();
   if (!log) return;
+  if (auto refused = NothingChecked()) {
+    QMessageBox::warning(this, windowTitle(), *refused);
+    return;
+  }
   const QString name = QFileInfo(QFile::decodeName(log->layout.files.front().path.c_str())).completeBaseName() +
                        QStringLiteral("_view") +
                        (log->layout.fieldSeparator == '\t' ? QStringLiteral(".txt") : QStringLiteral(".csv"));
@@ -330,7 +604,11 @@ void frmLogViewer::cmdExportCsv_Click() {
 }
 
 void frmLogViewer::cmdNoise_Click() {
-  if (app_.windows.Noise) app_.windows.Noise(parentWidget() ? parentWidget() : this);
+  if (!app_.windows.Noise || !Log()) return;
+  // The noise window analyses the stretch shown here: the rows between the cursors, or in view.
+  app_.openLog = Log();
+  app_.openRows = Stretch();
+  app_.windows.Noise(parentWidget() ? parentWidget() : this);
 }
 
 }  // namespace pemra

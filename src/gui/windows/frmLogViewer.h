@@ -1,11 +1,17 @@
 #pragma once
 // "Log Viewer": the files of a logging session drawn against time. The columns are listed
-// with check boxes; the checked ones are drawn, one colour each. The wheel zooms the time
-// axis (with Shift the value axis, with Ctrl both), a drag pans, a drag with the right
-// button or with Ctrl held zooms into the box drawn, "Reset View" shows everything again.
-// The cursor line reads out the time and every value of the row under the mouse, the table
-// the statistics of the rows in view. Reading runs off the GUI thread with a progress bar
-// and Cancel; the window is modeless.
+// with check boxes; the checked ones are drawn, one colour each, stacked one value axis per
+// unit over one time axis. The wheel zooms the time axis (with Shift the value axis, with
+// Ctrl both), a drag pans, a drag with the right button or with Ctrl held zooms into the box
+// drawn; on the plot the arrow keys pan, PageUp/PageDown pan a whole view, + and - zoom and
+// Home shows everything, as "Reset View" does. The hover line reads out the time and every
+// shown value of the row under the mouse. "Cursors" puts two measurement cursors on the
+// plot (drag them, or double-click to move the nearer one): the table then gives each
+// column's value at both, their difference and the statistics of the rows between them;
+// without cursors, of the rows in view. That stretch is what "Noise..." analyses and
+// "Export CSV..." writes. A log whose files tell no rate gets a rate field. Reading runs off
+// the GUI thread with a progress bar and Cancel; the window is modeless, and closing it
+// gives back the log's memory.
 
 #include <QDialog>
 
@@ -13,10 +19,14 @@
 #include <memory>
 #include <optional>
 
-class QCPItemStraightLine;
+#include "analysis/RowSelection.h"
+
+class QCheckBox;
 class QCustomPlot;
 class QLabel;
+class QLineEdit;
 class QListWidget;
+class QMouseEvent;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
@@ -43,9 +53,17 @@ class frmLogViewer : public QDialog {
   bool Reading() const;
   const std::shared_ptr<const LoadedLog>& Log() const;
 
-  // The view as PNG, SVG or PDF (by the suffix); the rows in view of the checked columns as
-  // CSV (written off the GUI thread). An error text, or nothing on success (for the CSV:
-  // when it has started).
+  // The rows the statistics, "Noise..." and "Export CSV..." take: those between the cursors
+  // when they are shown, else those in view.
+  RowRange Stretch() const;
+  // The cursors' times (seconds from the start; the row numbers without a rate).
+  double CursorTime(int cursor) const { return cursors_[cursor]; }
+  // Puts cursor 0 or 1 on the row nearest `seconds`.
+  void SetCursor(int cursor, double seconds);
+
+  // The view as PNG, SVG or PDF (by the suffix); the stretch of the checked columns as CSV
+  // (written off the GUI thread). An error text, or nothing on success (for the CSV: when
+  // it has started).
   std::optional<QString> ExportPlot(const QString& fileName);
   std::optional<QString> ExportCsv(const QString& fileName);
 
@@ -55,25 +73,44 @@ class frmLogViewer : public QDialog {
   void cmdExportCsv_Click();
   void cmdNoise_Click();
   void lstColumns_ItemChanged();
+  void chkCursors_Toggled(bool on);
+  void chkLegend_Toggled(bool on);
+  void txtRate_EditingFinished();
 
  signals:
   // A read or an export has ended (done, failed or cancelled).
   void WorkEnded();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void done(int result) override;
+
  private:
   void ShowLog(std::shared_ptr<const LoadedLog> log);
+  void ReleaseLog();
   void ShowStatistics();
-  void ShowCursor(double x);
+  void ShowHover();
+  void ShowCursors();
+  // The hover line (when `withHover` and the mouse is over the plot) and the cursors.
+  void UpdateMarkers(bool withHover);
   void Report(const QString& text);
   // Files that are not one session are shown as one series only when the user agrees.
   bool JoinAsked(const LoadedLog& log);
   void SetBusy(bool busy);
   QString Number(double value) const;
+  int64_t RowAt(double seconds) const;
+  void PlotPress(QMouseEvent* event);
+  void PlotMove(QMouseEvent* event);
+  void PlotRelease();
+  std::optional<QString> NothingChecked() const;
 
   Application& app_;
   BackgroundTask* task_ = nullptr;
   LogTimePlot* timePlot_ = nullptr;
-  QCPItemStraightLine* cursorLine_ = nullptr;
+  std::optional<double> hover_;  // time under the mouse, while it is over the plot
+  double cursors_[2] = {0, 0};
+  int dragging_ = -1;  // the cursor being dragged
+  int savedInteractions_ = 0;
 
  public:
   QPushButton* cmdOpen = nullptr;
@@ -81,9 +118,14 @@ class frmLogViewer : public QDialog {
   QPushButton* cmdExportPlot = nullptr;
   QPushButton* cmdExportCsv = nullptr;
   QPushButton* cmdNoise = nullptr;
+  QCheckBox* chkCursors = nullptr;
+  QCheckBox* chkLegend = nullptr;
+  QLabel* lblRate = nullptr;
+  QLineEdit* txtRate = nullptr;
   QListWidget* lstColumns = nullptr;
   QCustomPlot* plotLog = nullptr;
   QLabel* lblCursor = nullptr;
+  QLabel* lblCursors = nullptr;
   QTableWidget* tblStatistics = nullptr;
   QProgressBar* prgRead = nullptr;
   QPushButton* cmdCancel = nullptr;

@@ -3,8 +3,11 @@
 // of a log it asks for) on log-log axes, with the 68% intervals, the fitted -1/2 and +1/2
 // lines and the bias-instability floor; beside it the table of N, B and K per column in
 // their units. The deviation type and the tau grid are chosen in the window; every change
-// computes the curves again, off the GUI thread, with a progress bar and Cancel. The plot,
-// the table (CSV) and the noise model (imu.yaml) can be saved. The window is modeless.
+// computes the curves again, off the GUI thread, with a progress bar and Cancel; a cancel
+// keeps the result shown before (and puts the choices back to those it was computed with).
+// A log handed on with a stretch of rows (from the viewer) is analysed over those rows only.
+// The plot, the table (CSV) and the noise model (imu.yaml) can be saved. The window is
+// modeless.
 
 #include <QDialog>
 
@@ -13,6 +16,9 @@
 #include <optional>
 #include <vector>
 
+#include "analysis/RowSelection.h"
+
+class QCheckBox;
 class QComboBox;
 class QCustomPlot;
 class QLabel;
@@ -39,8 +45,10 @@ class frmNoise : public QDialog {
   // with none open, it asks for one.
   static std::function<void(QWidget*)> Opener(Application& app);
 
-  // Analyses `log` (a log already read).
-  void SetLog(std::shared_ptr<const LoadedLog> log);
+  // Analyses `log` (a log already read) over `rows` (count 0: all its rows).
+  void SetLog(std::shared_ptr<const LoadedLog> log, RowRange rows = {});
+  const std::shared_ptr<const LoadedLog>& Log() const { return log_; }
+  RowRange Rows() const { return rows_; }
   void OpenFiles(const QStringList& files);
   bool Busy() const;
   const std::vector<NoiseCurve>& Curves() const { return *curves_; }
@@ -56,6 +64,7 @@ class frmNoise : public QDialog {
   void cmdExportTable_Click();
   void cmdExportYaml_Click();
   void Recompute();
+  void chkLegend_Toggled(bool on);
 
  signals:
   void WorkEnded();
@@ -65,6 +74,19 @@ class frmNoise : public QDialog {
   void Report(const QString& text);
   void SetBusy(bool busy);
   QString BaseName() const;
+  QString StretchText() const;
+  // Asks before a computation that will take long; false when the user declines.
+  bool AcceptLongComputation(const std::vector<size_t>& chosen, int type, int grid);
+
+  // The choices the curves shown were computed with, put back when a computation is cancelled.
+  struct Choices {
+    int type = 0;
+    int grid = 0;
+    std::vector<size_t> columns;
+  };
+  void RestoreChoices(const Choices& choices);
+  Choices shownChoices_;
+  RowRange rows_;
 
   Application& app_;
   BackgroundTask* task_ = nullptr;
@@ -79,6 +101,7 @@ class frmNoise : public QDialog {
   QPushButton* cmdExportPlot = nullptr;
   QPushButton* cmdExportTable = nullptr;
   QPushButton* cmdExportYaml = nullptr;
+  QCheckBox* chkLegend = nullptr;
   QListWidget* lstColumns = nullptr;
   QCustomPlot* plotNoise = nullptr;
   QTableWidget* tblFigures = nullptr;

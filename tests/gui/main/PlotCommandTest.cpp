@@ -70,6 +70,12 @@ TEST(PlotCommand, WritesEachFormatWithoutADisplayAndRefusesBadInput) {
       {{"--plot", "-o", out + "5.png"}, 2, "needs at least one log file", nullptr},
       {{"--plot", log, "--bogus", "-o", out + "6.png"}, 2, "'--bogus'", nullptr},
       {{"--plot", log, "-o", dir.filePath("no/such/dir/x.png")}, 1, "no/such/dir/x.png", nullptr},
+      {{"--plot", log, "--from", "0.25", "--to", "0.5", "-o", out + "7.png"}, 0, "", "\x89PNG"},
+      {{"--plot", log, "--adev", "--from", "0.25", "-o", out + "8.svg"}, 0, "", "<?xml"},
+      {{"--plot", log, "--from", "0.6", "--to", "0.2", "-o", out + "9.png"}, 2,
+       "PLOT_1.csv: --from 0.6 s is not before --to 0.2 s", nullptr},
+      {{"--plot", log, "--from", "2", "-o", out + "10.png"}, 2, "no row lies from 2 s", nullptr},
+      {{"--plot", log, "--to", "1,5", "-o", out + "11.png"}, 2, "--to: '1,5' is not a number of seconds", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());

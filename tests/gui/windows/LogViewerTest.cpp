@@ -22,19 +22,13 @@
 #include <fstream>
 
 #include "gui/GuiTestSupport.h"
+#include "gui/windows/ViewLog.h"
 #include "gui/windows/frmLogViewer.h"
 
 namespace pemra {
 namespace {
 
-// Eight rows; the header's seconds give 8 rows per second.
-constexpr const char* kLog =
-    "File Name,VIEW_1.csv\r\nDate,12/07/26\r\nTime,11:00:21\r\nBegin Seconds,100\r\n"
-    "End Seconds,101\r\n \r\nSample #,Time (sec),X Gryo,Y Gyro,Z Gyro,X acc,\r\n"
-    "1,0,0.5,1.5,-0.25,0.001,\r\n2,0.125,1.25,1.5,-0.25,0.002,\r\n"
-    "3,0.25,2.5,1.5,-0.25,0.5,\r\n4,0.375,-1.75,1.5,-0.25,0.25,\r\n"
-    "5,0.5,3.125,1.5,-0.25,-0.125,\r\n6,0.625,0.5,1.5,-0.25,0.75,\r\n"
-    "7,0.75,1,1.5,-0.25,1,\r\n8,0.875,2,1.5,-0.25,0.0625,\r\n";
+constexpr const char* kLog = testing::kViewLog;
 
 // Answers the next file dialog with `file`, after checking where it opened.
 void ChooseInDialog(const QString& file, const QString& expectedDir) {
@@ -99,18 +93,22 @@ TEST(LogViewer, OpenedFromTheMenuShowsTwoColumnsAndExportsTheView) {
   for (int i = 0; i < columns.count(); ++i)
     columns.item(i)->setCheckState(i == 0 || i == 3 ? Qt::Checked : Qt::Unchecked);
   EXPECT_EQ(viewer->plotLog->graphCount(), 2);
-  EXPECT_EQ(viewer->plotLog->yAxis->label(), QStringLiteral("Value (deg/s, g)"));
+  // One value axis per unit, stacked over one time axis.
+  ASSERT_EQ(viewer->plotLog->axisRectCount(), 2);
+  EXPECT_EQ(viewer->plotLog->axisRect(0)->axis(QCPAxis::atLeft)->label(), QStringLiteral("Rate (deg/s)"));
+  EXPECT_EQ(viewer->plotLog->axisRect(1)->axis(QCPAxis::atLeft)->label(), QStringLiteral("Acceleration (g)"));
 
   // Rows 3 to 5 in view (0.25 s to 0.5 s): their statistics.
   viewer->plotLog->xAxis->setRange(0.25, 0.5);
   QTableWidget& stats = *viewer->tblStatistics;
   ASSERT_EQ(stats.rowCount(), 2);
   EXPECT_EQ(stats.item(0, 0)->text(), QStringLiteral("X Gryo"));
-  EXPECT_EQ(stats.item(0, 2)->text(), QStringLiteral("1.291667"));  // mean
-  EXPECT_EQ(stats.item(0, 3)->text(), QStringLiteral("2.652632"));  // sample deviation
-  EXPECT_EQ(stats.item(0, 4)->text(), QStringLiteral("-1.75"));
-  EXPECT_EQ(stats.item(0, 5)->text(), QStringLiteral("3.125"));
-  EXPECT_EQ(stats.item(1, 4)->text(), QStringLiteral("-0.125"));
+  // Column, Unit, At 1, At 2, Difference (hidden without cursors), Mean, Std Dev, RMS, Min, Max.
+  EXPECT_EQ(stats.item(0, 5)->text(), QStringLiteral("1.291667"));  // mean
+  EXPECT_EQ(stats.item(0, 6)->text(), QStringLiteral("2.652632"));  // sample deviation
+  EXPECT_EQ(stats.item(0, 8)->text(), QStringLiteral("-1.75"));
+  EXPECT_EQ(stats.item(0, 9)->text(), QStringLiteral("3.125"));
+  EXPECT_EQ(stats.item(1, 8)->text(), QStringLiteral("-0.125"));
   viewer->plotLog->replot();
 
   const QString png = data + QStringLiteral("/view.png");
@@ -131,9 +129,9 @@ TEST(LogViewer, OpenedFromTheMenuShowsTwoColumnsAndExportsTheView) {
   ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << viewer->lblStatus->text().toStdString();
   EXPECT_EQ(file.readAll().toStdString(),
             "Sample #,Time (sec),X Gryo,X acc,\r\n"
-            "1,0.25,2.5,0.5,\r\n"
-            "2,0.375,-1.75,0.25,\r\n"
-            "3,0.5,3.125,-0.125,\r\n");
+            "3,0.25,2.5,0.5,\r\n"
+            "4,0.375,-1.75,0.25,\r\n"
+            "5,0.5,3.125,-0.125,\r\n");
   EXPECT_EQ(viewer->lblStatus->text(), QStringLiteral("3 rows saved as ") + csv);
 }
 
