@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "cli/EvaluateCommand.h"
 #include "cli/InputText.h"
 #include "cli/LogCommand.h"
 #include "core/LowPower.h"
@@ -179,6 +180,8 @@ int RunCommand(const Command& command, Connection& connection, Streams streams) 
       return Wait(command, connection, streams);
     case CommandKind::Log:
       return RunLog(command, connection, streams);
+    case CommandKind::Evaluate:
+      return RunEvaluate(command, connection, streams);
     case CommandKind::Adev:
     case CommandKind::Script:
     case CommandKind::None:
