@@ -97,7 +97,7 @@ std::string ComparisonHtml(const std::vector<ComparedUnit>& units, const std::st
       for (size_t k = 0; k < at.size(); ++k) outlier[at[k]] = outliers[k];
       const FigureRecord* any = *std::find_if(figures.begin(), figures.end(), [](auto* f) { return f != nullptr; });
       if (any == nullptr) continue;
-      h += "<tr><td>" + XmlEscaped(title) + "</td><td>" + XmlEscaped(key + " " + any->name) + "</td>";
+      h += "<tr><td>" + XmlEscaped(title) + "</td><td>" + XmlEscaped(FigureLabel(*any)) + "</td>";
       for (size_t i = 0; i < units.size(); ++i) {
         const FigureRecord* f = figures[i];
         std::string cell;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <fstream>
 
 #include "analysis/LogReader.h"
 #include "analysis/SampleRate.h"
@@ -193,7 +194,7 @@ struct Run {
     Access().ReadRegister(reg::SMPL_PRD);
     const Nanoseconds period = SamplePeriod(static_cast<uint16_t>(Access().RawValue & 0xFFFF));
     const double periodSeconds = std::chrono::duration<double>(period).count();
-    const double samples = std::max(1.0, std::ceil(settings.durationSeconds / periodSeconds - 1e-9));
+    const double samples = std::max(1.0, std::round(settings.durationSeconds / periodSeconds));
 
     LogSettings log;
     log.baseFileName = std::string(kEvaluationLogBase);
@@ -248,6 +249,10 @@ struct Run {
   void Analyse(const fs::path& logFile) {
     observer.StageStarted(EvaluationStage::Analysis);
     EvaluationReport& r = Report();
+    // A log cut short by a cancel is still analysed (what it has is the report); a cancel
+    // that comes during the analysis ends it.
+    const std::atomic<bool>* cancel = Cancelled(context) ? nullptr : context.cancel;
+    const auto cancelled = [cancel] { return cancel != nullptr && cancel->load(); };
     LogLayout layout;
     if (auto error = InspectLog({logFile}, layout)) {
       r.warnings.push_back("the log cannot be read back: " + error->Text());
@@ -255,10 +260,11 @@ struct Run {
     }
     std::vector<int> chosen;
     for (size_t i = 0; i < layout.columns.size(); ++i)
-      if (layout.columns[i].channel > 0) chosen.push_back(static_cast<int>(i));
+      if (layout.columns[i].channel > 0 && layout.columns[i].kind != ColumnKind::NewData)
+        chosen.push_back(static_cast<int>(i));
     LogSeries series;
     ReadControl control;
-    control.cancel = context.cancel;
+    control.cancel = cancel;
     if (auto error = ReadLog(layout, chosen, control, series)) {
       if (!error->cancelled) r.warnings.push_back("the log cannot be read back: " + error->Text());
       return;
@@ -274,15 +280,7 @@ struct Run {
     r.logSeconds = static_cast<double>(r.samples) / r.rate;
     for (const std::string& w : rate.warnings) r.warnings.push_back(w);
 
-    // Torn rows: a row in which some channel did not carry a new sample.
-    std::vector<const std::vector<double>*> flags;
-    for (size_t i = 0; i < chosen.size(); ++i)
-      if (layout.columns[static_cast<size_t>(chosen[i])].kind == ColumnKind::NewData)
-        flags.push_back(&series.values[i]);
-    for (int64_t row = 0; row < r.samples; ++row)
-      if (std::any_of(flags.begin(), flags.end(),
-                      [row](const auto* f) { return (*f)[static_cast<size_t>(row)] == 0; }))
-        ++r.tornRows;
+    r.tornRows = TornRows(layout);
 
     const RegisterTable& table = Access().Table();
     size_t done = 0, axes = 0;
@@ -294,7 +292,7 @@ struct Run {
       const LogColumn& column = layout.columns[static_cast<size_t>(chosen[i])];
       const std::vector<double>& values = series.values[i];
       if (column.kind == ColumnKind::Gyro || column.kind == ColumnKind::Accel) {
-        if (Cancelled(context)) break;
+        if (cancelled()) break;
         AxisReport axis;
         axis.title = column.title;
         axis.register_ = RegisterName(table, column.channel);
@@ -304,7 +302,7 @@ struct Run {
         double sum = 0;
         for (double v : values) sum += v;
         axis.mean = values.empty() ? 0 : sum / static_cast<double>(values.size());
-        if (axis.samples >= kMinAnalysisSamples) AnalyseAxis(values, r.rate, axis, context.cancel);
+        if (axis.samples >= kMinAnalysisSamples) AnalyseAxis(values, r.rate, axis, cancel);
         Envelope(values, r.rate, axis.series);
         r.axes.push_back(std::move(axis));
         observer.Progress(EvaluationStage::Analysis, static_cast<double>(++done) / static_cast<double>(axes), -1);
@@ -313,12 +311,45 @@ struct Run {
         r.channels.push_back(Statistics(column, values));
       }
     }
-    if (Cancelled(context)) {
+    if (cancelled()) {
       if (result.end == EvaluationEnd::Completed)
         Incomplete(EvaluationEnd::Cancelled, "cancelled during the analysis");
       return;
     }
     r.stagesDone.push_back(EvaluationStage::Analysis);
+  }
+
+  // Rows in which some channel did not carry a new sample (a new-data flag of 0): its
+  // register was read before the sample changed while the others were read after, or it
+  // was not updated. The reader keeps only counts per column, so the rows are read again.
+  static int64_t TornRows(const LogLayout& layout) {
+    std::vector<size_t> flags;
+    for (size_t i = 0; i < layout.columns.size(); ++i)
+      if (layout.columns[i].kind == ColumnKind::NewData) flags.push_back(i);
+    if (flags.empty()) return 0;
+    int64_t torn = 0;
+    for (const LogFileInfo& file : layout.files) {
+      std::ifstream in(file.path, std::ios::binary);
+      std::string line;
+      for (int skip = 0; skip < file.skipLines && std::getline(in, line); ++skip) {
+      }
+      while (std::getline(in, line)) {
+        size_t field = 0, start = 0, next = 0;
+        bool zero = false;
+        for (size_t flag : flags) {
+          while (field < flag && start != std::string::npos) {
+            start = line.find(layout.fieldSeparator, start);
+            if (start != std::string::npos) ++start;
+            ++field;
+          }
+          if (start == std::string::npos) break;
+          next = line.find(layout.fieldSeparator, start);
+          zero = zero || line.compare(start, next == std::string::npos ? std::string::npos : next - start, "0") == 0;
+        }
+        torn += zero;
+      }
+    }
+    return torn;
   }
 
   static ChannelStatistics Statistics(const LogColumn& column, const std::vector<double>& values) {

@@ -29,7 +29,7 @@ FigureRecord FromNoiseFigure(const char* key, const char* name, const NoiseFigur
     r.hasTaus = true;
     r.tauLow = figure.tauLow;
     r.tauHigh = figure.tauHigh;
-    r.intervalNote = "not determined: the fit gives no interval yet";
+    r.intervalNote = "the fit gives no interval yet";
   } else {
     r.reason = missing;
   }

@@ -1,5 +1,6 @@
 #include "evaluation/ReportHtml.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "evaluation/SvgPlot.h"
@@ -120,8 +121,13 @@ std::string PlotHtml(const std::string& svg, int width, int height, const HtmlPl
   if (plots.images == nullptr) return "<div class=\"plot\">\n" + svg + "</div>\n";
   const std::string name = "plot-" + std::to_string(plots.images->size());
   plots.images->push_back(svg);
-  return "<p><img src=\"" + name + "\" width=\"" + std::to_string(width) + "\" height=\"" +
-         std::to_string(height) + "\" alt=\"" + name + "\"></p>\n";
+  const int shown = std::min(width, plots.printedWidth);
+  return "<p><img src=\"" + name + "\" width=\"" + std::to_string(shown) + "\" height=\"" +
+         std::to_string(height * shown / width) + "\" alt=\"" + name + "\"></p>\n";
+}
+
+std::string FigureLabel(const FigureRecord& f) {
+  return f.key.size() == 1 ? f.key + " " + f.name : f.name;
 }
 
 std::string FigureValueText(const FigureRecord& f) {
@@ -131,7 +137,7 @@ std::string FigureValueText(const FigureRecord& f) {
 
 std::string FigureIntervalText(const FigureRecord& f) {
   if (!f.determined) return "";
-  if (!f.hasInterval) return "not determined" + (f.intervalNote.empty() ? "" : " (" + Esc(f.intervalNote) + ")");
+  if (!f.hasInterval) return "not determined" + (f.intervalNote.empty() ? "" : ": " + Esc(f.intervalNote));
   return "[" + ShortNumber(f.low) + ", " + ShortNumber(f.high) + "] " + Esc(f.unit);
 }
 
@@ -202,9 +208,10 @@ std::string ReportHtml(const EvaluationReport& r, const HtmlPlots& plots) {
     h += "<p>" + std::to_string(a.samples) + " samples, mean " + ShortNumber(a.mean, 6) + " " + Esc(a.dataUnit) +
          "; " + Esc(a.curveNote) + ".</p>\n";
     for (const std::string& w : a.warnings) h += "<p class=\"warning\">Warning: " + Esc(w) + "</p>\n";
-    h += "<table>\n" + Row({"Figure", "Value", "68% interval", "Averaging times", "Limit", "Verdict", "Margin"}, "th");
+    h += "<table width=\"100%\">\n" +
+         Row({"Figure", "Value", "68% interval", "Averaging times", "Limit", "Verdict", "Margin"}, "th");
     for (const FigureRecord& f : a.figures)
-      h += Row({f.key + " " + Esc(f.name), FigureValueText(f), FigureIntervalText(f), TausText(f),
+      h += Row({Esc(FigureLabel(f)), FigureValueText(f), FigureIntervalText(f), TausText(f),
                 f.hasLimit ? Esc(f.limitText) + " (" + ShortNumber(f.limit) + " " + Esc(f.unit) + ")" : "",
                 f.hasLimit ? VerdictCell(f.verdict) : "", MarginText(f)});
     h += "</table>\n";
@@ -215,11 +222,11 @@ std::string ReportHtml(const EvaluationReport& r, const HtmlPlots& plots) {
   for (const AxisReport& a : r.axes)
     for (const FigureRecord& f : a.figures)
       if (f.hasLimit)
-        limits += Row({Esc(a.title), f.key + " " + Esc(f.name), FigureValueText(f), Esc(f.limitText),
+        limits += Row({Esc(a.title), Esc(FigureLabel(f)), FigureValueText(f), Esc(f.limitText),
                        VerdictCell(f.verdict), MarginText(f)});
   if (limits.empty()) h += "<p>No limits were given.</p>\n";
   else
-    h += "<table>\n" + Row({"Axis", "Figure", "Value", "Limit (maximum)", "Verdict", "Margin"}, "th") + limits +
+    h += "<table width=\"100%\">\n" + Row({"Axis", "Figure", "Value", "Limit (maximum)", "Verdict", "Margin"}, "th") + limits +
          "</table>\n";
 
   h += "<h2>How this report was made</h2>\n<table>\n";

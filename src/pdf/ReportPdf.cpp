@@ -12,6 +12,8 @@
 #include <QTextDocument>
 #include <QUrl>
 
+#include <cstdio>
+
 namespace pemra {
 
 namespace {
@@ -19,11 +21,18 @@ namespace {
 constexpr int kPlotScale = 3;  // pixels per page pixel of a plot's bitmap
 constexpr int kResolution = 150;  // dots per inch the page is laid out at
 
+// Qt's notes about the environment (no runtime directory, font substitutes) mean nothing to
+// a user of the command line; real failures still show.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
 // Fonts and the PDF writer need a Qt application. A program without one (pemra-cli) gets
 // one on the offscreen platform, made once and kept for the rest of the process.
 void EnsureApplication() {
   if (QCoreApplication::instance() != nullptr) return;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler(QuietMessages);
   static int argc = 1;
   static char name[] = "pemra";
   static char* argv[] = {name, nullptr};
