@@ -425,22 +425,33 @@ struct Run {
     Write(kFiguresJsonName, FiguresJsonText(r));
     Write(kReportHtmlName, ReportHtml(r));
     if (context.renderPdf) {
-      std::vector<std::string> images;
-      const std::string page = ReportHtml(r, HtmlPlots{&images});
-      std::string pdf;
-      if (auto error = context.renderPdf(page, images, pdf)) {
-        if (result.end == EvaluationEnd::Completed) {
+      fs::path written;
+      if (auto error = WriteReportPdf(r, settings.outDir, context.renderPdf, &written)) {
+        if (result.end == EvaluationEnd::Completed || result.end == EvaluationEnd::Cancelled) {
           result.end = EvaluationEnd::FileFailed;
-          result.error = (settings.outDir / kReportPdfName).string() + ": " + *error;
+          result.error = *error;
         }
       } else {
-        Write(kReportPdfName, pdf);
+        result.written.push_back(written);
       }
     }
   }
 };
 
 }  // namespace
+
+std::optional<std::string> WriteReportPdf(const EvaluationReport& report, const fs::path& dir,
+                                          const PdfRenderer& render, fs::path* written) {
+  std::vector<std::string> images;
+  const std::string page = ReportHtml(report, HtmlPlots{&images});
+  std::string pdf;
+  const fs::path path = dir / kReportPdfName;
+  if (auto error = render(page, images, pdf)) return path.string() + ": " + *error;
+  std::string error;
+  if (!WriteReportFile(path, pdf, &error)) return error;
+  if (written != nullptr) *written = path;
+  return std::nullopt;
+}
 
 void DescribeInterface(const Session& session, std::string& interface, std::string& adapter) {
   const Selection& s = session.selection;

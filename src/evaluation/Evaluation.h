@@ -93,6 +93,11 @@ std::optional<std::string> CheckLimitsForChannels(const Limits& limits, const Ch
 EvaluationResult RunEvaluation(const EvaluationContext& context, const EvaluationSettings& settings,
                                EvaluationObserver& observer);
 
+// Writes report.pdf of `report` into `dir`, rendered by `render`: the path written, or an
+// error naming the file and the reason.
+std::optional<std::string> WriteReportPdf(const EvaluationReport& report, const std::filesystem::path& dir,
+                                          const PdfRenderer& render, std::filesystem::path* written = nullptr);
+
 // The interface in use ("USB adapter") and the adapter as it described itself.
 void DescribeInterface(const Session& session, std::string& interface, std::string& adapter);
 

@@ -85,16 +85,19 @@ std::string SeriesPlots(const EvaluationReport& r, const HtmlPlots& plots) {
       PlotSeries s;
       s.label = a.title;
       s.band = true;
+      // About its mean, so the noise of every axis shows whatever its level.
       s.x = a.series.seconds;
-      s.low = a.series.min;
-      s.high = a.series.max;
+      for (size_t k = 0; k < s.x.size(); ++k) {
+        s.low.push_back(a.series.min[k] - a.mean);
+        s.high.push_back(a.series.max[k] - a.mean);
+      }
       for (size_t k = 0; k < s.x.size(); ++k) s.y.push_back((s.low[k] + s.high[k]) / 2);
       unit = a.dataUnit;
       series.push_back(std::move(s));
     }
     if (series.empty()) continue;
     PlotSpec spec{kind == AxisKind::Gyro ? "Still log, gyroscopes" : "Still log, accelerometers",
-                  "time (s)", unit, false, false, kPlotWidth, kPlotHeight};
+                  "time (s)", "less its mean (" + unit + ")", false, false, kPlotWidth, kPlotHeight};
     html += PlotHtml(PlotSvg(spec, series), kPlotWidth, kPlotHeight, plots);
   }
   return html;

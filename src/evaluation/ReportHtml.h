@@ -16,7 +16,7 @@ struct HtmlPlots {
   // and its SVG text is appended here.
   std::vector<std::string>* images = nullptr;
   // The width the referenced images are shown at (a printed page is narrower than a screen).
-  int printedWidth = 460;
+  int printedWidth = 600;
 };
 
 std::string ReportHtml(const EvaluationReport& report, const HtmlPlots& plots = {});

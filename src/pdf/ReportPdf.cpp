@@ -20,6 +20,12 @@ namespace {
 
 constexpr int kPlotScale = 3;  // pixels per page pixel of a plot's bitmap
 constexpr int kResolution = 150;  // dots per inch the page is laid out at
+constexpr double kMarginMm = 15;
+// The page's text area in the document's own pixels (96 to the inch), so the page holds
+// what a screen shows at its width: A4 less the margins.
+constexpr double kPixelsPerMm = 96 / 25.4;
+constexpr double kTextWidth = (210 - 2 * kMarginMm) * kPixelsPerMm;
+constexpr double kTextHeight = (297 - 2 * kMarginMm) * kPixelsPerMm;
 
 // Qt's notes about the environment (no runtime directory, font substitutes) mean nothing to
 // a user of the command line; real failures still show.
@@ -59,6 +65,7 @@ std::optional<std::string> RenderReportPdf(const std::string& html, const std::v
                          image);
   }
   document.setHtml(QString::fromStdString(html));
+  document.setPageSize(QSizeF(kTextWidth, kTextHeight));
 
   QByteArray bytes;
   QBuffer buffer(&bytes);
@@ -66,7 +73,7 @@ std::optional<std::string> RenderReportPdf(const std::string& html, const std::v
   {
     QPdfWriter writer(&buffer);
     writer.setResolution(kResolution);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(15, 15, 15, 15),
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm),
                                      QPageLayout::Millimeter));
     writer.setTitle(QStringLiteral("Sensor evaluation report"));
     writer.setCreator(QStringLiteral("pemra"));
