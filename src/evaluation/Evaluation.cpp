@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
-#include <fstream>
 
 #include "analysis/LogReader.h"
 #include "analysis/SampleRate.h"
@@ -96,6 +95,31 @@ class EvaluationLogFrontEnd final : public LogFrontEnd {
   EvaluationObserver& observer_;
   double period_;
   int64_t taken_ = 0;
+};
+
+// Passes the burst reader's samples on and counts the torn rows: rows in which some channel
+// did not carry a new sample (its register was read before the sample changed while the
+// others were read after it, or it was not updated).
+class TornRowCounter final : public SampleReader {
+ public:
+  explicit TornRowCounter(BurstSampleReader& inner) : inner_(inner) {}
+  void ReadSample(const ChannelSet& channels, SampleReadings& readings) override {
+    inner_.ReadSample(channels, readings);
+    if (inner_.Ended() || inner_.Stopped()) return;
+    for (int k = 1; k <= kLogChannels; ++k)
+      if (channels[static_cast<size_t>(k)] && !readings[static_cast<size_t>(k)].newData) {
+        ++torn_;
+        break;
+      }
+  }
+  bool Stopped() const override { return inner_.Stopped(); }
+  std::optional<Nanoseconds> SampleTime() const override { return inner_.SampleTime(); }
+  void Finish() override { inner_.Finish(); }
+  int64_t Torn() const { return torn_; }
+
+ private:
+  BurstSampleReader& inner_;
+  int64_t torn_ = 0;
 };
 
 struct Run {
@@ -205,6 +229,7 @@ struct Run {
     const std::atomic<bool>* cancel = context.cancel;
     burstOptions.stopRequested = [cancel] { return cancel != nullptr && cancel->load(); };
     BurstSampleReader reader(Access(), burstOptions);
+    TornRowCounter counter(reader);
     EvaluationLogFrontEnd frontEnd(log, context, observer, periodSeconds);
     const DatalogContext datalog{Access(),
                                  context.clock,
@@ -213,12 +238,13 @@ struct Run {
                                  settings.outDir,
                                  settings.decimalSeparator,
                                  [&reader] { return !reader.Ended(); },
-                                 &reader,
+                                 &counter,
                                  ""};
     const LogResult logged = RunDatalog(datalog, frontEnd);
     const BurstSummary summary = reader.Summary();
     r.missed = summary.missed;
     r.duplicates = summary.duplicates;
+    r.tornRows = counter.Torn();
     if (logged.lastFileNumber > 0) {
       const std::string name = LogFileName(log.baseFileName, logged.lastFileNumber,
                                            LogTextFormatFor(settings.decimalSeparator).extension);
@@ -280,8 +306,6 @@ struct Run {
     r.logSeconds = static_cast<double>(r.samples) / r.rate;
     for (const std::string& w : rate.warnings) r.warnings.push_back(w);
 
-    r.tornRows = TornRows(layout);
-
     const RegisterTable& table = Access().Table();
     size_t done = 0, axes = 0;
     for (size_t i = 0; i < chosen.size(); ++i) {
@@ -317,39 +341,6 @@ struct Run {
       return;
     }
     r.stagesDone.push_back(EvaluationStage::Analysis);
-  }
-
-  // Rows in which some channel did not carry a new sample (a new-data flag of 0): its
-  // register was read before the sample changed while the others were read after, or it
-  // was not updated. The reader keeps only counts per column, so the rows are read again.
-  static int64_t TornRows(const LogLayout& layout) {
-    std::vector<size_t> flags;
-    for (size_t i = 0; i < layout.columns.size(); ++i)
-      if (layout.columns[i].kind == ColumnKind::NewData) flags.push_back(i);
-    if (flags.empty()) return 0;
-    int64_t torn = 0;
-    for (const LogFileInfo& file : layout.files) {
-      std::ifstream in(file.path, std::ios::binary);
-      std::string line;
-      for (int skip = 0; skip < file.skipLines && std::getline(in, line); ++skip) {
-      }
-      while (std::getline(in, line)) {
-        size_t field = 0, start = 0, next = 0;
-        bool zero = false;
-        for (size_t flag : flags) {
-          while (field < flag && start != std::string::npos) {
-            start = line.find(layout.fieldSeparator, start);
-            if (start != std::string::npos) ++start;
-            ++field;
-          }
-          if (start == std::string::npos) break;
-          next = line.find(layout.fieldSeparator, start);
-          zero = zero || line.compare(start, next == std::string::npos ? std::string::npos : next - start, "0") == 0;
-        }
-        torn += zero;
-      }
-    }
-    return torn;
   }
 
   static ChannelStatistics Statistics(const LogColumn& column, const std::vector<double>& values) {
