@@ -201,11 +201,7 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
 
   Session* session = nullptr;
   if (const int status = connection.Open(session); status != kExitDone) return status;
-  SystemTimeOfDay systemTime;
-  TimeOfDay* virtualDay = connection.VirtualTimeOfDay();
-  TimeOfDay& day = connection.Env().timeOfDay != nullptr ? *connection.Env().timeOfDay
-                   : virtualDay != nullptr              ? *virtualDay
-                                                        : systemTime;
+  TimeOfDay& day = connection.LogTimeOfDay();
   const bool progress = &streams.err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
 
   LogResult result;

@@ -2,7 +2,8 @@
 // One comparison report of several evaluations (the units of a batch, benches sharing a
 // folder): every figure per unit with its interval and verdict, the Allan curves of each
 // axis overlaid, and the outliers marked: a value further from the units' median than
-// kOutlierSpread times their scaled median absolute deviation (with three units or more).
+// kOutlierSpread times their scaled median absolute deviation (so it takes three units
+// or more for one to stand out).
 
 #include <string>
 #include <string_view>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "evaluation/SvgPlot.h"
 
@@ -46,61 +47,58 @@ std::string MarginText(const FigureRecord& f) {
 
 std::string AxisLabel(const AxisReport& a) { return a.title + (a.register_.empty() ? "" : " (" + a.register_ + ")"); }
 
-// One Allan plot per axis kind, the axes overlaid with their interval bars.
-std::string AllanPlots(const EvaluationReport& r, const HtmlPlots& plots) {
+// One plot per axis kind, its axes overlaid, each axis's line made by `line` (false: the axis
+// has nothing to draw).
+std::string PlotsPerKind(const EvaluationReport& r, const HtmlPlots& plots, const char* (&titles)[2],
+                         const std::string& xLabel, const std::string& yLabel, bool log,
+                         const std::function<bool(const AxisReport&, PlotSeries&)>& line) {
   std::string html;
   for (AxisKind kind : {AxisKind::Gyro, AxisKind::Accel}) {
     std::vector<PlotSeries> series;
     std::string unit;
     for (const AxisReport& a : r.axes) {
-      if (a.kind != kind || a.curve.empty()) continue;
       PlotSeries s;
       s.label = a.title;
-      for (const CurvePoint& p : a.curve) {
-        s.x.push_back(p.tau);
-        s.y.push_back(p.deviation);
-        s.low.push_back(p.low);
-        s.high.push_back(p.high);
-      }
+      if (a.kind != kind || !line(a, s)) continue;
       unit = a.dataUnit;
       series.push_back(std::move(s));
     }
     if (series.empty()) continue;
-    PlotSpec spec{kind == AxisKind::Gyro ? "Allan deviation, gyroscopes" : "Allan deviation, accelerometers",
-                  "tau (s)", "deviation (" + unit + ")", true, true, kPlotWidth, kPlotHeight};
+    const PlotSpec spec{titles[kind == AxisKind::Gyro ? 0 : 1], xLabel, yLabel + " (" + unit + ")", log, log,
+                        kPlotWidth, kPlotHeight};
     html += PlotHtml(PlotSvg(spec, series), kPlotWidth, kPlotHeight, plots);
   }
   return html;
 }
 
-// The still log against time, per axis kind: each axis's smallest and largest value per
-// time bucket.
-std::string SeriesPlots(const EvaluationReport& r, const HtmlPlots& plots) {
-  std::string html;
-  for (AxisKind kind : {AxisKind::Gyro, AxisKind::Accel}) {
-    std::vector<PlotSeries> series;
-    std::string unit;
-    for (const AxisReport& a : r.axes) {
-      if (a.kind != kind || a.series.seconds.empty()) continue;
-      PlotSeries s;
-      s.label = a.title;
-      s.band = true;
-      // About its mean, so the noise of every axis shows whatever its level.
-      s.x = a.series.seconds;
-      for (size_t k = 0; k < s.x.size(); ++k) {
-        s.low.push_back(a.series.min[k] - a.mean);
-        s.high.push_back(a.series.max[k] - a.mean);
-      }
-      for (size_t k = 0; k < s.x.size(); ++k) s.y.push_back((s.low[k] + s.high[k]) / 2);
-      unit = a.dataUnit;
-      series.push_back(std::move(s));
+// The Allan deviation curves with their interval bars.
+std::string AllanPlots(const EvaluationReport& r, const HtmlPlots& plots) {
+  static const char* titles[2] = {"Allan deviation, gyroscopes", "Allan deviation, accelerometers"};
+  return PlotsPerKind(r, plots, titles, "tau (s)", "deviation", true, [](const AxisReport& a, PlotSeries& s) {
+    for (const CurvePoint& p : a.curve) {
+      s.x.push_back(p.tau);
+      s.y.push_back(p.deviation);
+      s.low.push_back(p.low);
+      s.high.push_back(p.high);
     }
-    if (series.empty()) continue;
-    PlotSpec spec{kind == AxisKind::Gyro ? "Still log, gyroscopes" : "Still log, accelerometers",
-                  "time (s)", "less its mean (" + unit + ")", false, false, kPlotWidth, kPlotHeight};
-    html += PlotHtml(PlotSvg(spec, series), kPlotWidth, kPlotHeight, plots);
-  }
-  return html;
+    return !a.curve.empty();
+  });
+}
+
+// The still log against time: each axis's smallest and largest value per time bucket, about
+// its mean, so the noise of every axis shows whatever its level.
+std::string SeriesPlots(const EvaluationReport& r, const HtmlPlots& plots) {
+  static const char* titles[2] = {"Still log, gyroscopes", "Still log, accelerometers"};
+  return PlotsPerKind(r, plots, titles, "time (s)", "less its mean", false, [](const AxisReport& a, PlotSeries& s) {
+    s.band = true;
+    s.x = a.series.seconds;
+    for (size_t k = 0; k < s.x.size(); ++k) {
+      s.low.push_back(a.series.min[k] - a.mean);
+      s.high.push_back(a.series.max[k] - a.mean);
+      s.y.push_back((s.low.back() + s.high.back()) / 2);
+    }
+    return !s.x.empty();
+  });
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "cli/Cli.h"
 #include "evaluation/Evaluation.h"
+#include "evaluation/FiguresJson.h"
 #include "pdf/ReportPdf.h"
 #include "support/ScratchDir.h"
 
@@ -251,6 +252,50 @@ TEST(EvaluateTest, ACancelledRunWritesTheReportOfWhatItHadMarkedIncomplete) {
   EXPECT_NE(ReadFile(dir.path() / "report.html").find("INCOMPLETE: cancelled during the still log"),
             std::string::npos);
   EXPECT_TRUE(fs::is_regular_file(dir.path() / "report.pdf"));
+}
+
+// Three units' figures.json, the third's N far from the others': one table and plot.
+TEST(EvaluateTest, CompareMarksTheOutlierAmongTheUnits) {
+  testing::ScratchDir dir;
+  const double n[] = {1.25, 1.27, 2.9};
+  std::vector<std::string> args = {"evaluate", "--out", (dir.path() / "batch").string(), "--compare"};
+  for (int i = 0; i < 3; ++i) {
+    EvaluationReport r;
+    r.complete = true;
+    r.model = 21420;
+    AxisReport axis;
+    axis.title = "X Gryo";
+    axis.dataUnit = "deg/s";
+    FigureRecord f;
+    f.key = "N";
+    f.name = "angle random walk";
+    f.unit = "deg/sqrt(h)";
+    f.determined = true;
+    f.value = n[i];
+    axis.figures.push_back(f);
+    axis.curve = {{0.01, 0.2, 0.19, 0.21}, {0.1, 0.07, 0.065, 0.075}};
+    r.axes.push_back(axis);
+    const fs::path unit = dir.path() / ("unit" + std::to_string(i + 1));
+    fs::create_directories(unit);
+    std::ofstream(unit / "figures.json") << FiguresJsonText(r);
+    args.push_back(unit.string());
+  }
+  const Result r = RunCli(args, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string html = ReadFile(dir.path() / "batch" / "comparison.html");
+  std::string problem;
+  EXPECT_TRUE(WellFormed(html, problem)) << problem;
+  EXPECT_NE(html.find("<td><b>OUTLIER</b> 2.9 deg/sqrt(h)</td>"), std::string::npos) << html;
+  EXPECT_EQ(html.find("OUTLIER</b> 1.2"), std::string::npos);
+  EXPECT_NE(html.find("<svg "), std::string::npos);
+
+  // A folder without figures.json is named, and nothing is written.
+  args.push_back((dir.path() / "empty").string());
+  fs::remove(dir.path() / "batch" / "comparison.html");
+  const Result missing = RunCli(args, dir.path());
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("/empty/figures.json"), std::string::npos) << missing.err;
+  EXPECT_FALSE(fs::exists(dir.path() / "batch" / "comparison.html"));
 }
 
 }  // namespace

@@ -143,7 +143,9 @@ TEST(ComparisonTest, OutliersLieFarFromTheMedianOfThreeOrMoreUnits) {
   } cases[] = {
       {{1.0, 1.1, 0.9, 1.05, 5.0}, {false, false, false, false, true}},
       {{1.0, 1.1, 0.9, 1.05, 1.2}, {false, false, false, false, false}},
-      {{1.0, 9.0}, {false, false}},  // two units: no majority to stand out from
+      // 0.45 from the median 1.05, where the scaled MAD is 0.0741: six of them, above three.
+      {{1.0, 1.1, 0.9, 1.05, 1.5}, {false, false, false, false, true}},
+      {{1.0, 9.0}, {false, false}},  // two units: none stands out from the other
       {{2.0, 2.0, 2.0}, {false, false, false}},
       {{2.0, 2.0, 2.0, 3.0}, {false, false, false, true}},  // no spread: any difference stands out
   };
