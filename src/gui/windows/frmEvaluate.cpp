@@ -25,6 +25,7 @@
 #include "gui/kit/Application.h"
 #include "gui/kit/BackgroundTask.h"
 #include "gui/kit/NamedWidget.h"
+#include "gui/kit/OpsWindowSupport.h"
 #include "gui/kit/ScreenFit.h"
 #include "pdf/ReportPdf.h"
 
@@ -298,6 +299,11 @@ void frmEvaluate::Finished() {
     return;
   }
   if (haveHtml && openReport) openReport(QString::fromStdString(html.string()));
+}
+
+void frmEvaluate::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  MoveToParentCorner(this);  // where every window of the program opens
 }
 
 void frmEvaluate::closeEvent(QCloseEvent* event) {

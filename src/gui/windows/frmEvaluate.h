@@ -60,6 +60,7 @@ class frmEvaluate : public QDialog {
   QPushButton* cmdClose;
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
 
