@@ -14,6 +14,7 @@
 #include "cli/AdevCommand.h"
 #include "cli/PsdCommand.h"
 #include "cli/Commands.h"
+#include "cli/EvaluateCommand.h"
 #include "cli/InputText.h"
 #include "core/Selection.h"
 #include "core/Timing.h"
@@ -230,6 +231,13 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
                   env.decimalSeparator ? *env.decimalSeparator
                                        : DecimalSeparatorOf(std::localeconv()->decimal_point));
   }
+  Command command = parsed.command;
+  if (command.kind == CommandKind::Evaluate) {
+    command.evaluate.commandLine = "pemra-cli";
+    for (const std::string& arg : args)
+      command.evaluate.commandLine += " " + (arg.find_first_of(" \t'\"") == std::string::npos ? arg : "'" + arg + "'");
+    if (!command.evaluate.compare.empty()) return RunCompare(command.evaluate, {in, out, err});
+  }
   sim::SimSettings simSettings;
   if (const int status = ChooseSimSettings(parsed.options, simSettings, err); status != kExitDone)
     return status;
@@ -252,7 +260,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   if (parsed.command.kind == CommandKind::Script) {
     return RunScript(parsed.command.path, connection, streams);
   }
-  return RunCommand(parsed.command, connection, streams);
+  return RunCommand(command, connection, streams);
 }
 
 }  // namespace pemra::cli

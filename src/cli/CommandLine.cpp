@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "cli/AdevCommand.h"
+#include "cli/EvaluateCommand.h"
 #include "cli/InputText.h"
 #include "cli/LogCommand.h"
 #include "cli/PsdCommand.h"
@@ -82,6 +83,7 @@ void AddCommands(CLI::App& app, Command& command, bool withScript) {
     script->callback([&command] { command.kind = CommandKind::Script; });
     AddAdevCommand(app, command);
     AddPsdCommand(app, command);
+    AddEvaluateCommand(app, command);
   }
   app.require_subcommand(1);
 }

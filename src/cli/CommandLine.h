@@ -16,7 +16,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;  // the device, the transport or a file failed
 inline constexpr int kExitUsage = 2;
 
-enum class CommandKind { None, Scan, Read, Write, Set, Dump, Wait, Script, Log, Adev, Psd };
+enum class CommandKind { None, Scan, Read, Write, Set, Dump, Wait, Script, Log, Adev, Psd, Evaluate };
 
 // The options of `adev` as given.
 struct AdevOptions {
@@ -43,6 +43,16 @@ struct PsdOptions {
   bool join = false;    // join files that are not one session, warning of each gap
 };
 
+// The options of `evaluate` as given.
+struct EvaluateOptions {
+  std::string duration = "3600";     // seconds of still log
+  std::string limits;                // limits file (JSON), or empty
+  std::string out;                   // report folder; empty: the current directory
+  std::string channels;              // names or numbers 1..11; empty: all eleven
+  std::vector<std::string> compare;  // --compare DIR...: report folders to compare
+  std::string commandLine;           // the whole command line, for the report
+};
+
 struct Command {
   CommandKind kind = CommandKind::None;
   std::vector<std::string> registers;  // read: REG...; write: REG
@@ -53,6 +63,7 @@ struct Command {
   LogOptions log;                      // log
   AdevOptions adev;                    // adev
   PsdOptions psd;                      // psd
+  EvaluateOptions evaluate;            // evaluate
 };
 
 struct ConnectionOptions {

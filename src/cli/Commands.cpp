@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "cli/EvaluateCommand.h"
 #include "cli/InputText.h"
 #include "cli/LogCommand.h"
 #include "core/FieldWrite.h"
@@ -302,6 +303,8 @@ int RunCommand(const Command& command, Connection& connection, Streams streams) 
       return Wait(command, connection, streams);
     case CommandKind::Log:
       return RunLog(command, connection, streams);
+    case CommandKind::Evaluate:
+      return RunEvaluate(command, connection, streams);
     case CommandKind::Adev:
     case CommandKind::Psd:
     case CommandKind::Script:

@@ -304,4 +304,11 @@ bool Connection::Healthy() {
   }
 }
 
+TimeOfDay& Connection::LogTimeOfDay() {
+  if (env_.timeOfDay != nullptr) return *env_.timeOfDay;
+  if (virtualDay_) return *virtualDay_;
+  if (!systemDay_) systemDay_ = std::make_unique<SystemTimeOfDay>();
+  return *systemDay_;
+}
+
 }  // namespace pemra::cli

@@ -134,6 +134,9 @@ class Connection {
   // On the virtual clock: the time of day that follows it (from the real time at the start),
   // for the logs; else null.
   TimeOfDay* VirtualTimeOfDay() { return virtualDay_.get(); }
+  // The time of day a log carries: the caller's (a test's), else the virtual clock's, else
+  // the system's local time.
+  TimeOfDay& LogTimeOfDay();
   char DecimalSeparator() const { return separator_; }
   const Environment& Env() const { return env_; }
 
@@ -166,6 +169,7 @@ class Connection {
   std::string simTiming_;
   sim::SimSettings simSettings_;
   std::unique_ptr<TimeOfDay> virtualDay_;
+  std::unique_ptr<TimeOfDay> systemDay_;
 };
 
 }  // namespace pemra::cli

@@ -15,6 +15,7 @@
 
 #include "cli/BurstSummaryText.h"
 #include "cli/InputText.h"
+#include "cli/StopSignals.h"
 #include "core/DataDirectory.h"
 #include "core/DeviceModel.h"
 #include "datalog/BurstSampleReader.h"
@@ -32,37 +33,6 @@ constexpr int64_t kMaxSamples = 2147483647;
 constexpr double kMaxDelayMs = 32000;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 constexpr size_t kMaxDirectory = PATH_MAX;
-
-// The signal that asked the run to end (0: none). Set by the handler, read after each sample
-// and by a burst capture's own thread during its waits: a lock-free atomic serves both.
-std::atomic<int> gStopSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
-
-extern "C" void OnStopSignal(int signal) { gStopSignal = signal; }
-
-// SIGINT and SIGTERM end the run after the current sample while it lasts; the previous
-// handlers come back afterwards.
-class StopSignals {
- public:
-  StopSignals() {
-    gStopSignal = 0;
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~StopSignals() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
 
 std::optional<int64_t> WholeNumber(std::string_view text, int64_t max) {
   int64_t value = 0;
@@ -103,10 +73,10 @@ class CliFrontEnd final : public LogFrontEnd {
         shown_ = true;
       }
     }
-    return gStopSignal == 0;
+    return StopSignals::Signal() == 0;
   }
   // A signal also ends a long sample delay at once.
-  bool Waiting(const LogProgress&) override { return gStopSignal == 0; }
+  bool Waiting(const LogProgress&) override { return StopSignals::Signal() == 0; }
 
  private:
   LogSettings settings_;
@@ -235,11 +205,7 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
 
   Session* session = nullptr;
   if (const int status = connection.Open(session); status != kExitDone) return status;
-  SystemTimeOfDay systemTime;
-  TimeOfDay* virtualDay = connection.VirtualTimeOfDay();
-  TimeOfDay& day = connection.Env().timeOfDay != nullptr ? *connection.Env().timeOfDay
-                   : virtualDay != nullptr              ? *virtualDay
-                                                        : systemTime;
+  TimeOfDay& day = connection.LogTimeOfDay();
   const bool progress = &streams.err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
 
   LogResult result;
@@ -249,7 +215,7 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
   std::optional<BurstSampleReader> burst;
   if (command.log.burst) {
     BurstOptions options;
-    options.stopRequested = [] { return gStopSignal != 0; };
+    options.stopRequested = [] { return StopSignals::Signal() != 0; };
     CaptureThreadOptions threadOptions;
     threadOptions.raisePriority = command.log.capturePriority != "normal";
     burst.emplace(session->access, options, threadOptions);
@@ -282,7 +248,7 @@ int RunLog(const Command& command, Connection& connection, Streams streams) {
     case LogEnd::Completed:
       return kExitDone;
     case LogEnd::Cancelled:
-      return gStopSignal == SIGTERM ? kExitTerminated : kExitInterrupted;
+      return StopSignals::Signal() == SIGTERM ? kExitTerminated : kExitInterrupted;
     case LogEnd::FileAccessError:  // the message gave the reason
     case LogEnd::InterfaceLost:
     case LogEnd::WriteError:

@@ -36,6 +36,7 @@ struct WindowOpeners {
   WindowOpener UsbDebug;          // frmUSBdebug
   WindowOpener OpenLog;           // frmLogViewer, asking for the log to show
   WindowOpener Noise;             // frmNoise, on the open log
+  WindowOpener Evaluate;          // frmEvaluate
 };
 
 // What a window may ask of the main window without knowing its class. The main window

@@ -4,6 +4,7 @@
 #include "gui/kit/Application.h"
 #include "gui/windows/frmAlarms.h"
 #include "gui/windows/frmDatalog.h"
+#include "gui/windows/frmEvaluate.h"
 #include "gui/windows/frmLogViewer.h"
 #include "gui/windows/frmManualReg.h"
 #include "gui/windows/frmNoise.h"
@@ -36,6 +37,11 @@ void RegisterWindows(Application& app) {
 
   app.windows.OpenLog = frmLogViewer::Opener(app);
   app.windows.Noise = frmNoise::Opener(app);
+
+  app.windows.Evaluate = [&app](QWidget* parent) {
+    frmEvaluate window(app, parent, app.options.timeOfDay);
+    window.exec();
+  };
 }
 
 }  // namespace pemra

@@ -89,6 +89,7 @@ void frmForm1::ConnectHandlers() {
   connect(mnuRegisters, &QAction::triggered, this, &frmForm1::mnuRegisters_Click);
   connect(mnuOpenLog, &QAction::triggered, this, &frmForm1::mnuOpenLog_Click);
   connect(mnuNoise, &QAction::triggered, this, &frmForm1::mnuNoise_Click);
+  connect(mnuEvaluate, &QAction::triggered, this, &frmForm1::mnuEvaluate_Click);
   connect(MnuExit, &QAction::triggered, this, &frmForm1::MnuExit_Click);
   // The windows of later menu items are only reachable once they are part of the program.
   MnuCal->setEnabled(static_cast<bool>(app_.windows.Calibration));
@@ -98,6 +99,7 @@ void frmForm1::ConnectHandlers() {
   mnuRegisters->setEnabled(static_cast<bool>(app_.windows.Registers));
   mnuOpenLog->setEnabled(static_cast<bool>(app_.windows.OpenLog));
   mnuNoise->setEnabled(static_cast<bool>(app_.windows.Noise));
+  mnuEvaluate->setEnabled(static_cast<bool>(app_.windows.Evaluate));
 
   connect(CmdUpdateStatus, &QPushButton::clicked, this, &frmForm1::CmdUpdateStatus_Click);
   connect(optSTON, &QRadioButton::clicked, this, &frmForm1::optSTON_Click);
@@ -389,6 +391,7 @@ void frmForm1::mnuDatalog_Click() { OpenWindow(app_.windows.Datalog); }
 void frmForm1::mnuRegisters_Click() { OpenWindow(app_.windows.Registers); }
 void frmForm1::mnuOpenLog_Click() { OpenWindow(app_.windows.OpenLog); }
 void frmForm1::mnuNoise_Click() { OpenWindow(app_.windows.Noise); }
+void frmForm1::mnuEvaluate_Click() { OpenWindow(app_.windows.Evaluate); }
 void frmForm1::MnuExit_Click() { close(); }
 
 void frmForm1::CmdUpdateStatus_Click() {

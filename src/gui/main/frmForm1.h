@@ -68,6 +68,7 @@ class frmForm1 : public QMainWindow {
   void mnuRegisters_Click();
   void mnuOpenLog_Click();
   void mnuNoise_Click();
+  void mnuEvaluate_Click();
   void MnuExit_Click();
   void CmdUpdateStatus_Click();
   void optSTON_Click();
@@ -174,6 +175,7 @@ class frmForm1 : public QMainWindow {
   QMenu* mnuAnalysis = nullptr;
   QAction* mnuOpenLog = nullptr;
   QAction* mnuNoise = nullptr;
+  QAction* mnuEvaluate = nullptr;
   QAction* MnuExit = nullptr;
 
   QGroupBox* frameSelfTest = nullptr;

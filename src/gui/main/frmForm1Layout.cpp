@@ -159,6 +159,8 @@ void frmForm1::BuildMenus() {
   mnuOpenLog->setObjectName(QStringLiteral("mnuOpenLog"));
   mnuNoise = mnuAnalysis->addAction(QStringLiteral("Noise (Allan Deviation)..."));
   mnuNoise->setObjectName(QStringLiteral("mnuNoise"));
+  mnuEvaluate = mnuAnalysis->addAction(QStringLiteral("Evaluate..."));
+  mnuEvaluate->setObjectName(QStringLiteral("mnuEvaluate"));
   MnuExit = bar->addAction(QStringLiteral("Exit"));
   MnuExit->setObjectName(QStringLiteral("MnuExit"));
 }
