@@ -207,6 +207,17 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
   const LogSeries& series = log.series;
   const SampleRate& sampleRate = log.rate;
   const std::string firstFile = layout.files.front().path.string();
+  // The model's file is checked against the output rule before any work, so a wrong target
+  // is told at once; it is replaced only when every figure it holds is determined.
+  OutputFile yamlFile;
+  if (!options.kalibr.empty()) {
+    std::vector<std::filesystem::path> inputs;
+    for (const LogFileInfo& f : layout.files) inputs.push_back(f.path);
+    if (!yamlFile.Begin(options.kalibr, inputs)) {
+      err << "pemra-cli: " << Shown(yamlFile.Error(), 4 * kMaxShown) << '\n';
+      return kExitFailed;
+    }
+  }
   // The stretch asked for, by the rows' times as the log viewer places them.
   RowRange rows;
   if (auto error = SelectSeconds(series.Rows(), sampleRate.samplesPerSecond, from, to, rows))
@@ -317,11 +328,8 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
             << " not determined from this log\n";
       return kExitFailed;
     }
-    std::vector<std::filesystem::path> inputs;
-    for (const LogFileInfo& f : layout.files) inputs.push_back(f.path);
-    std::string reason;
-    if (!WriteOutputFile(options.kalibr, text, inputs, reason)) {
-      err << "pemra-cli: " << Shown(reason, 4 * kMaxShown) << '\n';
+    if (!yamlFile.Write(text) || !yamlFile.Commit()) {
+      err << "pemra-cli: " << Shown(yamlFile.Error(), 4 * kMaxShown) << '\n';
       return kExitFailed;
     }
   }

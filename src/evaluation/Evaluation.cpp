@@ -7,6 +7,7 @@
 #include "analysis/LogReader.h"
 #include "analysis/SampleRate.h"
 #include "core/NumberText.h"
+#include "core/RegisterFields.h"
 #include "core/RegisterTable.h"
 #include "core/SamplePeriod.h"
 #include "core/Timing.h"
@@ -161,8 +162,12 @@ struct Run {
         word.word = static_cast<uint16_t>(Access().RawValue & 0xFFFF);
         word.value = FormatNumber(Access().ScaledValue, "0.0####", '.');
         allOnes = allOnes && (Access().RawValue & 0xFFFF) == (0xFFFF & ((1 << entry.RegWidth) - 1));
-        // The fields of the word go here once a decoder for them exists.
-        word.fields = "";
+        // Its fields, "name=value (meaning)" separated by "; ", from the whole word read.
+        const int32_t whole = Access().LastWord & 0xFFFF;
+        for (const DecodedField& f :
+             DecodeRegister(Access().Table(), index, whole, FieldContext{static_cast<int16_t>(r.model), std::nullopt, '.'}))
+          word.fields += (word.fields.empty() ? "" : "; ") + f.name + "=" + std::to_string(f.value) +
+                         (f.meaning.empty() ? "" : " (" + f.meaning + ")");
       }
       r.registers.push_back(std::move(word));
     }
@@ -409,9 +414,10 @@ struct Run {
     if (!r.axes.empty()) {
       std::vector<std::string> missing;
       const std::string yaml = ImuYamlFor(r.axes, logName, r.rate, &missing);
+      // A file that calibration tools load must not carry a guess: written only when whole.
       for (const std::string& key : missing)
-        r.warnings.push_back(std::string(kImuYamlName) + ": " + key + " not determined from this log; written as .nan");
-      Write(kImuYamlName, yaml);
+        r.warnings.push_back(std::string(kImuYamlName) + " not written: " + key + " not determined from this log");
+      if (missing.empty()) Write(kImuYamlName, yaml);
     }
     Write(kFiguresJsonName, FiguresJsonText(r));
     Write(kReportHtmlName, ReportHtml(r));

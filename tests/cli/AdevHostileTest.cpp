@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "support/GeneratedLog.h"
 #include "support/ScratchDir.h"
 #include "support/SmallTmpfs.h"
 
@@ -56,6 +57,7 @@ TEST(AdevHostile, NeverTouchesAnInputAndLeavesNoHalfWrittenFile) {
   Write(two, Log("DATALOG_2.csv", "101", "102"));
   Write(d / "RUN_1.csv", Log("RUN_1.csv", "100", "101"));
   Write(far, Log("RUN_2.csv", "199", "200"));
+  Write(d / "WALK_1.csv", testing::WhiteAndWalkLog(true));
   Write(d / "imu.yaml", "old model\n");
   fs::create_hard_link(one, d / "same.yaml");
   ASSERT_EQ(::mkfifo((d / "fifo.csv").c_str(), 0600), 0);
@@ -86,7 +88,7 @@ TEST(AdevHostile, NeverTouchesAnInputAndLeavesNoHalfWrittenFile) {
        far + ": begins 98 s after RUN_1.csv ends: not one session; give --join to join them anyway"},
       {{"adev", one, p + "RUN_1.csv"}, 2, "in one session (by their names): not one session"},
       {{"adev", p + "RUN_1.csv", far, "--join"}, 0, "warning: " + far + ": begins 98 s after RUN_1.csv ends: a gap in the series"},
-      {{"adev", one, two, "--kalibr", p + "imu.yaml"}, 0, ""},
+      {{"adev", p + "WALK_1.csv", "--kalibr", p + "imu.yaml"}, 0, ""},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -110,7 +112,7 @@ TEST(AdevHostile, AFullDiskLeavesTheOldModel) {
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
   testing::ScratchDir dir;
   const std::string log = (dir.path() / "DATALOG_1.csv").string();
-  Write(log, Log("DATALOG_1.csv", "100", "101"));
+  Write(log, testing::WhiteAndWalkLog(true));
   const fs::path yaml = disk.path() / "imu.yaml";
   Write(yaml, "old model\n");
   Write(disk.path() / "filler", std::string(4096, 'x'));  // the disk is now full

@@ -75,9 +75,9 @@ TEST(Adev, PrintsDoublesAsDoublesAndTheNoisePerRow) {
     std::string text;
   };
   const std::vector<Case> cases = {
-      // A rate beyond a float's range stays a number.
-      {{"adev", file, "--rate", "1e300", "--type", "hadamard"},
-       "9 samples at 1E+300 samples/s (from the given); overlapping Hadamard deviation;"},
+      // A rate given with many digits, in the program's seven-digit number text.
+      {{"adev", file, "--rate", "123456.789", "--type", "hadamard"},
+       "9 samples at 123456.8 samples/s (from the given); overlapping Hadamard deviation;"},
       {{"adev", file, "--remove-drift"}, "overlapping Allan deviation, linear drift removed;"},
       {{"adev", file}, "tau (s)        deviation (LSB) low            high           terms      noise\n"},
       {{"adev", file}, "minimum deviation            "},

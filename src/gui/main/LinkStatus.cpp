@@ -78,7 +78,7 @@ std::string AnswerText(SensorAnswer answer) {
   return {};
 }
 
-std::optional<double> SampleRate::Count(Nanoseconds now) {
+std::optional<double> LoopRateMeter::Count(Nanoseconds now) {
   if (!started_) {
     started_ = true;
     windowStart_ = now;

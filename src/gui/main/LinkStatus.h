@@ -38,7 +38,7 @@ std::string AnswerText(SensorAnswer answer);
 
 // Samples per second of a running loop, measured from its first sample over windows of
 // about a second.
-class SampleRate {
+class LoopRateMeter {
  public:
   // A new loop: the next sample starts the first window.
   void Reset() { started_ = false; }

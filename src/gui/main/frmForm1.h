@@ -153,7 +153,7 @@ class frmForm1 : public QMainWindow {
   std::array<double, 2> gyroRangeShown_{qQNaN(), qQNaN()};
   std::array<double, 2> accRangeShown_{qQNaN(), qQNaN()};
   SensorAnswer answer_ = SensorAnswer::NoInterface;
-  SampleRate sampleRate_;
+  LoopRateMeter sampleRate_;
   bool closing_ = false;
   bool shutdownDone_ = false;
 

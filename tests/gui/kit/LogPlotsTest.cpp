@@ -59,8 +59,15 @@ TEST(LogPlots, TheBiasFloorLiesAtTwoThirdsOfB) {
   curve.title = "X Gyro";
   curve.kind = ColumnKind::Gyro;
   curve.unit = "deg/s";
-  curve.points = {AllanPoint{0.1, 1, 0.05, 0.04, 0.06, 10}, AllanPoint{10, 100, 0.004, 0.003, 0.005, 5}};
-  curve.figures.biasInstability = {true, 0.006, 1, 10};
+  curve.points.resize(2);
+  curve.points[0].tau = 0.1;
+  curve.points[0].deviation = 0.05;
+  curve.points[1].tau = 10;
+  curve.points[1].deviation = 0.004;
+  curve.figures.biasInstability.determined = true;
+  curve.figures.biasInstability.value = 0.006;
+  curve.figures.biasInstability.tauLow = 1;
+  curve.figures.biasInstability.tauHigh = 10;
   DrawNoisePlot(plot, {curve});
   // The curve itself and one flat line: 0.664 x 0.006 = 0.003984 across its taus.
   ASSERT_EQ(plot.graphCount(), 2);

@@ -58,7 +58,7 @@ TEST(frmEvaluate, RunsOnTheWorkerAndOpensTheReportItWrote) {
   EXPECT_EQ(g.opened, html);
   EXPECT_EQ(w.lblResult->text(), QStringLiteral("Done: no limits were given. Report: ") + html);
   EXPECT_EQ(w.prgEvaluate->value(), 100);
-  for (const char* name : {"report.html", "report.pdf", "figures.json", "imu.yaml", "DATALOG_1.csv"})
+  for (const char* name : {"report.html", "report.pdf", "figures.json", "DATALOG_1.csv"})
     EXPECT_TRUE(fs::is_regular_file(g.out / name)) << name;
   EXPECT_EQ(testing::ReadWholeFile(g.out / "report.pdf").substr(0, 5), "%PDF-");
   const std::string report = testing::ReadWholeFile(g.out / "report.html");
