@@ -44,7 +44,7 @@ package: build
 sanitize: setup
 	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPEMRA_WERROR=ON -DPEMRA_SANITIZE=ON -DPEMRA_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
-	@cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@cd build-asan && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 # The fuzz harnesses of fuzz/ under libFuzzer (needs clang), each for FUZZ_SECONDS from the
 # seed corpus; what they find new is kept in build-fuzz/corpus-NAME. The seed corpus itself
