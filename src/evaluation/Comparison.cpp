@@ -148,8 +148,8 @@ std::string ComparisonHtml(const std::vector<ComparedUnit>& units, const std::st
       series.push_back(std::move(s));
     }
     if (series.empty()) continue;
-    PlotSpec spec{"Allan deviation, " + title, "tau (s)", "deviation (" + unit + ")", true, true, 640, 360};
-    h += PlotHtml(PlotSvg(spec, series), spec.width, spec.height, {});
+    PlotFrame frame{"Allan deviation, " + title, "tau (s)", "deviation (" + unit + ")", true, true, 640, 360};
+    h += PlotHtml(PlotSvg(frame, series), frame.width, frame.height, {});
   }
   h += "<h2>How this report was made</h2>\n<p>pemra-cli " + XmlEscaped(version) + ": <code>" + XmlEscaped(command) +
        "</code></p>\n</body>\n</html>\n";

@@ -64,9 +64,9 @@ std::string PlotsPerKind(const EvaluationReport& r, const HtmlPlots& plots, cons
       series.push_back(std::move(s));
     }
     if (series.empty()) continue;
-    const PlotSpec spec{titles[kind == AxisKind::Gyro ? 0 : 1], xLabel, yLabel + " (" + unit + ")", log, log,
+    const PlotFrame frame{titles[kind == AxisKind::Gyro ? 0 : 1], xLabel, yLabel + " (" + unit + ")", log, log,
                         kPlotWidth, kPlotHeight};
-    html += PlotHtml(PlotSvg(spec, series), kPlotWidth, kPlotHeight, plots);
+    html += PlotHtml(PlotSvg(frame, series), kPlotWidth, kPlotHeight, plots);
   }
   return html;
 }

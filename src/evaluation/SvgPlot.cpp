@@ -96,8 +96,8 @@ std::string ShortNumber(double value, int digits) {
   return text;
 }
 
-std::string PlotSvg(const PlotSpec& spec, const std::vector<PlotSeries>& series) {
-  Axis x{spec.logX}, y{spec.logY};
+std::string PlotSvg(const PlotFrame& frame, const std::vector<PlotSeries>& series) {
+  Axis x{frame.logX}, y{frame.logY};
   double xlo = std::numeric_limits<double>::infinity(), xhi = -xlo, ylo = xlo, yhi = -xlo;
   for (const PlotSeries& s : series) {
     Extend(x, s.x, xlo, xhi);
@@ -107,7 +107,7 @@ std::string PlotSvg(const PlotSpec& spec, const std::vector<PlotSeries>& series)
   }
   Settle(x, xlo, xhi);
   Settle(y, ylo, yhi);
-  const double w = spec.width, h = spec.height;
+  const double w = frame.width, h = frame.height;
   x.from = kLeft, x.to = w - kRight;
   y.from = h - kBottom, y.to = kTop;
 
@@ -116,7 +116,7 @@ std::string PlotSvg(const PlotSpec& spec, const std::vector<PlotSeries>& series)
                     "\" font-family=\"sans-serif\" font-size=\"11\">\n";
   svg += "<rect x=\"0\" y=\"0\" width=\"" + Num(w) + "\" height=\"" + Num(h) + "\" fill=\"white\"/>\n";
   svg += "<text x=\"" + Num(w / 2) + "\" y=\"18\" text-anchor=\"middle\" font-size=\"13\">" +
-         XmlEscaped(spec.title) + "</text>\n";
+         XmlEscaped(frame.title) + "</text>\n";
   // Grid and tick labels.
   for (double t : x.Ticks()) {
     const double px = x.Map(t);
@@ -135,9 +135,9 @@ std::string PlotSvg(const PlotSpec& spec, const std::vector<PlotSeries>& series)
   svg += "<rect x=\"" + Num(x.from) + "\" y=\"" + Num(y.to) + "\" width=\"" + Num(x.to - x.from) +
          "\" height=\"" + Num(y.from - y.to) + "\" fill=\"none\" stroke=\"black\"/>\n";
   svg += "<text x=\"" + Num((x.from + x.to) / 2) + "\" y=\"" + Num(h - 8) +
-         "\" text-anchor=\"middle\">" + XmlEscaped(spec.xLabel) + "</text>\n";
+         "\" text-anchor=\"middle\">" + XmlEscaped(frame.xLabel) + "</text>\n";
   svg += "<text transform=\"translate(14," + Num((y.from + y.to) / 2) +
-         ") rotate(-90)\" text-anchor=\"middle\">" + XmlEscaped(spec.yLabel) + "</text>\n";
+         ") rotate(-90)\" text-anchor=\"middle\">" + XmlEscaped(frame.yLabel) + "</text>\n";
 
   for (size_t i = 0; i < series.size(); ++i) {
     const PlotSeries& s = series[i];

@@ -20,7 +20,7 @@ struct PlotSeries {
   bool marked = false;  // drawn thick (an outlier)
 };
 
-struct PlotSpec {
+struct PlotFrame {
   std::string title;
   std::string xLabel;
   std::string yLabel;
@@ -30,7 +30,7 @@ struct PlotSpec {
   int height = 360;
 };
 
-std::string PlotSvg(const PlotSpec& spec, const std::vector<PlotSeries>& series);
+std::string PlotSvg(const PlotFrame& frame, const std::vector<PlotSeries>& series);
 
 // Text made safe inside XML and HTML: & < > " escaped.
 std::string XmlEscaped(const std::string& text);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "gui/main/PemraEvalRun.h"
+
 #include <fstream>
 
 namespace pemra {
@@ -20,23 +22,8 @@ constexpr const char* kLog =
     "4,0.375,-1.75,1.75,0.25,\r\n5,0.5,3.125,1.5,-0.125,\r\n6,0.625,0.5,1.25,0.75,\r\n"
     "7,0.75,1,1.5,1,\r\n8,0.875,2,1.75,0.0625,\r\n";
 
-struct Outcome {
-  int status;
-  QString errors;
-};
-
-Outcome PemraEval(const QStringList& args) {
-  QProcess process;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove(QStringLiteral("DISPLAY"));
-  env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-  env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-  process.setProcessEnvironment(env);
-  process.start(QStringLiteral(PEMRA_EVAL_PROGRAM), args);
-  if (!process.waitForFinished(60000)) return {-1, QStringLiteral("did not finish")};
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-          QString::fromLocal8Bit(process.readAllStandardError())};
-}
+using testing::Outcome;
+using testing::PemraEval;
 
 QByteArray Head(const QString& path, int bytes) {
   QFile file(path);

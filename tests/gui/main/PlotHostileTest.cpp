@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "gui/main/PemraEvalRun.h"
+
 #include <fstream>
 
 #include "support/SmallTmpfs.h"
@@ -23,26 +25,8 @@ constexpr const char* kLog =
     "End Seconds,101\r\n \r\nSample #,Time (sec),X Gryo,\r\n1,0,0.5,\r\n2,0.25,1.25,\r\n"
     "3,0.5,2.5,\r\n4,0.75,-1.75,\r\n";
 
-struct Outcome {
-  int status;
-  QString errors;
-};
-
-Outcome PemraEval(const QStringList& args) {
-  QProcess process;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove(QStringLiteral("DISPLAY"));
-  env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-  process.setProcessEnvironment(env);
-  process.start(QStringLiteral(PEMRA_EVAL_PROGRAM), args);
-  if (!process.waitForFinished(60000)) {
-    process.kill();
-    process.waitForFinished();
-    return {-1, QStringLiteral("did not finish")};
-  }
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-          QString::fromLocal8Bit(process.readAllStandardError())};
-}
+using testing::Outcome;
+using testing::PemraEval;
 
 QByteArray Bytes(const QString& path) {
   QFile file(path);
