@@ -77,14 +77,26 @@ NoiseFigure NotDetermined(std::string reason) {
   return f;
 }
 
+// The constant of a filter's law (FilterConstant) and its error; 0 where no filter shows.
+struct FilterLaw {
+  double c = 0, error = 0;
+};
+
 struct Model {
   const std::vector<AllanPoint>& p;
   NoiseCoefficients c;
+  FilterLaw filter;
+  // The share of the white noise's variance the filter leaves at point i (1 where it has
+  // settled; points within twice its constant are not on its law and are left as they are).
+  double Filter(size_t i) const {
+    const double m = static_cast<double>(p[i].m);
+    return m > 2 * filter.c ? 1 - filter.c / m : 1;
+  }
   // The variance each process gives at point i (0 for a figure not determined).
   double White(const NoiseFigure& n, size_t i) const {
     if (!n.determined) return 0;
     const double v = n.value * c.White(p[i].m);
-    return v * v / p[i].tau;
+    return v * v / p[i].tau * Filter(i);
   }
   double Floor(const NoiseFigure& b) const {
     return b.determined ? (b.value * c.flicker) * (b.value * c.flicker) : 0;
@@ -158,9 +170,60 @@ std::optional<NoiseFigure> FitAlong(const std::vector<AllanPoint>& p, const Run&
   return Figure(p, first, last, std::exp(sum / weights), alpha);
 }
 
-// N over the white stretch, less the floor and random walk where they are known.
-NoiseFigure FitWhite(const std::vector<AllanPoint>& p, const Model& model, const NoiseFigure& b,
-                     const NoiseFigure& k) {
+// A digital low-pass filter ahead of the output (the sensor's moving average over its taps,
+// any filter of finite length L) lowers the Allan variance of white noise by a term in 1/m:
+// for m >= L exactly sigma^2(m) tau = N^2 (1 - c / m), with c = 1.5 sum |k| r(k) over the
+// filter's normalised autocorrelation r (c = 1.875 for a moving average of 4 samples). At
+// the shortest taus white noise outweighs the other processes by far, so c is read there:
+// from each pair of neighbouring points, the first pair whose c the next pair confirms
+// (within twice their errors), and only where it stands above zero beyond them. 0 where
+// no filter shows (white noise sampled as it is, or noise that rises at short tau).
+FilterLaw FilterConstant(const std::vector<AllanPoint>& p, AllanType type) {
+  if (type != AllanType::Overlapping && type != AllanType::Plain) return {};
+  struct Pair {
+    double c, error;
+  };
+  const auto pairAt = [&p](size_t i) -> std::optional<Pair> {
+    const AllanPoint &a = p[i], &b = p[i + 1];
+    const double ea = a.deviation * a.deviation * a.tau, eb = b.deviation * b.deviation * b.tau;
+    const double ma = static_cast<double>(a.m), mb = static_cast<double>(b.m);
+    // ea = a (1 - c / ma), eb = a (1 - c / mb)
+    const double denominator = eb / ma - ea / mb;
+    if (!(denominator > 0)) return std::nullopt;
+    const double c = (eb - ea) / denominator;
+    // Relative errors of the two variances, sqrt(2 / edf) each, carried through.
+    const double ra = std::sqrt(2.0 / a.edf), rb = std::sqrt(2.0 / b.edf);
+    const double dcA = (-denominator - (eb - ea) / mb) / (denominator * denominator) * ea * ra;
+    const double dcB = (denominator - (eb - ea) / ma) / (denominator * denominator) * eb * rb;
+    return Pair{c, std::hypot(dcA, dcB)};
+  };
+  // Up to the first point identified as white noise: beyond it the others may show.
+  size_t white = 0;
+  while (white < p.size() && p[white].noise.alpha != 0) ++white;
+  for (size_t i = 0; i + 2 < p.size() && i <= white; ++i) {
+    const auto first = pairAt(i), next = pairAt(i + 1);
+    if (!first || !next) continue;
+    if (std::fabs(first->c - next->c) > 2 * std::hypot(first->error, next->error)) continue;
+    const double w1 = 1 / (first->error * first->error), w2 = 1 / (next->error * next->error);
+    const double c = (w1 * first->c + w2 * next->c) / (w1 + w2);
+    const double error = 1 / std::sqrt(w1 + w2);
+    return c > 2 * error ? FilterLaw{c, error} : FilterLaw{};
+  }
+  return {};
+}
+
+// N over the white stretch, less the floor and random walk where they are known, and with
+// the filter's share (FilterConstant) given back. A point the filter's law lifts carries the
+// error of its constant too: its degrees of freedom are lowered to those of both errors
+// (the relative error of the point's N grows by half of c's error over m - c).
+NoiseFigure FitWhite(const std::vector<AllanPoint>& measured, const Model& model,
+                     const NoiseFigure& b, const NoiseFigure& k) {
+  std::vector<AllanPoint> p = measured;
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (model.Filter(i) == 1) continue;
+    const double lift = 0.5 * model.filter.error / (static_cast<double>(p[i].m) - model.filter.c);
+    p[i].edf = 1 / (2 * (0.5 / p[i].edf + lift * lift));
+  }
   const auto run = Best(p, Runs(p, 0),
                         [&](const Run& r) { return r.last > r.first && SeenToFall(p, r); });
   if (!run) {
@@ -171,7 +234,8 @@ NoiseFigure FitWhite(const std::vector<AllanPoint>& p, const Model& model, const
   const auto figure = FitAlong(p, *run, 0, [&](size_t i) {
     const double total = p[i].deviation * p[i].deviation;
     const double white = model.c.White(p[i].m);
-    return Parts{total - model.Floor(b) - model.Walk(k, i), total, white * white / p[i].tau};
+    return Parts{total - model.Floor(b) - model.Walk(k, i), total,
+                 white * white / p[i].tau * model.Filter(i)};
   });
   return figure ? *figure : NotDetermined("no stretch along the -1/2 line of white rate noise");
 }
@@ -294,7 +358,7 @@ NoiseFigures FitNoiseFigures(const std::vector<AllanPoint>& input, AllanType typ
     figures.randomWalk = figures.biasInstability = figures.rateRandomWalk = figures.minimum = none;
     return figures;
   }
-  const Model model{p, CoefficientsFor(type)};
+  const Model model{p, CoefficientsFor(type), FilterConstant(p, type)};
   // Each process first as it stands, then each less the others found: the floor lifts the
   // white line's end and the random walk's start.
   const NoiseFigure none;

@@ -4,6 +4,9 @@
 // them, with the theory of the deviation's own type:
 // - N (angle / velocity random walk): a line of slope -1/2 fitted, weighted with the points'
 //   degrees of freedom, over the taus identified as white rate noise; read at tau = 1 s;
+//   where a digital filter ahead of the output lowers the line's short end (the sensor's
+//   moving average), the filter's law N^2 (1 - c / m), c read at the shortest taus, is given
+//   back, so the density the filter keeps is what N states;
 // - B (bias instability): only where the curve has a flicker floor: a stretch of at least an
 //   octave identified as flicker, or a minimum the curve is seen to rise from, beyond their
 //   intervals, on both sides; in both cases the floor must stand above what the white noise
