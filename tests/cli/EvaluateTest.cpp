@@ -156,6 +156,42 @@ TEST(EvaluateTest, WritesEveryOutputWithTheFiguresAdevGivesOnTheSameLog) {
   EXPECT_EQ(valid, "valid\n");
 }
 
+// Two minutes of the simulated sensor lying still: its figures against the noise it is set
+// to (MotionProfile::AtRest). White noise 0.6 deg/s and 5 mg per sample at 819.2 samples/s:
+// N = 0.6 / sqrt(819.2) * 60 = 1.2578 deg/sqrt(h) and 0.005 / sqrt(819.2) * 9.80665 * 60 =
+// 0.10279 m/s/sqrt(h), 0.10387 with the accelerometers' 2.52 mg steps (their own white
+// noise, q^2 / 12 per sample: 2.1% of the variance); bias instability 90 deg/h and 0.3 mg.
+// The output's filter (4 taps) keeps the density but lowers the short taus N is read from.
+// Two minutes hold N to about 1% (one realisation), B to some 10%, and show no random walk.
+TEST(EvaluateTest, TwoStillMinutesGiveBackTheNoiseTheSimulatorIsSetTo) {
+  testing::ScratchDir dir;
+  const fs::path out = dir.path() / "unit";
+  const Result r = RunCli(Evaluate(out, {"--duration", "120"}), dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json root = nlohmann::json::parse(ReadFile(out / "figures.json"));
+  struct Case {
+    const char* axis;
+    double n, nTolerance;  // relative
+    double b;
+  } cases[] = {
+      {"X Gryo", 1.2578, 0.02, 90}, {"Y Gyro", 1.2578, 0.02, 90}, {"Z Gyro", 1.2578, 0.02, 90},
+      {"X acc", 0.10387, 0.03, 0.3}, {"Y acc", 0.10387, 0.03, 0.3}, {"Z acc", 0.10387, 0.03, 0.3},
+  };
+  int bDetermined = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.axis);
+    const nlohmann::json& n = Figure(root, c.axis, "N");
+    ASSERT_EQ(n["determined"], true) << n["reason"];
+    EXPECT_NEAR(n["value"].get<double>() / c.n, 1, c.nTolerance);
+    const nlohmann::json& b = Figure(root, c.axis, "B");
+    if (b["determined"] == true) {
+      ++bDetermined;
+      EXPECT_NEAR(b["value"].get<double>() / c.b, 1, 0.2);
+    }
+  }
+  EXPECT_GE(bDetermined, 4);
+}
+
 TEST(EvaluateTest, AFailedLimitExitsThreeWithFailBesideItInEveryOutput) {
   testing::ScratchDir dir;
   const fs::path out = dir.path() / "unit";
