@@ -256,30 +256,49 @@ class CancelAtAQuarter final : public EvaluationObserver {
   std::atomic<bool>& cancel_;
 };
 
-TEST(EvaluateTest, ACancelledRunWritesTheReportOfWhatItHadMarkedIncomplete) {
-  testing::ScratchDir dir;
+// Cancels the run when the first axis has been analysed.
+class CancelAfterOneAxis final : public EvaluationObserver {
+ public:
+  explicit CancelAfterOneAxis(std::atomic<bool>& cancel) : cancel_(cancel) {}
+  void Progress(EvaluationStage stage, double, double) override {
+    if (stage == EvaluationStage::Analysis) cancel_ = true;
+  }
+
+ private:
+  std::atomic<bool>& cancel_;
+};
+
+// 20 s of the simulated sensor lying still, evaluated into `dir` with `cancel` and `observer`.
+EvaluationResult EvaluateCancelled(const fs::path& dir, std::atomic<bool>& cancel, EvaluationObserver& observer) {
   std::ostringstream err;
   Environment env;
-  env.configPath = dir.path() / "no-CommPort.cfg";
+  env.configPath = dir / "no-CommPort.cfg";
   Selection selection;
   selection.InterfaceType = kInterfaceUsb;
   selection.DeviceType = kPrimaryModel;
   Connection connection(selection, true, false, env, err);
   sim::SimSettings sim;
-  ASSERT_FALSE(sim::ParseSimMotion("still", sim));
-  ASSERT_FALSE(sim::ParseSimClock("virtual", sim));
+  EXPECT_FALSE(sim::ParseSimMotion("still", sim));
+  EXPECT_FALSE(sim::ParseSimClock("virtual", sim));
   connection.SetSimSettings(sim);
   Session* session = nullptr;
-  ASSERT_EQ(connection.Open(session), 0) << err.str();
-
-  std::atomic<bool> cancel{false};
-  CancelAtAQuarter observer(cancel);
+  if (connection.Open(session) != 0) {
+    ADD_FAILURE() << err.str();
+    return {};
+  }
   EvaluationSettings settings;
   settings.durationSeconds = 20;
-  settings.outDir = dir.path();
+  settings.outDir = dir;
   const EvaluationContext context{*session, connection.SessionClock(), *connection.VirtualTimeOfDay(), &cancel,
                                   RenderReportPdf, {}};
-  const EvaluationResult result = RunEvaluation(context, settings, observer);
+  return RunEvaluation(context, settings, observer);
+}
+
+TEST(EvaluateTest, ACancelledRunWritesTheReportOfWhatItHadMarkedIncomplete) {
+  testing::ScratchDir dir;
+  std::atomic<bool> cancel{false};
+  CancelAtAQuarter observer(cancel);
+  const EvaluationResult result = EvaluateCancelled(dir.path(), cancel, observer);
 
   EXPECT_EQ(result.end, EvaluationEnd::Cancelled);
   EXPECT_TRUE(result.report.incompleteReason.starts_with("cancelled during the still log after 4096 of 16384"))
@@ -293,6 +312,26 @@ TEST(EvaluateTest, ACancelledRunWritesTheReportOfWhatItHadMarkedIncomplete) {
   EXPECT_NE(ReadFile(dir.path() / "report.html").find("INCOMPLETE: cancelled during the still log"),
             std::string::npos);
   EXPECT_TRUE(fs::is_regular_file(dir.path() / "report.pdf"));
+}
+
+// The axes are analysed side by side; a cancel after the first stops the ones not begun, and
+// the report holds those done, in the log's column order.
+TEST(EvaluateTest, ACancelDuringTheAnalysisReportsTheAxesDoneInOrder) {
+  testing::ScratchDir dir;
+  std::atomic<bool> cancel{false};
+  CancelAfterOneAxis observer(cancel);
+  const EvaluationResult result = EvaluateCancelled(dir.path(), cancel, observer);
+
+  EXPECT_EQ(result.end, EvaluationEnd::Cancelled);
+  EXPECT_EQ(result.report.incompleteReason, "cancelled during the analysis");
+  const nlohmann::json root = nlohmann::json::parse(ReadFile(dir.path() / "figures.json"));
+  EXPECT_EQ(root["complete"], false);
+  EXPECT_EQ(root["log"]["samples"], 16384);
+  ASSERT_GE(root["axes"].size(), 1u);
+  EXPECT_LE(root["axes"].size(), 3u);  // one per core, and the one a helper had begun
+  const char* order[] = {"X Gryo", "Y Gyro", "Z Gyro"};
+  for (size_t i = 0; i < root["axes"].size(); ++i) EXPECT_EQ(root["axes"][i]["axis"], order[i]);
+  EXPECT_NE(ReadFile(dir.path() / "report.html").find("INCOMPLETE: cancelled during the analysis"), std::string::npos);
 }
 
 // Three units' figures.json, the third's N far from the others': one table and plot.
