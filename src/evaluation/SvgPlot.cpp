@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <limits>
 
@@ -93,6 +94,11 @@ std::string ShortNumber(double value, int digits) {
   if (!std::isfinite(value)) return "not determined";
   char text[48];
   std::snprintf(text, sizeof text, "%.*g", digits, value);
+  // %g takes the exponent form once the digits asked end before the decimal point (1000 at
+  // three digits is "1e+03"): between 1e-4 and 1e6 the whole number is written instead.
+  const double magnitude = std::fabs(value);
+  if (std::strchr(text, 'e') != nullptr && magnitude >= 1e-4 && magnitude < 1e6)
+    std::snprintf(text, sizeof text, "%.0f", value);
   return text;
 }
 
@@ -169,12 +175,20 @@ std::string PlotSvg(const PlotFrame& frame, const std::vector<PlotSeries>& serie
     if (!points.empty())
       svg += "<polyline points=\"" + points + "\" fill=\"none\" stroke=\"" + colour +
              "\" stroke-width=\"" + width + "\"/>\n";
-    // Legend, top right.
+  }
+  // The legend, top right, last: on a white ground so no curve crosses its text.
+  if (!series.empty())
+    svg += "<rect x=\"" + Num(x.to - 124) + "\" y=\"" + Num(y.to + 3) + "\" width=\"120\" height=\"" +
+           Num(14 * static_cast<double>(series.size()) + 4) +
+           "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#999999\"/>\n";
+  for (size_t i = 0; i < series.size(); ++i) {
+    const std::string colour = kColours[i % std::size(kColours)];
+    const std::string width = series[i].marked ? "2.5" : "1.2";
     const double ly = y.to + 14 + 14 * static_cast<double>(i);
     svg += "<line x1=\"" + Num(x.to - 120) + "\" y1=\"" + Num(ly - 4) + "\" x2=\"" +
            Num(x.to - 100) + "\" y2=\"" + Num(ly - 4) + "\" stroke=\"" + colour +
            "\" stroke-width=\"" + width + "\"/>\n";
-    svg += "<text x=\"" + Num(x.to - 96) + "\" y=\"" + Num(ly) + "\">" + XmlEscaped(s.label) +
+    svg += "<text x=\"" + Num(x.to - 96) + "\" y=\"" + Num(ly) + "\">" + XmlEscaped(series[i].label) +
            "</text>\n";
   }
   svg += "</svg>\n";
