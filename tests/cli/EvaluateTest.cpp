@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
+#include "cli/LogCommand.h"
 #include "evaluation/Evaluation.h"
 #include "evaluation/FiguresJson.h"
 #include "pdf/ReportPdf.h"
@@ -122,20 +125,33 @@ TEST(EvaluateTest, WritesEveryOutputWithTheFiguresAdevGivesOnTheSameLog) {
   EXPECT_NEAR(density, 0.02965, 0.0015);
   EXPECT_LT(Figure(root, "X Gryo", "density")["interval"]["low"].get<double>(), density);
 
-  // adev on the same log prints the same N for every axis (to its seven digits).
+  // adev on the same log prints the same N, B and K for every axis (to its seven digits), or
+  // says too that a figure was not determined.
   const Result adev = RunCli({"adev", (out / "DATALOG_1.csv").string()}, dir.path());
   ASSERT_EQ(adev.status, 0) << adev.err;
-  for (const char* axis : {"X Gryo", "Y Gyro", "Z Gyro"}) {
+  const char* axes[] = {"X Gryo", "Y Gyro", "Z Gyro", "X acc", "Y acc", "Z acc"};
+  int compared = 0;
+  for (const char* axis : axes) {
     const size_t at = adev.out.find(std::string("\n") + axis + "\n");
     ASSERT_NE(at, std::string::npos) << axis;
-    const size_t line = adev.out.find("N angle random walk", at);
-    ASSERT_NE(line, std::string::npos);
-    const double printed = std::stod(adev.out.substr(line + 28));
-    const double value = Figure(root, axis, "N")["value"];
-    EXPECT_NEAR(value, printed, printed * 1e-6) << axis;
-    // and near the simulator's 1.258 deg/sqrt(h)
-    EXPECT_NEAR(value, 1.258, 0.1) << axis;
+    for (const char* key : {"N", "B", "K"}) {
+      const size_t line = adev.out.find(std::string("\n") + key + " ", at);
+      ASSERT_NE(line, std::string::npos) << axis << " " << key;
+      const std::string text = adev.out.substr(line + 30, adev.out.find('\n', line + 1) - line - 30);
+      const nlohmann::json& figure = Figure(root, axis, key);
+      if (figure["determined"] == true) {
+        const double value = figure["value"];
+        EXPECT_NEAR(value, std::stod(text), std::fabs(value) * 1e-6) << axis << " " << key << ": " << text;
+        ++compared;
+      } else {
+        EXPECT_TRUE(text.starts_with("not determined")) << axis << " " << key << ": " << text;
+      }
+    }
   }
+  EXPECT_GE(compared, 6);
+  // and the gyros' N near the simulator's 1.258 deg/sqrt(h)
+  for (const char* axis : {"X Gryo", "Y Gyro", "Z Gyro"})
+    EXPECT_NEAR(Figure(root, axis, "N")["value"].get<double>(), 1.258, 0.1) << axis;
 
   const std::string html = ReadFile(out / "report.html");
   std::string problem;
@@ -332,6 +348,47 @@ TEST(EvaluateTest, ACancelDuringTheAnalysisReportsTheAxesDoneInOrder) {
   const char* order[] = {"X Gryo", "Y Gyro", "Z Gyro"};
   for (size_t i = 0; i < root["axes"].size(); ++i) EXPECT_EQ(root["axes"][i]["axis"], order[i]);
   EXPECT_NE(ReadFile(dir.path() / "report.html").find("INCOMPLETE: cancelled during the analysis"), std::string::npos);
+}
+
+// Raises a signal the first time the time of day is read (the log's begin seconds).
+class SignallingDay final : public TimeOfDay {
+ public:
+  explicit SignallingDay(int signal) : signal_(signal) {}
+  float SecondsSinceMidnight() override {
+    if (++reads_ == 1) std::raise(signal_);
+    return 3600.0f;
+  }
+  std::string DateText() override { return "07.12.2026"; }
+  std::string TimeText() override { return "01:00:00"; }
+
+ private:
+  int signal_;
+  int reads_ = 0;
+};
+
+// Ctrl+C or SIGTERM while the still log runs: the log ends after the sample in hand, and the
+// report of what was taken is still written, marked incomplete, with the signal's exit status.
+TEST(EvaluateTest, ASignalEndsTheRunWithItsReportMarkedIncomplete) {
+  for (const auto& [signal, status] : {std::pair{SIGINT, kExitInterrupted}, {SIGTERM, kExitTerminated}}) {
+    SCOPED_TRACE(signal);
+    testing::ScratchDir dir;
+    SignallingDay day(signal);
+    std::istringstream in;
+    std::ostringstream out, err;
+    Environment env;
+    env.decimalSeparator = '.';
+    env.configPath = dir.path() / "no-CommPort.cfg";
+    env.timeOfDay = &day;
+    const fs::path unit = dir.path() / "unit";
+    EXPECT_EQ(cli::Run(Evaluate(unit, {}), in, out, err, env), status) << err.str();
+    const nlohmann::json root = nlohmann::json::parse(ReadFile(unit / "figures.json"));
+    EXPECT_EQ(root["complete"], false);
+    EXPECT_LT(root["log"]["samples"].get<int>(), 16384);
+    EXPECT_TRUE(root["incomplete_reason"].get<std::string>().starts_with("cancelled during the still log after "))
+        << root["incomplete_reason"];
+    EXPECT_NE(ReadFile(unit / "report.html").find("INCOMPLETE: cancelled during the still log"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(unit / "report.pdf"));
+  }
 }
 
 // Three units' figures.json, the third's N far from the others': one table and plot.
