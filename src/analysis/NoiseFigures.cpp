@@ -193,7 +193,7 @@ FilterLaw FilterConstant(const std::vector<AllanPoint>& p, AllanType type) {
     const double c = (eb - ea) / denominator;
     // Relative errors of the two variances, sqrt(2 / edf) each, carried through.
     const double ra = std::sqrt(2.0 / a.edf), rb = std::sqrt(2.0 / b.edf);
-    const double dcA = (-denominator - (eb - ea) / mb) / (denominator * denominator) * ea * ra;
+    const double dcA = (-denominator + (eb - ea) / mb) / (denominator * denominator) * ea * ra;
     const double dcB = (denominator - (eb - ea) / ma) / (denominator * denominator) * eb * rb;
     return Pair{c, std::hypot(dcA, dcB)};
   };
