@@ -330,9 +330,10 @@ TEST(EvaluateTest, ACancelledRunWritesTheReportOfWhatItHadMarkedIncomplete) {
   EXPECT_TRUE(fs::is_regular_file(dir.path() / "report.pdf"));
 }
 
-// The axes are analysed side by side; a cancel after the first stops the ones not begun, and
-// the report holds those done, in the log's column order.
-TEST(EvaluateTest, ACancelDuringTheAnalysisReportsTheAxesDoneInOrder) {
+// The axes are analysed side by side and taken in column order; a cancel after the first
+// stops the ones not begun, and the report holds those begun, in the log's column order (how
+// many a second core took meanwhile depends on the machine: from one to all six).
+TEST(EvaluateTest, ACancelDuringTheAnalysisReportsTheAxesBegunInOrder) {
   testing::ScratchDir dir;
   std::atomic<bool> cancel{false};
   CancelAfterOneAxis observer(cancel);
@@ -343,9 +344,9 @@ TEST(EvaluateTest, ACancelDuringTheAnalysisReportsTheAxesDoneInOrder) {
   const nlohmann::json root = nlohmann::json::parse(ReadFile(dir.path() / "figures.json"));
   EXPECT_EQ(root["complete"], false);
   EXPECT_EQ(root["log"]["samples"], 16384);
+  const std::vector<std::string> order = {"X Gryo", "Y Gyro", "Z Gyro", "X acc", "Y acc", "Z acc"};
   ASSERT_GE(root["axes"].size(), 1u);
-  EXPECT_LE(root["axes"].size(), 3u);  // one per core, and the one a helper had begun
-  const char* order[] = {"X Gryo", "Y Gyro", "Z Gyro"};
+  ASSERT_LE(root["axes"].size(), order.size());
   for (size_t i = 0; i < root["axes"].size(); ++i) EXPECT_EQ(root["axes"][i]["axis"], order[i]);
   EXPECT_NE(ReadFile(dir.path() / "report.html").find("INCOMPLETE: cancelled during the analysis"), std::string::npos);
 }
