@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include "core/NumberText.h"
 
@@ -183,8 +185,25 @@ std::vector<int> ViewColumns(const LogLayout& layout) {
 }
 
 void Summarise(LoadedLog& log) {
-  log.summaries.clear();
-  for (const std::vector<double>& values : log.series.values) log.summaries.emplace_back(values);
+  // One pass over each column, the columns shared among the machine's cores.
+  const size_t columns = log.series.values.size();
+  log.summaries.assign(columns, ColumnSummary{});
+  const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1,
+                                            std::max<size_t>(columns, 1));
+  auto summarise = [&](size_t from) {
+    for (size_t slot = from; slot < columns; slot += threads)
+      log.summaries[slot] = ColumnSummary(log.series.values[slot]);
+  };
+  std::vector<std::thread> workers;
+  size_t started = 1;
+  try {
+    for (; started < threads; ++started) workers.emplace_back(summarise, started);
+  } catch (const std::system_error&) {
+    // No more threads to be had: this thread takes the rest.
+  }
+  for (size_t from = started; from < threads; ++from) summarise(from);
+  summarise(0);
+  for (std::thread& worker : workers) worker.join();
 }
 
 namespace {
