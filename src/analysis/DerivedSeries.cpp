@@ -4,6 +4,7 @@
 
 #include "analysis/LogReader.h"
 #include "analysis/LogView.h"
+#include "analysis/NoiseFigures.h"  // kStandardGravity
 #include "core/NumberText.h"
 
 namespace pemra {

@@ -18,9 +18,6 @@ namespace pemra {
 
 struct LoadedLog;
 
-// Standard gravity, m/s^2 per g.
-inline constexpr double kStandardGravity = 9.80665;
-
 enum class DerivedKind { Integral, MovingAverage, ScaleOffset };
 
 struct DerivedSpec {
