@@ -1,6 +1,7 @@
 #include "analysis/LogReader.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "core/DeviceModel.h"
 #include "core/RegisterTable.h"
@@ -616,38 +618,67 @@ constexpr size_t kMostRowsReserved = size_t{1} << 22;
 
 // A column parsed by one of several threads: fixed blocks, so it never reallocates (and
 // never holds its values twice) while it grows; moved into the series when every part is in.
+// Each block is mapped pages of its own and unmapped once copied: memory the heap kept
+// after a first read would otherwise stay held while the next read fills the series, and
+// opening a log again would need twice what it needed the first time.
 class BlockColumn {
  public:
   static constexpr size_t kBlockValues = size_t{1} << 20;  // 8 MiB
+
   void push_back(double value) {
-    if (blocks_.empty() || blocks_.back().size() == kBlockValues) {
-      blocks_.emplace_back();
-      blocks_.back().reserve(kBlockValues);
-    }
-    blocks_.back().push_back(value);
+    if (blocks_.empty() || blocks_.back().size == kBlockValues) blocks_.emplace_back();
+    Block& block = blocks_.back();
+    block.values[block.size++] = value;
   }
   size_t size() const {
-    return blocks_.empty() ? 0 : (blocks_.size() - 1) * kBlockValues + blocks_.back().size();
+    return blocks_.empty() ? 0 : (blocks_.size() - 1) * kBlockValues + blocks_.back().size;
   }
   // Drops the values from `count` on (`count` no more than size()).
   void resize(size_t count) {
     while (size() > count) {
       const size_t excess = size() - count;
-      if (blocks_.back().size() <= excess) blocks_.pop_back();
-      else blocks_.back().resize(blocks_.back().size() - excess);
+      if (blocks_.back().size <= excess) blocks_.pop_back();
+      else blocks_.back().size -= excess;
     }
   }
-  // Appends the values to `out`, releasing each block once it is copied.
+  // Appends the values to `out`, giving each block back once it is copied.
   void MoveInto(std::vector<double>& out) {
-    for (std::vector<double>& block : blocks_) {
-      out.insert(out.end(), block.begin(), block.end());
-      std::vector<double>().swap(block);
+    for (Block& block : blocks_) {
+      out.insert(out.end(), block.values, block.values + block.size);
+      block = Block(nullptr);
     }
     blocks_.clear();
   }
 
  private:
-  std::vector<std::vector<double>> blocks_;
+  struct Block {
+    double* values = nullptr;
+    size_t size = 0;
+    Block() {
+      void* pages = ::mmap(nullptr, kBlockValues * sizeof(double), PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (pages == MAP_FAILED) throw std::bad_alloc();
+      values = static_cast<double*>(pages);
+    }
+    explicit Block(std::nullptr_t) {}
+    Block(Block&& other) noexcept : values(std::exchange(other.values, nullptr)), size(other.size) {}
+    Block& operator=(Block&& other) noexcept {
+      if (this != &other) {
+        Release();
+        values = std::exchange(other.values, nullptr);
+        size = other.size;
+      }
+      return *this;
+    }
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+    ~Block() { Release(); }
+    void Release() {
+      if (values != nullptr) ::munmap(values, kBlockValues * sizeof(double));
+      values = nullptr;
+    }
+  };
+  std::vector<Block> blocks_;
 };
 
 // What one thread parses from its stretch of a file.
