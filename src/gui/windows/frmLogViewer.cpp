@@ -170,7 +170,14 @@ frmLogViewer::frmLogViewer(Application& app, QWidget* parent) : QDialog(parent),
   auto* side = new QWidget;
   auto* sideLayout = new QVBoxLayout(side);
   sideLayout->setContentsMargins(0, 0, 0, 0);
-  if (auto* split = qobject_cast<QSplitter*>(lstColumns->parentWidget())) split->replaceWidget(0, side);
+  // As narrow as the list wants to be: the plot takes the rest of the width.
+  side->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+  if (auto* split = qobject_cast<QSplitter*>(lstColumns->parentWidget())) {
+    split->replaceWidget(0, side);
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setSizes({side->sizeHint().width(), 1 << 20});
+  }
   sideLayout->addWidget(lstColumns, 1);
   sideLayout->addWidget(lblDerive);
   sideLayout->addLayout(form);
