@@ -131,8 +131,7 @@ std::string StretchLine(const AnalysisLog& log, RowRange rows, char decimalSepar
     return GeneralText(static_cast<float>(static_cast<double>(row) / log.rate.samplesPerSecond),
                        decimalSeparator);
   };
-  return fmt::format("rows {} to {} of {} (from {} s to {} s after the start)
-", rows.first + 1,
+  return fmt::format("rows {} to {} of {} (from {} s to {} s after the start)\n", rows.first + 1,
                      rows.End(), log.series.Rows(), seconds(rows.first), seconds(rows.End() - 1));
 }
 
