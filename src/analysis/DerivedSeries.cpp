@@ -71,11 +71,11 @@ struct Derived {
 };
 
 std::optional<std::string> Derive(const LoadedLog& log, size_t source,
-                                  const std::string& sourceUnit, const DerivedSpec& spec,
+                                  const std::string& sourceUnit, const DerivedRecipe& recipe,
                                   Derived& derived) {
   const std::vector<double>& y = log.series.values[source];
   const std::string title = log.ColumnTitle(source);
-  switch (spec.kind) {
+  switch (recipe.kind) {
     case DerivedKind::Integral: {
       if (!(log.samplesPerSecond > 0))
         return "the integral over time needs the sample rate, which this log does not tell";
@@ -86,19 +86,19 @@ std::optional<std::string> Derive(const LoadedLog& log, size_t source,
       break;
     }
     case DerivedKind::MovingAverage:
-      if (spec.window < 1 || spec.window > log.Rows())
+      if (recipe.window < 1 || recipe.window > log.Rows())
         return "the moving average needs from 1 to " + std::to_string(log.Rows()) + " rows";
       derived.unit = sourceUnit;
-      derived.values = MovingAverage(y, spec.window);
-      derived.title = title + " mean of " + std::to_string(spec.window);
+      derived.values = MovingAverage(y, recipe.window);
+      derived.title = title + " mean of " + std::to_string(recipe.window);
       break;
     case DerivedKind::ScaleOffset:
-      if (!std::isfinite(spec.scale) || !std::isfinite(spec.offset))
+      if (!std::isfinite(recipe.scale) || !std::isfinite(recipe.offset))
         return "the scale and the offset must be numbers";
       derived.unit = sourceUnit;
-      derived.values = ScaleOffset(y, spec.scale, spec.offset);
-      derived.title = title + " x " + GeneralText(spec.scale, '.') + " + " +
-                      GeneralText(spec.offset, '.');
+      derived.values = ScaleOffset(y, recipe.scale, recipe.offset);
+      derived.title = title + " x " + GeneralText(recipe.scale, '.') + " + " +
+                      GeneralText(recipe.offset, '.');
       break;
   }
   for (double v : derived.values)
@@ -111,10 +111,10 @@ std::optional<std::string> Derive(const LoadedLog& log, size_t source,
 
 std::optional<std::string> AddDerivedColumn(LoadedLog& log, size_t source,
                                             const std::string& sourceUnit,
-                                            const DerivedSpec& spec, size_t& slot) {
+                                            const DerivedRecipe& recipe, size_t& slot) {
   if (source >= log.series.values.size()) return "no column to derive from";
   Derived derived;
-  if (auto error = Derive(log, source, sourceUnit, spec, derived)) return error;
+  if (auto error = Derive(log, source, sourceUnit, recipe, derived)) return error;
   LogColumn column;
   column.title = derived.title;
   column.unit = derived.unit;
@@ -125,14 +125,14 @@ std::optional<std::string> AddDerivedColumn(LoadedLog& log, size_t source,
   log.series.values.push_back(std::move(derived.values));
   log.series.wholeNumbers.push_back(false);
   log.summaries.emplace_back(log.series.values.back());
-  log.derived.push_back({slot, source, sourceUnit, spec});
+  log.derived.push_back({slot, source, sourceUnit, recipe});
   return std::nullopt;
 }
 
 void RecomputeDerivedColumns(LoadedLog& log) {
   for (const DerivedColumn& d : log.derived) {
     Derived derived;
-    if (Derive(log, d.source, d.sourceUnit, d.spec, derived)) continue;  // kept as it was
+    if (Derive(log, d.source, d.sourceUnit, d.recipe, derived)) continue;  // kept as it was
     log.series.values[d.slot] = std::move(derived.values);
     log.summaries[d.slot] = ColumnSummary(log.series.values[d.slot]);
   }

@@ -20,7 +20,7 @@ struct LoadedLog;
 
 enum class DerivedKind { Integral, MovingAverage, ScaleOffset };
 
-struct DerivedSpec {
+struct DerivedRecipe {
   DerivedKind kind = DerivedKind::Integral;
   long long window = 1;  // rows of the moving average
   double scale = 1;
@@ -37,12 +37,12 @@ std::vector<double> Integral(std::span<const double> y, double samplesPerSecond,
 std::vector<double> MovingAverage(std::span<const double> y, long long window);
 std::vector<double> ScaleOffset(std::span<const double> y, double scale, double offset);
 
-// Adds to `log` the column `spec` derives from series slot `source`, whose values are in
+// Adds to `log` the column `recipe` derives from series slot `source`, whose values are in
 // `sourceUnit`; its slot, or an error text (a bad window or scale, an integral without a
 // sample rate, a value beyond what the analysis takes).
 std::optional<std::string> AddDerivedColumn(LoadedLog& log, size_t source,
                                             const std::string& sourceUnit,
-                                            const DerivedSpec& spec, size_t& slot);
+                                            const DerivedRecipe& recipe, size_t& slot);
 
 // Computes the derived columns of `log` again from their sources (after a change of rate).
 void RecomputeDerivedColumns(LoadedLog& log);

@@ -62,7 +62,7 @@ struct DerivedColumn {
   size_t slot = 0;    // its series slot
   size_t source = 0;  // the slot it is derived from
   std::string sourceUnit;
-  DerivedSpec spec;
+  DerivedRecipe recipe;
 };
 
 struct LoadedLog {

@@ -92,11 +92,11 @@ TEST(DerivedSeries, AddsAColumnWithTitleUnitAndSummary) {
   EXPECT_NEAR(s.max, 2.01, 1e-12);
   EXPECT_EQ(s.count, 101);
 
-  DerivedSpec mean{DerivedKind::MovingAverage, 2};
+  DerivedRecipe mean{DerivedKind::MovingAverage, 2};
   ASSERT_FALSE(AddDerivedColumn(log, 0, "deg/s", mean, slot));
   EXPECT_EQ(log.ColumnTitle(2), "X Gyro mean of 2");
   EXPECT_EQ(log.series.values[2][100], 3.0);
-  DerivedSpec scaled{DerivedKind::ScaleOffset, 1, 0.5, -1};
+  DerivedRecipe scaled{DerivedKind::ScaleOffset, 1, 0.5, -1};
   ASSERT_FALSE(AddDerivedColumn(log, 2, "deg/s", scaled, slot));
   EXPECT_EQ(log.ColumnTitle(3), "X Gyro mean of 2 x 0.5 + -1");
   EXPECT_EQ(log.series.values[3][100], 0.5);
@@ -112,7 +112,7 @@ TEST(DerivedSeries, AddsAColumnWithTitleUnitAndSummary) {
 
 TEST(DerivedSeries, RefusesWhatCannotBeDerived) {
   struct Case {
-    DerivedSpec spec;
+    DerivedRecipe recipe;
     double rate;
     std::string error;
   };
@@ -129,7 +129,7 @@ TEST(DerivedSeries, RefusesWhatCannotBeDerived) {
     LoadedLog log = SmallLog();
     log.samplesPerSecond = c.rate;
     size_t slot = 99;
-    const auto error = AddDerivedColumn(log, 0, "deg/s", c.spec, slot);
+    const auto error = AddDerivedColumn(log, 0, "deg/s", c.recipe, slot);
     ASSERT_TRUE(error);
     EXPECT_EQ(*error, c.error);
     EXPECT_EQ(log.series.values.size(), 1u);  // nothing added

@@ -448,8 +448,8 @@ void frmLogViewer::cboDerive_Changed(int index) {
 }
 
 void frmLogViewer::cmdDerive_Click() {
-  DerivedSpec spec;
-  spec.kind = static_cast<DerivedKind>(std::max(cboDerive->currentIndex(), 0));
+  DerivedRecipe recipe;
+  recipe.kind = static_cast<DerivedKind>(std::max(cboDerive->currentIndex(), 0));
   const auto number = [this](QLineEdit* edit, double& value) {
     QString text = edit->text().trimmed();
     text.replace(QChar::fromLatin1(app_.DecimalSeparator()), QLatin1Char('.'));
@@ -459,22 +459,22 @@ void frmLogViewer::cmdDerive_Click() {
   };
   double window = 0;
   QString problem;
-  if (spec.kind == DerivedKind::MovingAverage) {
+  if (recipe.kind == DerivedKind::MovingAverage) {
     if (!number(txtDeriveWindow, window) || window != std::floor(window) || window < 1 || window > 1e15)
       problem = QStringLiteral("\"%1\" is not a whole number of rows").arg(txtDeriveWindow->text());
-    spec.window = static_cast<long long>(window);
-  } else if (spec.kind == DerivedKind::ScaleOffset) {
-    if (!number(txtDeriveScale, spec.scale))
+    recipe.window = static_cast<long long>(window);
+  } else if (recipe.kind == DerivedKind::ScaleOffset) {
+    if (!number(txtDeriveScale, recipe.scale))
       problem = QStringLiteral("\"%1\" is not a number (the scale)").arg(txtDeriveScale->text());
-    else if (!number(txtDeriveOffset, spec.offset))
+    else if (!number(txtDeriveOffset, recipe.offset))
       problem = QStringLiteral("\"%1\" is not a number (the offset)").arg(txtDeriveOffset->text());
   }
   if (problem.isEmpty())
-    if (auto error = AddDerived(spec)) problem = *error;
+    if (auto error = AddDerived(recipe)) problem = *error;
   if (!problem.isEmpty()) Report(QStringLiteral("No series added: ") + problem);
 }
 
-std::optional<QString> frmLogViewer::AddDerived(const DerivedSpec& spec) {
+std::optional<QString> frmLogViewer::AddDerived(const DerivedRecipe& recipe) {
   const std::shared_ptr<const LoadedLog> log = Log();
   if (!log) return QStringLiteral("no log open");
   if (task_->Running()) return QStringLiteral("wait for the work under way to end");
@@ -489,7 +489,7 @@ std::optional<QString> frmLogViewer::AddDerived(const DerivedSpec& spec) {
                                         ? std::const_pointer_cast<LoadedLog>(log)
                                         : std::make_shared<LoadedLog>(*log);
   size_t slot = 0;
-  if (auto error = AddDerivedColumn(*next, source, DataUnit(*next, source), spec, slot))
+  if (auto error = AddDerivedColumn(*next, source, DataUnit(*next, source), recipe, slot))
     return Text(*error);
   std::vector<size_t> checked = timePlot_->Shown();
   checked.push_back(slot);

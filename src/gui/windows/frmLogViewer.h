@@ -87,9 +87,9 @@ class frmLogViewer : public QDialog {
   void chkXY_Toggled(bool on);
   void cboXColumn_Changed(int index);
 
-  // Adds the series `spec` derives from the column selected in the list, checked and drawn
+  // Adds the series `recipe` derives from the column selected in the list, checked and drawn
   // in the stack of its unit; an error text, or nothing when it was added.
-  std::optional<QString> AddDerived(const DerivedSpec& spec);
+  std::optional<QString> AddDerived(const DerivedRecipe& recipe);
   // A column dropped onto the plot at `pos` (the plot's coordinates): checked and drawn.
   // The status line says where it went.
   void DropColumn(size_t slot, QPointF pos);
