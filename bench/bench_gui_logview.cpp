@@ -4,7 +4,9 @@
 //   sample rate, block summaries, the graphs of the gyro and accelerometer columns, replot);
 // - Redraw/full and Redraw/zoomed: a pan of the whole log and of a view of 1% of it, each
 //   with its points per pixel, the statistics of the rows in view and a replot;
-// - peak memory (max RSS) after the read, and per value held.
+// - peak memory (max RSS) after the read, and per value held; the CPU time of all threads;
+// - CloseAndReopen: the resident memory once the log is closed (as the viewer closes it) and
+//   the peak of opening it again.
 // The log: PEMRA_LOGVIEW_FILE, or one of PEMRA_LOGVIEW_ROWS rows (default 1e6) that the
 // program writes first into the temporary folder (and keeps): the eleven channels without
 // new-data flags, as the logging engine writes them, at 819.2 samples per second.
@@ -15,11 +17,13 @@
 #include <qcustomplot.h>
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -95,30 +99,67 @@ std::filesystem::path LogFile() {
   return path;
 }
 
+// VmRSS or VmHWM of this process in MiB.
+double StatusMiB(const char* key) {
+  std::ifstream status("/proc/self/status");
+  std::string word;
+  while (status >> word)
+    if (word == key) {
+      double kib = 0;
+      status >> kib;
+      return kib / 1024.0;
+    }
+  return 0;
+}
+
+// CPU seconds of the whole process, every thread.
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// What the viewer does from the file chosen to the first drawn view; an error text.
+std::string OpenView(Viewer& v, const std::filesystem::path& file) {
+  auto log = std::make_shared<pemra::LoadedLog>();
+  if (auto error = pemra::LoadLog({file}, {}, *log)) return error->Text();
+  v.log = log;
+  v.plot = std::make_unique<QCustomPlot>();
+  v.plot->resize(1100, 560);
+  v.plot->show();
+  v.timePlot = std::make_unique<pemra::LogTimePlot>(*v.plot);
+  v.timePlot->SetLog(v.log);
+  std::vector<size_t> shown;
+  for (size_t slot = 0; slot < log->series.columns.size(); ++slot) {
+    const auto kind = log->Column(slot).kind;
+    if (kind == pemra::ColumnKind::Gyro || kind == pemra::ColumnKind::Accel) shown.push_back(slot);
+  }
+  v.timePlot->Show(shown);
+  v.timePlot->ResetView();
+  v.plot->replot(QCustomPlot::rpImmediateRefresh);
+  return {};
+}
+
+// What closing the viewer does: the log and its plot go, and the heap's free memory goes
+// back to the system.
+void CloseView(Viewer& v) {
+  v.timePlot.reset();
+  v.plot.reset();
+  v.log.reset();
+  malloc_trim(0);
+}
+
 void BM_FirstView(benchmark::State& state) {
   Viewer& v = TheViewer();
   const auto file = LogFile();  // written before the clock starts
   const double before = PeakMiB();
+  const double cpuBefore = ProcessCpuSeconds();
   for (auto _ : state) {
-    auto log = std::make_shared<pemra::LoadedLog>();
-    if (auto error = pemra::LoadLog({file}, {}, *log)) {
-      state.SkipWithError(error->Text().c_str());
+    if (const std::string error = OpenView(v, file); !error.empty()) {
+      state.SkipWithError(error.c_str());
       return;
     }
-    v.log = log;
-    v.plot = std::make_unique<QCustomPlot>();
-    v.plot->resize(1100, 560);
-    v.plot->show();
-    v.timePlot = std::make_unique<pemra::LogTimePlot>(*v.plot);
-    v.timePlot->SetLog(v.log);
-    std::vector<size_t> shown;
-    for (size_t slot = 0; slot < log->series.columns.size(); ++slot) {
-      const auto kind = log->Column(slot).kind;
-      if (kind == pemra::ColumnKind::Gyro || kind == pemra::ColumnKind::Accel) shown.push_back(slot);
-    }
-    v.timePlot->Show(shown);
-    v.timePlot->ResetView();
-    v.plot->replot(QCustomPlot::rpImmediateRefresh);
   }
   const double values = static_cast<double>(v.log->Rows()) * static_cast<double>(v.log->series.values.size());
   state.counters["rows"] = static_cast<double>(v.log->Rows());
@@ -126,6 +167,7 @@ void BM_FirstView(benchmark::State& state) {
   state.counters["file_MiB"] = static_cast<double>(v.log->layout.totalBytes) / 1048576.0;
   state.counters["peak_MiB"] = PeakMiB();
   state.counters["bytes_per_value"] = (PeakMiB() - before) * 1048576.0 / values;
+  state.counters["process_cpu_s"] = ProcessCpuSeconds() - cpuBefore;
 }
 BENCHMARK(BM_FirstView)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -155,6 +197,32 @@ void BM_RedrawFull(benchmark::State& state) { Redraw(state, 1.0); }
 void BM_RedrawZoomed(benchmark::State& state) { Redraw(state, 0.01); }
 BENCHMARK(BM_RedrawFull)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RedrawZoomed)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The viewer closed (its memory given back) and the log opened again: the resident memory
+// after the close, and the peak of the second opening (the peak is reset after the close).
+void BM_CloseAndReopen(benchmark::State& state) {
+  Viewer& v = TheViewer();
+  if (!v.log) {
+    state.SkipWithError("no log read");
+    return;
+  }
+  const double firstPeak = StatusMiB("VmHWM:");
+  const auto file = LogFile();
+  double afterClose = 0;
+  for (auto _ : state) {
+    CloseView(v);
+    afterClose = StatusMiB("VmRSS:");
+    std::ofstream("/proc/self/clear_refs") << "5";  // VmHWM from here on
+    if (const std::string error = OpenView(v, file); !error.empty()) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+  }
+  state.counters["first_peak_MiB"] = firstPeak;
+  state.counters["rss_after_close_MiB"] = afterClose;
+  state.counters["second_peak_MiB"] = StatusMiB("VmHWM:");
+}
+BENCHMARK(BM_CloseAndReopen)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

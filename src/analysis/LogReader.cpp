@@ -1,6 +1,7 @@
 #include "analysis/LogReader.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <string_view>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 #include "core/DeviceModel.h"
 #include "core/RegisterTable.h"
@@ -88,6 +91,13 @@ class InputFile {
   ssize_t Read(char* buffer, size_t size) {
     for (;;) {
       const ssize_t n = ::read(fd_, buffer, size);
+      if (n >= 0 || errno != EINTR) return n;
+    }
+  }
+  // The same from byte `offset` on, without moving the file position (threads share it).
+  ssize_t ReadAt(char* buffer, size_t size, uint64_t offset) {
+    for (;;) {
+      const ssize_t n = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
       if (n >= 0 || errno != EINTR) return n;
     }
   }
@@ -606,11 +616,96 @@ namespace {
 // the file size is only an estimate (a sparse file, a file still growing).
 constexpr size_t kMostRowsReserved = size_t{1} << 22;
 
-// Parses the rows of one file into the series.
+// A column parsed by one of several threads: fixed blocks, so it never reallocates (and
+// never holds its values twice) while it grows; moved into the series when every part is in.
+// Each block is mapped pages of its own and unmapped once copied: memory the heap kept
+// after a first read would otherwise stay held while the next read fills the series, and
+// opening a log again would need twice what it needed the first time.
+class BlockColumn {
+ public:
+  static constexpr size_t kBlockValues = size_t{1} << 20;  // 8 MiB
+
+  void push_back(double value) {
+    if (blocks_.empty() || blocks_.back().size == kBlockValues) blocks_.emplace_back();
+    Block& block = blocks_.back();
+    block.values[block.size++] = value;
+  }
+  size_t size() const {
+    return blocks_.empty() ? 0 : (blocks_.size() - 1) * kBlockValues + blocks_.back().size;
+  }
+  // Drops the values from `count` on (`count` no more than size()).
+  void resize(size_t count) {
+    while (size() > count) {
+      const size_t excess = size() - count;
+      if (blocks_.back().size <= excess) blocks_.pop_back();
+      else blocks_.back().size -= excess;
+    }
+  }
+  // Appends the values to `out`, giving each block back once it is copied.
+  void MoveInto(std::vector<double>& out) {
+    for (Block& block : blocks_) {
+      out.insert(out.end(), block.values, block.values + block.size);
+      block = Block(nullptr);
+    }
+    blocks_.clear();
+  }
+
+ private:
+  struct Block {
+    double* values = nullptr;
+    size_t size = 0;
+    Block() {
+      void* pages = ::mmap(nullptr, kBlockValues * sizeof(double), PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (pages == MAP_FAILED) throw std::bad_alloc();
+      values = static_cast<double*>(pages);
+    }
+    explicit Block(std::nullptr_t) {}
+    Block(Block&& other) noexcept : values(std::exchange(other.values, nullptr)), size(other.size) {}
+    Block& operator=(Block&& other) noexcept {
+      if (this != &other) {
+        Release();
+        values = std::exchange(other.values, nullptr);
+        size = other.size;
+      }
+      return *this;
+    }
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+    ~Block() { Release(); }
+    void Release() {
+      if (values != nullptr) ::munmap(values, kBlockValues * sizeof(double));
+      values = nullptr;
+    }
+  };
+  std::vector<Block> blocks_;
+};
+
+// What one thread parses from its stretch of a file.
+struct FilePart {
+  uint64_t begin = 0;
+  uint64_t end = 0;
+  std::vector<BlockColumn> values;   // per chosen column
+  std::vector<int64_t> newDataZeros;  // per layout column
+  std::vector<bool> wholeNumbers;     // per chosen column
+  LogFileRows rows;
+  int64_t firstSample = 0;  // the sample number of its first row (the program's logs)
+  int64_t lines = 0;
+  bool failed = false;      // a malformed line, an unreadable stretch: read again in order
+  bool cancelled = false;
+  bool outOfMemory = false;
+};
+
+// Parses the rows of one file into `Target` (the series, or a part of a file).
+template <class Target>
 class RowParser {
  public:
-  RowParser(const LogLayout& layout, const std::vector<int>& columns, LogSeries& series)
-      : layout_(layout), series_(series), actions_(layout.columns.size()) {
+  // `firstSampleFree`: the first row's sample number is taken as it stands (a part that
+  // does not start the file), later rows count on from it.
+  RowParser(const LogLayout& layout, const std::vector<int>& columns, Target& target,
+            bool firstSampleFree = false)
+      : layout_(layout), target_(target), actions_(layout.columns.size()),
+        firstSampleFree_(firstSampleFree) {
     for (size_t slot = 0; slot < columns.size(); ++slot)
       actions_[static_cast<size_t>(columns[slot])].slot = static_cast<int>(slot);
     for (size_t i = 0; i < layout.columns.size(); ++i) {
@@ -628,7 +723,7 @@ class RowParser {
       ++rows_;
       return true;
     }
-    for (auto& values : series_.values) values.resize(std::min(values.size(), rows_));
+    for (auto& values : target_.values) values.resize(std::min(values.size(), rows_));
     return false;
   }
 
@@ -639,6 +734,8 @@ class RowParser {
     lastTime_.clear();
     return ok;
   }
+
+  int64_t FirstSample() const { return sampleBase_ + 1; }
 
  private:
   bool Fields(std::string_view line, LogFileRows& file, std::string& reason) {
@@ -662,14 +759,15 @@ class RowParser {
           reason = "sample number \"" + std::string(text) + "\" is not a whole number";
           return false;
         }
-        if (number != file.rows + 1) {
+        if (firstSampleFree_ && file.rows == 0) sampleBase_ = number - 1;
+        if (number != sampleBase_ + file.rows + 1) {
           reason = "sample number " + std::to_string(number) + " where " +
-                   std::to_string(file.rows + 1) + " was due";
+                   std::to_string(sampleBase_ + file.rows + 1) + " was due";
           return false;
         }
       } else if (action.flag && action.slot < 0 && text.size() == 1 &&
                  (text[0] == '0' || text[0] == '1')) {
-        if (text[0] == '0') ++series_.newDataZeros[field];  // the flags as the program writes them
+        if (text[0] == '0') ++target_.newDataZeros[field];  // the flags as the program writes them
       } else if (action.time && action.slot < 0) {
         // Only the first and last times count: the text is kept, and parsed at the file's end.
         if (file.rows == 0 && !ParseTime(text, file.firstTime, reason)) return false;
@@ -688,14 +786,14 @@ class RowParser {
             return false;
           }
           const auto slot = static_cast<size_t>(action.slot);
-          series_.values[slot].push_back(value);
-          if (value != std::floor(value)) series_.wholeNumbers[slot] = false;
+          target_.values[slot].push_back(value);
+          if (value != std::floor(value)) target_.wholeNumbers[slot] = false;
         }
         if (action.time) {
           if (!file.firstTime) file.firstTime = value;
           file.lastTime = value;
         }
-        if (action.flag && value == 0) ++series_.newDataZeros[field];
+        if (action.flag && value == 0) ++target_.newDataZeros[field];
       }
     }
     return true;
@@ -719,11 +817,226 @@ class RowParser {
   };
   std::string lastTime_;
   const LogLayout& layout_;
-  LogSeries& series_;
+  Target& target_;
   std::vector<Action> actions_;
   std::vector<std::string_view> fields_;
-  size_t rows_ = 0;  // rows of the series so far
+  size_t rows_ = 0;  // rows of the target so far
+  bool firstSampleFree_ = false;
+  int64_t sampleBase_ = 0;  // sample number before the first row
 };
+
+// Where a stretch of a file ends and what happened on the way.
+enum class Stretch { Done, Malformed, Cancelled, Unreadable };
+
+// Reads bytes [begin, end) of `file` line by line, handing each line (without its line
+// end) to `line`, which returns false to stop. `lineNumber` counts the lines so far. A last
+// line without a line end sets `lastLineCut` and is counted; it is given to `line` only when
+// `giveCutLine` is set. After every buffer `afterBuffer(bytes)` is called with its bytes.
+template <class Line, class AfterBuffer>
+Stretch ReadLines(InputFile& file, uint64_t begin, uint64_t end, const ReadControl& control,
+                  std::vector<char>& buffer, int64_t& lineNumber, std::string& reason,
+                  bool giveCutLine, bool& lastLineCut, Line&& line, AfterBuffer&& afterBuffer) {
+  std::string carry;  // an incomplete line from the end of the previous buffer
+  lastLineCut = false;
+  for (uint64_t at = begin; at < end;) {
+    if (control.cancel != nullptr && control.cancel->load(std::memory_order_relaxed))
+      return Stretch::Cancelled;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), end - at));
+    const ssize_t n = file.ReadAt(buffer.data(), want, at);
+    if (n < 0) {
+      reason = SystemReason(errno);
+      return Stretch::Unreadable;
+    }
+    if (n == 0) break;
+    at += static_cast<uint64_t>(n);
+    std::string_view chunk(buffer.data(), static_cast<size_t>(n));
+    size_t start = 0;
+    if (!carry.empty()) {
+      const size_t nl = chunk.find('\n');
+      if (nl == std::string_view::npos) {
+        carry.append(chunk);
+        if (carry.size() > kMaxLineBytes) {
+          ++lineNumber, reason = kLongLine;
+          return Stretch::Malformed;
+        }
+        afterBuffer(static_cast<uint64_t>(n));
+        continue;
+      }
+      carry.append(chunk.substr(0, nl));
+      if (carry.size() > kMaxLineBytes) {
+        ++lineNumber, reason = kLongLine;
+        return Stretch::Malformed;
+      }
+      ++lineNumber;
+      if (!line(std::string_view(carry))) return Stretch::Malformed;
+      carry.clear();
+      start = nl + 1;
+    }
+    for (size_t nl; (nl = chunk.find('\n', start)) != std::string_view::npos; start = nl + 1) {
+      ++lineNumber;
+      if (!line(chunk.substr(start, nl - start))) return Stretch::Malformed;
+    }
+    carry.assign(chunk.substr(start));
+    afterBuffer(static_cast<uint64_t>(n));
+  }
+  if (!carry.empty()) {
+    ++lineNumber;
+    lastLineCut = true;
+    if (giveCutLine && !line(std::string_view(carry))) return Stretch::Malformed;
+  }
+  return Stretch::Done;
+}
+
+// Threads that share a file: by the control, else by the machine's cores and the file's
+// size (one thread per 4 MiB at least, at most four).
+size_t PartsFor(const ReadControl& control, uint64_t bytes) {
+  if (control.threads > 0) return static_cast<size_t>(control.threads);
+  const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
+  return static_cast<size_t>(std::clamp<uint64_t>(bytes / (4 * kBufferBytes), 1, cores));
+}
+
+// The starts of `parts` stretches of the file, each at a line start (the first at 0), and
+// the file's size at the end; a stretch may be empty. False when the file cannot be read.
+bool LineStarts(InputFile& file, uint64_t size, size_t parts, std::vector<uint64_t>& starts) {
+  starts.assign(1, 0);
+  std::vector<char> piece(64 * 1024);
+  for (size_t k = 1; k < parts; ++k) {
+    uint64_t at = std::max<uint64_t>(size / parts * k, starts.back());
+    if (at == 0) at = 1;
+    // The line start is just after the first line end at or after byte at - 1.
+    uint64_t found = size;
+    for (uint64_t from = at - 1; from < size && from - (at - 1) <= kMaxLineBytes;) {
+      const ssize_t n = file.ReadAt(piece.data(), piece.size(), from);
+      if (n < 0) return false;
+      if (n == 0) break;
+      const void* nl = std::memchr(piece.data(), '\n', static_cast<size_t>(n));
+      if (nl != nullptr) {
+        found = from + static_cast<uint64_t>(static_cast<const char*>(nl) - piece.data()) + 1;
+        break;
+      }
+      from += static_cast<uint64_t>(n);
+    }
+    starts.push_back(std::max(found, starts.back()));
+  }
+  starts.push_back(size);
+  return true;
+}
+
+// Parses one stretch of a file on its own thread.
+void ReadPart(InputFile& file, const LogLayout& layout, const LogFileInfo& info,
+              const std::vector<int>& columns, const ReadControl& control, bool first, bool last,
+              std::atomic<uint64_t>& done, const std::function<void()>& report, FilePart& part) {
+  try {
+    part.values.resize(columns.size());
+    part.newDataZeros.assign(layout.columns.size(), 0);
+    part.wholeNumbers.assign(columns.size(), true);
+    RowParser<FilePart> parser(layout, columns, part, !first);
+    std::vector<char> buffer(kBufferBytes);
+    std::string reason;
+    bool lastLineCut = false;
+    const int skip = first ? info.skipLines : 0;
+    const Stretch end = ReadLines(
+        file, part.begin, part.end, control, buffer, part.lines, reason, layout.plain && last,
+        lastLineCut,
+        [&](std::string_view text) {
+          if (part.lines <= skip) return true;
+          text = StripLineEnd(text);
+          return !text.empty() && parser.Row(text, part.rows, reason);
+        },
+        [&](uint64_t bytes) {
+          done += bytes;
+          if (report) report();
+        });
+    part.cancelled = end == Stretch::Cancelled;
+    part.failed = end != Stretch::Done || (lastLineCut && (!last || !layout.plain)) ||
+                  (first && part.lines < skip) || !parser.Finish(part.rows, reason);
+    part.firstSample = parser.FirstSample();
+  } catch (const std::bad_alloc&) {
+    part.values.clear();
+    part.failed = part.outOfMemory = true;
+  }
+}
+
+enum class Parallel { Read, Cancelled, OutOfMemory, InOrder };
+
+// Reads one file in `parts` stretches on as many threads (the calling thread takes the
+// first and reports the progress). Anything out of the ordinary (a malformed line, a
+// stretch that does not continue the sample numbers, a thread that cannot start) gives
+// InOrder: the file is then read again from its start on one thread, which finds the first
+// fault and names its line exactly as it always has.
+Parallel ReadFileInParts(InputFile& file, const LogLayout& layout, const LogFileInfo& info,
+                         const std::vector<int>& columns, const ReadControl& control,
+                         size_t parts, uint64_t doneBefore, LogSeries& series,
+                         LogFileRows& rows, int64_t& linesRead) {
+  std::vector<uint64_t> starts;
+  if (!LineStarts(file, file.Bytes(), parts, starts)) return Parallel::InOrder;
+  std::vector<FilePart> pieces(parts);
+  for (size_t k = 0; k < parts; ++k) pieces[k].begin = starts[k], pieces[k].end = starts[k + 1];
+  std::atomic<uint64_t> done{0};
+  const std::function<void()> report = [&] {
+    if (control.progress) control.progress(doneBefore + done.load(), layout.totalBytes);
+  };
+  std::vector<std::thread> threads;
+  bool started = true;
+  try {
+    for (size_t k = 1; k < parts; ++k)
+      threads.emplace_back(ReadPart, std::ref(file), std::cref(layout), std::cref(info),
+                           std::cref(columns), std::cref(control), false, k + 1 == parts,
+                           std::ref(done), std::function<void()>(), std::ref(pieces[k]));
+  } catch (const std::system_error&) {
+    started = false;
+  }
+  if (started)
+    ReadPart(file, layout, info, columns, control, true, parts == 1, done, report, pieces[0]);
+  for (std::thread& thread : threads) thread.join();
+  if (!started) return Parallel::InOrder;
+  linesRead = pieces[0].lines;
+  for (const FilePart& part : pieces) {
+    if (part.outOfMemory) return Parallel::OutOfMemory;
+    if (part.cancelled) return Parallel::Cancelled;
+  }
+  int64_t rowsBefore = 0;
+  for (size_t k = 0; k < parts; ++k) {
+    const FilePart& part = pieces[k];
+    if (part.failed) return Parallel::InOrder;
+    if (k > 0 && part.rows.rows > 0 && !layout.plain && part.firstSample != rowsBefore + 1)
+      return Parallel::InOrder;
+    rowsBefore += part.rows.rows;
+  }
+  // Every stretch read: the rows join in file order.
+  rows = LogFileRows{};
+  for (FilePart& part : pieces) {
+    if (part.rows.rows == 0) continue;
+    if (rows.rows == 0) rows.firstTime = part.rows.firstTime;
+    rows.lastTime = part.rows.lastTime;
+    rows.rows += part.rows.rows;
+    for (size_t i = 0; i < part.newDataZeros.size(); ++i)
+      series.newDataZeros[i] += part.newDataZeros[i];
+    for (size_t slot = 0; slot < part.wholeNumbers.size(); ++slot)
+      if (!part.wholeNumbers[slot]) series.wholeNumbers[slot] = false;
+  }
+  try {
+    for (std::vector<double>& values : series.values)
+      values.reserve(values.size() + static_cast<size_t>(rows.rows));
+  } catch (const std::bad_alloc&) {
+    return Parallel::OutOfMemory;
+  }
+  // The columns are copied on the threads too, each thread its own columns.
+  auto gather = [&](size_t from) {
+    for (size_t slot = from; slot < series.values.size(); slot += parts)
+      for (FilePart& part : pieces) part.values[slot].MoveInto(series.values[slot]);
+  };
+  threads.clear();
+  try {
+    for (size_t k = 1; k < parts; ++k) threads.emplace_back(gather, k);
+  } catch (const std::system_error&) {
+    for (size_t k = threads.size() + 1; k < parts; ++k) gather(k);
+  }
+  gather(0);
+  for (std::thread& thread : threads) thread.join();
+  if (control.progress) control.progress(doneBefore + done.load(), layout.totalBytes);
+  return Parallel::Read;
+}
 
 }  // namespace
 
@@ -738,7 +1051,7 @@ std::optional<LogError> ReadLog(const LogLayout& layout, const std::vector<int>&
   for (int c : columns)
     if (c < 0 || static_cast<size_t>(c) >= layout.columns.size())
       return LogError{"", 0, "no column " + std::to_string(c + 1), false};
-  RowParser parser(layout, columns, series);
+  RowParser<LogSeries> parser(layout, columns, series);
   std::vector<char> buffer(kBufferBytes);
   uint64_t done = 0;
   bool reserved = false;
@@ -747,73 +1060,70 @@ std::optional<LogError> ReadLog(const LogLayout& layout, const std::vector<int>&
     InputFile file(info.path);
     if (!file.IsOpen()) return FileError(info.path, 0, file.Reason());
     int64_t lineNumber = 0;
-    std::string carry;  // an incomplete line from the end of the previous buffer
     std::string reason;
-    auto line = [&](std::string_view text) -> bool {
-      ++lineNumber;
-      if (lineNumber <= info.skipLines) return true;
-      text = StripLineEnd(text);
-      if (text.empty()) {
-        reason = "empty line";
-        return false;
-      }
-      return parser.Row(text, rows, reason);
-    };
-    for (;;) {
-      if (control.cancel != nullptr && control.cancel->load(std::memory_order_relaxed)) {
+    if (const size_t parts = PartsFor(control, file.Bytes()); parts > 1) {
+      const Parallel read = ReadFileInParts(file, layout, info, columns, control, parts, done,
+                                            series, rows, lineNumber);
+      if (read == Parallel::Cancelled) {
         LogError error = FileError(info.path, lineNumber, "reading cancelled");
         error.cancelled = true;
         return error;
       }
-      const ssize_t n = file.Read(buffer.data(), buffer.size());
-      if (n < 0) return FileError(info.path, 0, SystemReason(errno));
-      if (n == 0) break;
-      done += static_cast<uint64_t>(n);
-      std::string_view chunk(buffer.data(), static_cast<size_t>(n));
-      size_t start = 0;
-      if (!carry.empty()) {
-        const size_t nl = chunk.find('\n');
-        if (nl == std::string_view::npos) {
-          carry.append(chunk);
-          if (carry.size() > kMaxLineBytes) return FileError(info.path, lineNumber + 1, kLongLine);
-          continue;
-        }
-        carry.append(chunk.substr(0, nl));
-        if (carry.size() > kMaxLineBytes) return FileError(info.path, lineNumber + 1, kLongLine);
-        if (!line(carry)) return FileError(info.path, lineNumber, reason);
-        carry.clear();
-        start = nl + 1;
-      }
-      for (size_t nl; (nl = chunk.find('\n', start)) != std::string_view::npos; start = nl + 1) {
-        if (!line(chunk.substr(start, nl - start))) return FileError(info.path, lineNumber, reason);
-      }
-      carry.assign(chunk.substr(start));
-      if (!reserved && rows.rows > 0 && !columns.empty()) {
-        // Reserve once for the whole session from the length of the first rows, so the
-        // columns are not reallocated (and held twice) while they grow; never more than a
-        // bounded stretch ahead of the data.
-        const double perRow = static_cast<double>(done) / static_cast<double>(rows.rows);
-        const double estimate = static_cast<double>(layout.totalBytes) / perRow * 1.01 + 16;
-        const size_t ahead = static_cast<size_t>(rows.rows) + kMostRowsReserved;
-        for (auto& values : series.values)
-          values.reserve(estimate < static_cast<double>(ahead) ? static_cast<size_t>(estimate)
-                                                               : ahead);
+      if (read == Parallel::OutOfMemory)
+        return FileError(info.path, 0, "too large to read into the memory available");
+      if (read == Parallel::Read) {
+        done += file.Bytes();
         reserved = true;
+        series.files.push_back(rows);
+        continue;
       }
-      if (control.progress) control.progress(done, layout.totalBytes);
+      rows = LogFileRows{};
+      lineNumber = 0;
     }
-    if (!carry.empty()) {
-      // The last line has no line end: a file cut short (the program ends every line).
-      ++lineNumber;
-      if (!layout.plain) return FileError(info.path, lineNumber, "the last line is incomplete (no line end)");
-      // A plain file's last line may end without one.
-      if (!line(carry)) return FileError(info.path, lineNumber, reason);
+    bool lastLineCut = false;
+    const Stretch end = ReadLines(
+        file, 0, UINT64_MAX, control, buffer, lineNumber, reason, layout.plain, lastLineCut,
+        [&](std::string_view text) {
+          if (lineNumber <= info.skipLines) return true;
+          text = StripLineEnd(text);
+          if (text.empty()) {
+            reason = "empty line";
+            return false;
+          }
+          return parser.Row(text, rows, reason);
+        },
+        [&](uint64_t bytes) {
+          done += bytes;
+          if (!reserved && rows.rows > 0 && !columns.empty()) {
+            // Reserve once for the whole session from the length of the first rows, so the
+            // columns are not reallocated (and held twice) while they grow; never more than
+            // a bounded stretch ahead of the data.
+            const double perRow = static_cast<double>(done) / static_cast<double>(rows.rows);
+            const double estimate = static_cast<double>(layout.totalBytes) / perRow * 1.01 + 16;
+            const size_t ahead = static_cast<size_t>(rows.rows) + kMostRowsReserved;
+            for (auto& values : series.values)
+              values.reserve(estimate < static_cast<double>(ahead) ? static_cast<size_t>(estimate)
+                                                                   : ahead);
+            reserved = true;
+          }
+          if (control.progress) control.progress(done, layout.totalBytes);
+        });
+    switch (end) {
+      case Stretch::Cancelled: {
+        LogError error = FileError(info.path, lineNumber, "reading cancelled");
+        error.cancelled = true;
+        return error;
+      }
+      case Stretch::Unreadable: return FileError(info.path, 0, reason);
+      case Stretch::Malformed: return FileError(info.path, lineNumber, reason);
+      case Stretch::Done: break;
     }
+    // The last line without a line end: a file cut short (the program ends every line); a
+    // plain file's last line may end without one.
+    if (lastLineCut && !layout.plain)
+      return FileError(info.path, lineNumber, "the last line is incomplete (no line end)");
     if (rows.rows == 0) return FileError(info.path, 0, "holds no rows");
-    {
-      std::string reason;
-      if (!parser.Finish(rows, reason)) return FileError(info.path, lineNumber, reason);
-    }
+    if (!parser.Finish(rows, reason)) return FileError(info.path, lineNumber, reason);
     series.files.push_back(rows);
   }
   return std::nullopt;

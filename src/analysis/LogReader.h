@@ -19,10 +19,12 @@
 //   ReadControl control{progress, &cancelFlag};              // both optional
 //   if (auto error = ReadLog(layout, columns, control, series)) ...
 // ReadLog streams the files: the memory it holds is the chosen columns as doubles (plus a
-// read buffer of 1 MiB). It may run on a worker thread: `progress` is called on that thread
-// after every buffer with the bytes read so far and the total, and a set `cancel` flag ends
-// the read at the next buffer (LogError::cancelled). A malformed line stops the read with an
-// error naming the file and the line; nothing is skipped silently.
+// read buffer of 1 MiB a thread); a large file is parsed by several threads (see
+// ReadControl::threads) with the same rows, values and messages as one thread gives. It
+// may run on a worker thread: `progress` is called on that thread after every buffer with
+// the bytes read so far and the total, and a set `cancel` flag ends the read at the next
+// buffer (LogError::cancelled). A malformed line stops the read with an error naming the
+// file and the line; nothing is skipped silently.
 
 #include <atomic>
 #include <cstdint>
@@ -105,6 +107,10 @@ struct LogSeries {
 struct ReadControl {
   std::function<void(uint64_t bytesRead, uint64_t totalBytes)> progress;
   const std::atomic<bool>* cancel = nullptr;
+  // Threads that parse one file together, each a stretch of whole lines, the rows joined in
+  // file order: 0 chooses by the machine's cores and the file's size, 1 reads in order on
+  // the calling thread. `progress` is only ever called on the calling thread.
+  int threads = 0;
 };
 
 // The session number of a log file name (BASE_N.ext), -1 when it has none; `base` gets the

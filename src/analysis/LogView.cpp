@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include "core/NumberText.h"
 
@@ -50,28 +52,34 @@ RowRange Clamp(RowRange rows, int64_t total) {
 }  // namespace
 
 ColumnSummary::ColumnSummary(std::span<const double> values) {
+  // One sweep over the column: each coarse block's fine extremes and sum as its rows go by,
+  // then its squared deviations while the block is still in the cache.
   const size_t n = values.size();
   fine_.reserve(n / kFineBlock);
-  for (size_t b = 0; b + kFineBlock <= n; b += kFineBlock) {
-    Extremes e{values[b], values[b]};
-    for (size_t i = b + 1; i < b + kFineBlock; ++i) Widen(values[i], e.min, e.max);
-    fine_.push_back(e);
-  }
   coarse_.reserve(n / kCoarseBlock);
-  constexpr int64_t kFinePerCoarse = kCoarseBlock / kFineBlock;
-  for (size_t b = 0; b + kCoarseBlock <= n; b += kCoarseBlock) {
-    Moments m{values[b], values[b], 0, 0};
-    const size_t fine = b / kFineBlock;
-    for (size_t f = fine; f < fine + kFinePerCoarse; ++f) {
-      Widen(fine_[f].min, m.min, m.max);
-      Widen(fine_[f].max, m.min, m.max);
+  auto fine = [&](size_t b, double& sum) {
+    Extremes e{values[b], values[b]};
+    for (size_t i = b; i < b + kFineBlock; ++i) {
+      Widen(values[i], e.min, e.max);
+      sum += values[i];
     }
+    fine_.push_back(e);
+    return e;
+  };
+  size_t b = 0;
+  for (; b + kCoarseBlock <= n; b += kCoarseBlock) {
+    Moments m{values[b], values[b], 0, 0};
     double sum = 0;
-    for (size_t i = b; i < b + kCoarseBlock; ++i) sum += values[i];
+    for (size_t f = b; f < b + kCoarseBlock; f += kFineBlock) {
+      const Extremes e = fine(f, sum);
+      Widen(e.min, m.min, m.max);
+      Widen(e.max, m.min, m.max);
+    }
     m.mean = sum / static_cast<double>(kCoarseBlock);
     for (size_t i = b; i < b + kCoarseBlock; ++i) m.m2 += (values[i] - m.mean) * (values[i] - m.mean);
     coarse_.push_back(m);
   }
+  for (double unused = 0; b + kFineBlock <= n; b += kFineBlock) fine(b, unused);
 }
 
 bool ColumnSummary::MinMax(std::span<const double> values, int64_t first, int64_t end,
@@ -183,8 +191,25 @@ std::vector<int> ViewColumns(const LogLayout& layout) {
 }
 
 void Summarise(LoadedLog& log) {
-  log.summaries.clear();
-  for (const std::vector<double>& values : log.series.values) log.summaries.emplace_back(values);
+  // One pass over each column, the columns shared among the machine's cores.
+  const size_t columns = log.series.values.size();
+  log.summaries.assign(columns, ColumnSummary{});
+  const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1,
+                                            std::max<size_t>(columns, 1));
+  auto summarise = [&](size_t from) {
+    for (size_t slot = from; slot < columns; slot += threads)
+      log.summaries[slot] = ColumnSummary(log.series.values[slot]);
+  };
+  std::vector<std::thread> workers;
+  size_t started = 1;
+  try {
+    for (; started < threads; ++started) workers.emplace_back(summarise, started);
+  } catch (const std::system_error&) {
+    // No more threads to be had: this thread takes the rest.
+  }
+  for (size_t from = started; from < threads; ++from) summarise(from);
+  summarise(0);
+  for (std::thread& worker : workers) worker.join();
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/DerivedSeries.h"
 #include "analysis/LogInput.h"
 #include "analysis/LogReader.h"
 #include "analysis/RowSelection.h"
@@ -56,6 +57,14 @@ class ColumnSummary {
   std::vector<Moments> coarse_;
 };
 
+// A column derived from another (see DerivedSeries.h), kept so it can be computed again.
+struct DerivedColumn {
+  size_t slot = 0;    // its series slot
+  size_t source = 0;  // the slot it is derived from
+  std::string sourceUnit;
+  DerivedRecipe recipe;
+};
+
 struct LoadedLog {
   LogLayout layout;
   LogSeries series;  // the value columns (ViewColumns), in file order
@@ -69,6 +78,8 @@ struct LoadedLog {
   // Where the files do not follow on as one session's (see SessionGaps); each is also told
   // in rateWarnings, and DecimatedPoints breaks the line there.
   std::vector<SessionGap> gaps;
+  // Columns added after reading, at the end of the series (and of the layout's columns).
+  std::vector<DerivedColumn> derived;
 
   int64_t Rows() const { return series.Rows(); }
   // Seconds from the start of row `row` (without a rate: the row counted from 0).

@@ -164,8 +164,7 @@ void AddAdevCommand(CLI::App& app, Command& command) {
                  "one line per point: column,tau_s,deviation,low,high,terms,alpha,edf");
   auto* kalibr = adev->add_option("--kalibr", o.kalibr,
                                   "write the noise model as imu.yaml to this file (.yaml or .yml)");
-  adev->add_option("--from", o.from, "analyse from this many seconds after the start of the log");
-  adev->add_option("--to", o.to, "analyse up to this many seconds after the start of the log");
+  AddStretchOptions(*adev, o.from, o.to, "analyse");
   adev->callback([&command, kalibr] {
     command.kind = CommandKind::Adev;
     command.adev.kalibrGiven = kalibr->count() > 0;
@@ -187,12 +186,9 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
     return status;
 
   std::optional<double> from, to;
-  for (const auto& [name, text, value] : {std::tuple{"--from", &options.from, &from},
-                                          std::tuple{"--to", &options.to, &to}}) {
-    if (text->empty()) continue;
-    *value = SecondsFromText(*text);
-    if (!*value) return UsageError(err, std::string(name) + ": '" + *text + "' is not a number of seconds");
-  }
+  if (const int status = ParseStretchOptions(options.from, options.to, from, to, err);
+      status != kExitDone)
+    return status;
 
   if (options.kalibrGiven && !IsYamlName(options.kalibr))
     return UsageError(err, "--kalibr: '" + options.kalibr + "' must end in .yaml or .yml");
@@ -206,7 +202,6 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
   const std::vector<int>& chosen = log.chosen;
   const LogSeries& series = log.series;
   const SampleRate& sampleRate = log.rate;
-  const std::string firstFile = layout.files.front().path.string();
   // The model's file is checked against the output rule before any work, so a wrong target
   // is told at once; it is replaced only when every figure it holds is determined.
   OutputFile yamlFile;
@@ -220,11 +215,10 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
   }
   // The stretch asked for, by the rows' times as the log viewer places them.
   RowRange rows;
-  if (auto error = SelectSeconds(series.Rows(), sampleRate.samplesPerSecond, from, to, rows))
-    return UsageError(err, firstFile + ": " + *error);
-  if (rows.count < kMinSamples)
-    return UsageError(err, fmt::format("{}: {} samples: the Allan deviation needs at least {}",
-                                       firstFile, rows.count, kMinSamples));
+  if (const int status =
+          SelectStretch(log, from, to, kMinSamples, "the Allan deviation", err, rows);
+      status != kExitDone)
+    return status;
   std::vector<double> outOfRange;
   AveragingFactors(grid, rows.count, sampleRate.samplesPerSecond, type, &outOfRange);
   for (double tau : outOfRange)
@@ -232,14 +226,7 @@ int RunAdev(const AdevOptions& options, std::ostream& out, std::ostream& err,
         << rows.count << " samples allow; left out\n";
 
   std::ostream& info = options.csv ? err : out;
-  if (rows.count != series.Rows()) {
-    const auto seconds = [&](int64_t row) {
-      return GeneralText(static_cast<float>(static_cast<double>(row) / sampleRate.samplesPerSecond),
-                         decimalSeparator);
-    };
-    info << fmt::format("rows {} to {} of {} (from {} s to {} s after the start)\n", rows.first + 1,
-                        rows.End(), series.Rows(), seconds(rows.first), seconds(rows.End() - 1));
-  }
+  info << StretchLine(log, rows, decimalSeparator);
   info << fmt::format("{} samples at {} samples/s (from the {}); {}{}; intervals of 68% for the "
                       "noise identified at each tau (lag-1 autocorrelation, B1 ratio where few "
                       "averages remain) with Greenhall's degrees of freedom; figures by IEEE Std "

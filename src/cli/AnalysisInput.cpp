@@ -4,11 +4,13 @@
 
 #include <charconv>
 #include <cmath>
+#include <tuple>
 
 #include <fmt/format.h>
 
 #include "cli/CommandLine.h"
 #include "cli/InputText.h"
+#include "core/NumberText.h"
 
 namespace pemra::cli {
 
@@ -90,6 +92,47 @@ int ReadAnalysisLog(const std::vector<std::string>& files, const std::string& co
   for (const std::string& warning : input.warnings)
     err << "pemra-cli: warning: " << Shown(warning, 4 * kMaxShown) << '\n';
   return kExitDone;
+}
+
+void AddStretchOptions(CLI::App& command, std::string& from, std::string& to,
+                       std::string_view does) {
+  command.add_option("--from", from,
+                     std::string(does) + " from this many seconds after the start of the log");
+  command.add_option("--to", to,
+                     std::string(does) + " up to this many seconds after the start of the log");
+}
+
+int ParseStretchOptions(const std::string& fromText, const std::string& toText,
+                        std::optional<double>& from, std::optional<double>& to, std::ostream& err) {
+  for (const auto& [name, text, value] : {std::tuple{"--from", &fromText, &from},
+                                          std::tuple{"--to", &toText, &to}}) {
+    if (text->empty()) continue;
+    *value = SecondsFromText(*text);
+    if (!*value)
+      return UsageError(err, std::string(name) + ": '" + *text + "' is not a number of seconds");
+  }
+  return kExitDone;
+}
+
+int SelectStretch(const AnalysisLog& log, std::optional<double> from, std::optional<double> to,
+                  int64_t minSamples, std::string_view needs, std::ostream& err, RowRange& rows) {
+  const std::string firstFile = log.layout.files.front().path.string();
+  if (auto error = SelectSeconds(log.series.Rows(), log.rate.samplesPerSecond, from, to, rows))
+    return UsageError(err, firstFile + ": " + *error);
+  if (rows.count < minSamples)
+    return UsageError(err, fmt::format("{}: {} samples: {} needs at least {}", firstFile,
+                                       rows.count, needs, minSamples));
+  return kExitDone;
+}
+
+std::string StretchLine(const AnalysisLog& log, RowRange rows, char decimalSeparator) {
+  if (rows.count == log.series.Rows()) return "";
+  const auto seconds = [&](int64_t row) {
+    return GeneralText(static_cast<float>(static_cast<double>(row) / log.rate.samplesPerSecond),
+                       decimalSeparator);
+  };
+  return fmt::format("rows {} to {} of {} (from {} s to {} s after the start)\n", rows.first + 1,
+                     rows.End(), log.series.Rows(), seconds(rows.first), seconds(rows.End() - 1));
 }
 
 AnalysisColumn ChosenColumn(const AnalysisLog& log, size_t i, std::ostream& err) {

@@ -12,6 +12,7 @@
 
 #include "analysis/LogInput.h"
 #include "analysis/LogReader.h"
+#include "analysis/RowSelection.h"
 #include "analysis/SampleRate.h"
 
 namespace CLI {
@@ -45,14 +46,33 @@ struct AnalysisLog {
   std::vector<SessionGap> gaps;  // only when joining files that are not one session
 };
 
-// Reads `files` (one session, or any files when `join`: each gap is warned of) keeping `columns` (comma-separated; empty: the gyro and
-// accelerometer columns), checks there are at least `minSamples` rows ("FILE: N samples:
+// Reads `files` (one session, or any files when `join`: each gap is warned of) keeping
+// `columns` (comma-separated; empty: the gyro and accelerometer columns), checks there are at least `minSamples` rows ("FILE: N samples:
 // `needs` needs at least M") and finds the sample rate (`given` first). Warnings about the
 // rate go to `err`. Returns kExitDone, or the usage status after the message naming the file
 // and line.
 int ReadAnalysisLog(const std::vector<std::string>& files, const std::string& columns,
                     std::optional<double> given, bool join, int64_t minSamples,
                     std::string_view needs, std::ostream& err, AnalysisLog& log);
+
+// --from and --to (seconds from the start of the log), help texts saying what `does`.
+void AddStretchOptions(CLI::App& command, std::string& from, std::string& to,
+                       std::string_view does);
+
+// --from/--to as given: empty leaves the bound unset; text that is not a number of seconds
+// is a usage error (its status returned, else kExitDone).
+int ParseStretchOptions(const std::string& fromText, const std::string& toText,
+                        std::optional<double>& from, std::optional<double>& to, std::ostream& err);
+
+// The rows --from/--to select, as the log viewer places them (see SelectSeconds); fewer than
+// `minSamples` are refused ("FILE: N samples: `needs` needs at least M"). Returns kExitDone,
+// or the usage status after the message.
+int SelectStretch(const AnalysisLog& log, std::optional<double> from, std::optional<double> to,
+                  int64_t minSamples, std::string_view needs, std::ostream& err, RowRange& rows);
+
+// "rows A to B of N (from S s to T s after the start)" and a line end when `rows` is not the
+// whole log; empty when it is.
+std::string StretchLine(const AnalysisLog& log, RowRange rows, char decimalSeparator);
 
 struct AnalysisColumn {
   std::string name;  // title, or the position when the files have no title line

@@ -39,6 +39,7 @@ struct PsdOptions {
   std::string columns;  // comma-separated; empty: the gyro and accelerometer columns
   std::string rate;     // samples per second; empty: from the log
   std::string segment;  // samples per segment; empty: 2^14 or the whole log when shorter
+  std::string from, to;  // seconds from the start of the log; empty: its start, its end
   bool csv = false;
   bool join = false;    // join files that are not one session, warning of each gap
 };

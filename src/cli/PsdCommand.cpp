@@ -5,6 +5,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <span>
 
 #include <fmt/format.h>
 
@@ -65,6 +66,7 @@ void AddPsdCommand(CLI::App& app, Command& command) {
   psd->add_option("--segment", o.segment,
                   "samples per segment, at least 2 (default: 16384, or the whole log when shorter)");
   psd->add_flag("--csv", o.csv, "one line per frequency: column,frequency_hz,density");
+  AddStretchOptions(*psd, o.from, o.to, "analyse");
   psd->callback([&command] { command.kind = CommandKind::Psd; });
 }
 
@@ -82,12 +84,22 @@ int RunPsd(const PsdOptions& options, std::ostream& out, std::ostream& err, char
                                  std::to_string(INT_MAX));
   }
 
+  std::optional<double> from, to;
+  if (const int status = ParseStretchOptions(options.from, options.to, from, to, err);
+      status != kExitDone)
+    return status;
+
   AnalysisLog log;
   if (const int status = ReadAnalysisLog(options.files, options.columns, rate, options.join, kMinSamples,
                                          "the spectrum", err, log);
       status != kExitDone)
     return status;
-  const int64_t rows = log.series.Rows();
+  // The stretch asked for, by the rows' times as the log viewer and adev place them.
+  RowRange stretch;
+  if (const int status = SelectStretch(log, from, to, kMinSamples, "the spectrum", err, stretch);
+      status != kExitDone)
+    return status;
+  const int64_t rows = stretch.count;
   if (segment > rows)
     return UsageError(err, fmt::format("{}: {} samples: fewer than one segment of {} (--segment)",
                                        log.layout.files.front().path.string(), rows, segment));
@@ -104,7 +116,11 @@ int RunPsd(const PsdOptions& options, std::ostream& out, std::ostream& err, char
   std::vector<Result> results;
   for (size_t i = 0; i < log.chosen.size(); ++i) {
     Result r{ChosenColumn(log, i, err),
-             WelchSpectrum(log.series.values[i], samplesPerSecond, segment), {}};
+             WelchSpectrum(std::span<const double>(log.series.values[i])
+                               .subspan(static_cast<size_t>(stretch.first),
+                                        static_cast<size_t>(stretch.count)),
+                           samplesPerSecond, segment),
+             {}};
     // Huge values at a tiny rate: a density beyond the doubles is refused, never printed.
     for (double d : r.spectrum.density)
       if (!std::isfinite(d))
@@ -117,6 +133,7 @@ int RunPsd(const PsdOptions& options, std::ostream& out, std::ostream& err, char
   }
 
   std::ostream& info = options.csv ? err : out;
+  info << StretchLine(log, stretch, decimalSeparator);
   info << fmt::format("{} samples at {} samples/s (from the {}); Welch spectrum, Hann window: "
                       "{} segments of {} samples with 50% overlap, bins of {} Hz\n",
                       rows, Text(samplesPerSecond, decimalSeparator),

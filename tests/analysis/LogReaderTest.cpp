@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 
 #include "analysis/LogReader.h"
@@ -194,22 +195,132 @@ TEST(LogReader, ReportsProgressAndStopsWhenCancelled) {
   std::string text = "Sample #,X Gryo,\r\n";
   for (int i = 1; i <= 300000; ++i) text += std::to_string(i) + ",0.25,\r\n";
   Write(dir.path() / "BIG_1.csv", text);
-  std::vector<std::pair<uint64_t, uint64_t>> calls;
-  std::atomic<bool> cancel{false};
-  ReadControl control{[&](uint64_t done, uint64_t total) { calls.emplace_back(done, total); },
-                      &cancel};
-  Read r = ReadFiles({dir.path() / "BIG_1.csv"}, {}, control);
-  ASSERT_FALSE(r.error) << r.error->Text();
-  EXPECT_EQ(r.series.Rows(), 300000);
-  ASSERT_GE(calls.size(), 2u);
-  EXPECT_EQ(calls.back(), std::make_pair(uint64_t(text.size()), uint64_t(text.size())));
-  EXPECT_LT(calls.front().first, calls.back().first);
+  for (int threads : {1, 2}) {  // in order, and in two stretches of two buffers each
+    SCOPED_TRACE(threads);
+    std::vector<std::pair<uint64_t, uint64_t>> calls;
+    std::atomic<bool> cancel{false};
+    ReadControl control{[&](uint64_t done, uint64_t total) { calls.emplace_back(done, total); },
+                        &cancel, threads};
+    Read r = ReadFiles({dir.path() / "BIG_1.csv"}, {}, control);
+    ASSERT_FALSE(r.error) << r.error->Text();
+    EXPECT_EQ(r.series.Rows(), 300000);
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls.back(), std::make_pair(uint64_t(text.size()), uint64_t(text.size())));
+    EXPECT_LT(calls.front().first, calls.back().first);
 
-  control.progress = [&](uint64_t, uint64_t) { cancel = true; };
-  r = ReadFiles({dir.path() / "BIG_1.csv"}, {}, control);
-  ASSERT_TRUE(r.error);
-  EXPECT_TRUE(r.error->cancelled);
-  EXPECT_LT(r.series.values[0].size(), 300000u);
+    control.progress = [&](uint64_t, uint64_t) { cancel = true; };
+    r = ReadFiles({dir.path() / "BIG_1.csv"}, {}, control);
+    ASSERT_TRUE(r.error);
+    EXPECT_TRUE(r.error->cancelled);
+    EXPECT_LT(r.series.values[0].size(), 300000u);
+  }
+}
+
+// A file parsed by several threads, each a stretch of whole lines, gives the rows, values,
+// flags and times one thread gives, and a malformed line anywhere is named at its own line.
+TEST(LogReader, ReadsAFileInStretchesOnSeveralThreadsAsInOrder) {
+  // 400 rows: time (r - 1) / 2 s, the flag 1 on odd rows, the value r / 4, after the header
+  // block (6 lines) and the title line; row r is line r + 7.
+  std::string rows;
+  for (int r = 1; r <= 400; ++r)
+    rows += std::to_string(r) + "," + std::to_string((r - 1) / 2) + ((r - 1) % 2 ? ".5" : "") +
+            "," + std::to_string(r % 2) + "," + std::to_string(r / 4) +
+            (r % 4 ? (r % 4 == 1 ? ".25" : r % 4 == 2 ? ".5" : ".75") : "") + ",\r\n";
+  const std::string head = std::string(kHeaderCsv) + "Sample #,Time (sec),XgND,X Gryo,\r\n";
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = head + rows;
+    const size_t at = text.find(from);
+    return text.replace(at, from.size(), to);
+  };
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string error;  // after "<dir>/F_1.csv"; empty: read
+  };
+  const std::vector<Case> cases = {
+      {"whole", head + rows, ""},
+      {"sample number off in the middle", replaced("\r\n251,", "\r\n252,"),
+       ":258: sample number 252 where 251 was due"},
+      {"sample number off on the last row", replaced("\r\n400,", "\r\n401,"),
+       ":407: sample number 401 where 400 was due"},
+      {"empty line late in the file", replaced("\r\n390,", "\r\n\r\n390,"), ":397: empty line"},
+      {"field not a number on row 3", replaced("\r\n3,1,1,0.75,", "\r\n3,1,1,0.7x5,"),
+       ":10: field 4 \"0.7x5\" is not a number"},
+      {"more fields on row 399", replaced("\r\n399,199,1,99.75,", "\r\n399,199,1,99.75,1,"),
+       ":406: more than 4 fields"},
+      {"last line cut short", (head + rows).substr(0, (head + rows).size() - 2),
+       ":407: the last line is incomplete (no line end)"},
+  };
+  for (const Case& c : cases) {
+    for (int threads : {1, 2, 3, 7, 64}) {
+      SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
+      ScratchDir dir;
+      Write(dir.path() / "F_1.csv", c.text);
+      ReadControl control;
+      control.threads = threads;
+      const Read r = ReadFiles({dir.path() / "F_1.csv"}, {}, control);
+      if (!c.error.empty()) {
+        ASSERT_TRUE(r.error);
+        EXPECT_EQ(r.error->Text(), (dir.path() / "F_1.csv").string() + c.error);
+        continue;
+      }
+      ASSERT_FALSE(r.error) << r.error->Text();
+      ASSERT_EQ(r.series.files.size(), 1u);
+      EXPECT_EQ(r.series.files[0].rows, 400);
+      EXPECT_EQ(r.series.files[0].firstTime, 0.0);
+      EXPECT_EQ(r.series.files[0].lastTime, 199.5);
+      EXPECT_EQ(r.series.newDataZeros, (std::vector<int64_t>{0, 0, 200, 0}));
+      EXPECT_EQ(r.series.wholeNumbers, std::vector<bool>{false});
+      ASSERT_EQ(r.series.values.size(), 1u);
+      ASSERT_EQ(r.series.values[0].size(), 400u);
+      double sum = 0;
+      for (size_t i = 0; i < 400; ++i) {
+        sum += r.series.values[0][i];
+        if (r.series.values[0][i] != 0.25 * static_cast<double>(i + 1))
+          ADD_FAILURE() << "row " << i + 1 << ": " << r.series.values[0][i];
+      }
+      EXPECT_EQ(sum, 20050.0);  // (1 + ... + 400) / 4
+    }
+  }
+  // Rows of 10 bytes after a title line of 18: two threads split the file at row 101 (the
+  // first line start after byte 1008), whose parser takes its first sample number as it
+  // stands; numbers that skip one exactly there are still found.
+  {
+    std::string text = "Sample #,X Gryo,\r\n";
+    char row[16];
+    for (int r = 1; r <= 200; ++r) {
+      std::snprintf(row, sizeof row, "%03d,1.5,\r\n", r <= 100 ? r : r + 1);
+      text += row;
+    }
+    ASSERT_EQ(text.size(), 2018u);
+    for (int threads : {1, 2}) {
+      ScratchDir dir;
+      Write(dir.path() / "S_1.csv", text);
+      ReadControl control;
+      control.threads = threads;
+      const Read r = ReadFiles({dir.path() / "S_1.csv"}, {}, control);
+      ASSERT_TRUE(r.error) << threads;
+      EXPECT_EQ(r.error->Text(),
+                (dir.path() / "S_1.csv").string() + ":102: sample number 102 where 101 was due");
+    }
+  }
+  // A plain file of numbers may end without a line end; the stretches join all the same.
+  std::string plain = "t;a\n";
+  for (int r = 0; r < 300; ++r) plain += std::to_string(r) + ";" + std::to_string(r % 7) + "\n";
+  plain += "300;9";
+  for (int threads : {1, 4}) {
+    ScratchDir dir;
+    Write(dir.path() / "P.txt", plain);
+    ReadControl control;
+    control.threads = threads;
+    const Read r = ReadFiles({dir.path() / "P.txt"}, {"a"}, control);
+    ASSERT_FALSE(r.error) << r.error->Text();
+    ASSERT_EQ(r.series.values[0].size(), 301u);
+    EXPECT_EQ(r.series.values[0][299], 5.0);  // 299 % 7
+    EXPECT_EQ(r.series.values[0][300], 9.0);
+    EXPECT_EQ(r.series.files[0].lastTime, 300.0);
+    EXPECT_EQ(r.series.wholeNumbers, std::vector<bool>{true});
+  }
 }
 
 // The engine's own files, every combination of its settings, read back whole.

@@ -1,5 +1,6 @@
 #include "gui/kit/LogPlots.h"
 
+#include <QFontMetrics>
 #include <QVector>
 
 #include <qcustomplot.h>
@@ -158,6 +159,20 @@ QCPAxisRect* LogTimePlot::StackAt(const QPointF& pos) const {
   for (QCPAxisRect* rect : Stacks())
     if (rect->rect().contains(pos.toPoint())) return rect;
   return nullptr;
+}
+
+int LogTimePlot::MinimumHeight() const {
+  int stack = 0;
+  const std::vector<QCPAxisRect*> stacks = Stacks();
+  for (QCPAxisRect* rect : stacks) {
+    const QCPAxis* axis = rect->axis(QCPAxis::atLeft);
+    const QFontMetrics label(axis->labelFont());
+    stack = std::max({stack, 5 * QFontMetrics(axis->tickLabelFont()).height(),
+                      label.horizontalAdvance(axis->label()) + label.height()});
+  }
+  const QCPAxis* time = plot_.xAxis;
+  return static_cast<int>(stacks.size()) * stack + 2 * QFontMetrics(time->tickLabelFont()).height() +
+         2 * QFontMetrics(time->labelFont()).height();
 }
 
 void LogTimePlot::Show(const std::vector<size_t>& chosen) {

@@ -77,6 +77,9 @@ class LogTimePlot : public QObject {
   QStringList ValueAxisTitles() const;
   // The stack a point of the plot lies in, or null.
   QCPAxisRect* StackAt(const QPointF& pos) const;
+  // The height the plot needs for every stack to show its value axis title whole and a few
+  // tick labels apart (stacks share the height equally), with the time axis below.
+  int MinimumHeight() const;
 
   // Moves the view by `fraction` of its width (negative: back in time); zooms the time axis
   // by `factor` (above 1: in) about the view's centre.

@@ -1,6 +1,14 @@
 #include "gui/windows/frmLogViewer.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDataStream>
+#include <QDropEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QMimeData>
+#include <QScrollArea>
+#include <QSplitter>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -22,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/DerivedSeries.h"
 #include "analysis/LogView.h"
 #include "core/ShownText.h"
 #include "core/NumberText.h"
@@ -42,6 +51,8 @@ constexpr double kCursorGrab = 6;
 // The keyboard's steps: an arrow pans a tenth of the view, + and - zoom by two.
 constexpr double kPanStep = 0.1;
 constexpr double kZoomStep = 2;
+// The XY plot draws at most about this many points per column (every k-th row beyond).
+constexpr int64_t kXYPoints = 200000;
 
 // The statistics table's columns.
 enum StatColumn { kColumn, kUnit, kAt1, kAt2, kDifference, kMean, kDeviation, kRms, kMin, kMax, kStatColumns };
@@ -96,7 +107,19 @@ frmLogViewer::frmLogViewer(Application& app, QWidget* parent) : QDialog(parent),
   auto* plotSide = new QWidget;
   auto* plotLayout = new QVBoxLayout(plotSide);
   plotLayout->setContentsMargins(0, 0, 0, 0);
-  plotLayout->addWidget(plotLog, 1);
+  // Each stack keeps the height its axis needs; where the window is too low for all of
+  // them, the plot scrolls rather than squeezing them together.
+  scrPlot = Named<QScrollArea>("scrPlot");
+  scrPlot->setWidget(plotLog);
+  scrPlot->setWidgetResizable(true);
+  scrPlot->setFrameShape(QFrame::NoFrame);
+  scrPlot->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  plotLayout->addWidget(scrPlot, 1);
+  plotXY = Named<QCustomPlot>("plotXY");
+  plotXY->setMinimumSize(200, 120);
+  plotXY->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+  plotXY->hide();
+  plotLayout->addWidget(plotXY, 1);
   plotLayout->addWidget(lblCursor);
   plotLayout->addWidget(lblCursors);
   tblStatistics = AnalysisTable(
@@ -107,6 +130,61 @@ frmLogViewer::frmLogViewer(Application& app, QWidget* parent) : QDialog(parent),
 
   const ProgressRow progress =
       LayOutAnalysisWindow(*this, *task_, buttons, lstColumns, plotSide, tblStatistics, "prgRead");
+  // Under the column list: the derived series and the XY plot's column.
+  lblDerive = Named<QLabel>("lblDerive", QStringLiteral("Derive from the selected column:"));
+  lblDerive->setWordWrap(true);
+  cboDerive = Named<QComboBox>("cboDerive");
+  cboDerive->addItems({QStringLiteral("Integral"), QStringLiteral("Moving average"),
+                       QStringLiteral("Scale and offset")});
+  cboDerive->setToolTip(QStringLiteral("Integral over time (trapezoid rule, 0 at the first row): "
+                                       "deg/s to deg, g to m/s (1 g = 9.80665 m/s^2)"));
+  lblDeriveWindow = Named<QLabel>("lblDeriveWindow", QStringLiteral("Rows"));
+  txtDeriveWindow = Named<QLineEdit>("txtDeriveWindow");
+  txtDeriveWindow->setText(QStringLiteral("10"));
+  txtDeriveWindow->setToolTip(QStringLiteral("The moving average's window: the mean of the last N rows"));
+  lblDeriveScale = Named<QLabel>("lblDeriveScale", QStringLiteral("Scale"));
+  txtDeriveScale = Named<QLineEdit>("txtDeriveScale");
+  txtDeriveScale->setText(QStringLiteral("1"));
+  lblDeriveOffset = Named<QLabel>("lblDeriveOffset", QStringLiteral("Offset"));
+  txtDeriveOffset = Named<QLineEdit>("txtDeriveOffset");
+  txtDeriveOffset->setText(QStringLiteral("0"));
+  cmdDerive = Named<QPushButton>("cmdDerive", QStringLiteral("Add Series"));
+  cmdDerive->setAutoDefault(false);  // Return in a field is not a click
+  chkXY = Named<QCheckBox>("chkXY", QStringLiteral("XY"));
+  chkXY->setToolTip(QStringLiteral("Draw the checked columns against one column instead of time"));
+  lblXColumn = Named<QLabel>("lblXColumn", QStringLiteral("X"));
+  cboXColumn = Named<QComboBox>("cboXColumn");
+  cboXColumn->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  cboXColumn->setMinimumContentsLength(8);
+  auto* form = new QFormLayout;
+  form->setContentsMargins(0, 0, 0, 0);
+  form->addRow(cboDerive);
+  form->addRow(lblDeriveWindow, txtDeriveWindow);
+  form->addRow(lblDeriveScale, txtDeriveScale);
+  form->addRow(lblDeriveOffset, txtDeriveOffset);
+  form->addRow(cmdDerive);
+  auto* xy = new QHBoxLayout;
+  xy->addWidget(chkXY);
+  xy->addWidget(lblXColumn);
+  xy->addWidget(cboXColumn, 1);
+  auto* side = new QWidget;
+  auto* sideLayout = new QVBoxLayout(side);
+  sideLayout->setContentsMargins(0, 0, 0, 0);
+  // As narrow as the list wants to be: the plot takes the rest of the width.
+  side->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+  if (auto* split = qobject_cast<QSplitter*>(lstColumns->parentWidget())) {
+    split->replaceWidget(0, side);
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setSizes({side->sizeHint().width(), 1 << 20});
+  }
+  sideLayout->addWidget(lstColumns, 1);
+  sideLayout->addWidget(lblDerive);
+  sideLayout->addLayout(form);
+  sideLayout->addLayout(xy);
+  lstColumns->setDragEnabled(true);
+  lstColumns->setDragDropMode(QAbstractItemView::DragOnly);
+  plotLog->setAcceptDrops(true);
   prgRead = progress.bar;
   cmdCancel = progress.cancel;
   lblStatus = progress.status;
@@ -136,6 +214,12 @@ frmLogViewer::frmLogViewer(Application& app, QWidget* parent) : QDialog(parent),
                                                        : Qt::Horizontal);
   });
   connect(task_, &BackgroundTask::RunningChanged, this, &frmLogViewer::SetBusy);
+  connect(cboDerive, qOverload<int>(&QComboBox::currentIndexChanged), this,
+          &frmLogViewer::cboDerive_Changed);
+  connect(cmdDerive, &QPushButton::clicked, this, &frmLogViewer::cmdDerive_Click);
+  connect(chkXY, &QCheckBox::toggled, this, &frmLogViewer::chkXY_Toggled);
+  connect(cboXColumn, qOverload<int>(&QComboBox::currentIndexChanged), this,
+          &frmLogViewer::cboXColumn_Changed);
 
   SetBusy(false);
   Report(QStringLiteral("No log open: \"Open...\" reads the files of a session."));
@@ -145,6 +229,8 @@ frmLogViewer::frmLogViewer(Application& app, QWidget* parent) : QDialog(parent),
   tblStatistics->setColumnHidden(kAt1, true);
   tblStatistics->setColumnHidden(kAt2, true);
   tblStatistics->setColumnHidden(kDifference, true);
+  cboDerive_Changed(0);
+  chkXY_Toggled(false);
 }
 
 frmLogViewer::~frmLogViewer() {
@@ -171,6 +257,9 @@ void frmLogViewer::ReleaseLog() {
   hover_.reset();
   timePlot_->SetLog(nullptr);
   lstColumns->clear();
+  cboXColumn->clear();
+  plotXY->clearGraphs();
+  plotXY->replot();
   tblStatistics->setRowCount(0);
   lblCursor->clear();
   lblCursors->clear();
@@ -216,6 +305,8 @@ void frmLogViewer::SetBusy(bool busy) {
   cmdNoise->setEnabled(shown && static_cast<bool>(app_.windows.Noise));
   chkCursors->setEnabled(shown);
   txtRate->setEnabled(!busy);
+  cmdDerive->setEnabled(shown && !busy);
+  chkXY->setEnabled(shown);
 }
 
 void frmLogViewer::cmdOpen_Click() {
@@ -272,6 +363,7 @@ void frmLogViewer::ShowLog(std::shared_ptr<const LoadedLog> log) {
                                           : std::vector<size_t>{};
   timePlot_->SetLog(log);
   FillColumnList(*lstColumns, l);
+  FillXColumns();
   if (!checked.empty()) {
     const QSignalBlocker quiet(lstColumns);
     for (int i = 0; i < lstColumns->count(); ++i)
@@ -322,12 +414,192 @@ void frmLogViewer::txtRate_EditingFinished() {
   given->samplesPerSecond = rate;
   given->rateSource = RateSource::Given;
   given->rateProblem.clear();
+  RecomputeDerivedColumns(*given);  // an integral over time follows the rate
   ShowLog(std::move(given));
 }
 
 void frmLogViewer::lstColumns_ItemChanged() {
   timePlot_->Show(CheckedSlots(*lstColumns));
+  FitPlotHeight();
   ShowHover();
+  if (chkXY->isChecked()) DrawXY();
+}
+
+void frmLogViewer::FitPlotHeight() { plotLog->setMinimumHeight(timePlot_->MinimumHeight()); }
+
+void frmLogViewer::SetChecked(const std::vector<size_t>& chosen) {
+  {
+    const QSignalBlocker quiet(lstColumns);
+    for (int i = 0; i < lstColumns->count(); ++i)
+      lstColumns->item(i)->setCheckState(
+          std::find(chosen.begin(), chosen.end(), static_cast<size_t>(i)) != chosen.end() ? Qt::Checked
+                                                                                         : Qt::Unchecked);
+  }
+  lstColumns_ItemChanged();
+}
+
+void frmLogViewer::cboDerive_Changed(int index) {
+  const bool window = index == static_cast<int>(DerivedKind::MovingAverage);
+  const bool scale = index == static_cast<int>(DerivedKind::ScaleOffset);
+  lblDeriveWindow->setVisible(window);
+  txtDeriveWindow->setVisible(window);
+  for (QWidget* w : std::initializer_list<QWidget*>{lblDeriveScale, txtDeriveScale, lblDeriveOffset, txtDeriveOffset})
+    w->setVisible(scale);
+}
+
+void frmLogViewer::cmdDerive_Click() {
+  DerivedRecipe recipe;
+  recipe.kind = static_cast<DerivedKind>(std::max(cboDerive->currentIndex(), 0));
+  const auto number = [this](QLineEdit* edit, double& value) {
+    QString text = edit->text().trimmed();
+    text.replace(QChar::fromLatin1(app_.DecimalSeparator()), QLatin1Char('.'));
+    bool ok = false;
+    value = text.toDouble(&ok);
+    return ok && std::isfinite(value);
+  };
+  double window = 0;
+  QString problem;
+  if (recipe.kind == DerivedKind::MovingAverage) {
+    if (!number(txtDeriveWindow, window) || window != std::floor(window) || window < 1 || window > 1e15)
+      problem = QStringLiteral("\"%1\" is not a whole number of rows").arg(txtDeriveWindow->text());
+    recipe.window = static_cast<long long>(window);
+  } else if (recipe.kind == DerivedKind::ScaleOffset) {
+    if (!number(txtDeriveScale, recipe.scale))
+      problem = QStringLiteral("\"%1\" is not a number (the scale)").arg(txtDeriveScale->text());
+    else if (!number(txtDeriveOffset, recipe.offset))
+      problem = QStringLiteral("\"%1\" is not a number (the offset)").arg(txtDeriveOffset->text());
+  }
+  if (problem.isEmpty())
+    if (auto error = AddDerived(recipe)) problem = *error;
+  if (!problem.isEmpty()) Report(QStringLiteral("No series added: ") + problem);
+}
+
+std::optional<QString> frmLogViewer::AddDerived(const DerivedRecipe& recipe) {
+  const std::shared_ptr<const LoadedLog> log = Log();
+  if (!log) return QStringLiteral("no log open");
+  if (task_->Running()) return QStringLiteral("wait for the work under way to end");
+  const int row = lstColumns->currentRow();
+  if (row < 0 || row >= lstColumns->count())
+    return QStringLiteral("select the column to derive from in the list");
+  const auto source = static_cast<size_t>(row);
+  // The log grows in place when nothing but this window holds it (no export under way, no
+  // noise window analysing it); else the column goes to a copy, and the others keep theirs.
+  const long own = 2 + (app_.openLog == log ? 1 : 0);  // `log`, the plot's and the app's
+  std::shared_ptr<LoadedLog> next = log.use_count() == own
+                                        ? std::const_pointer_cast<LoadedLog>(log)
+                                        : std::make_shared<LoadedLog>(*log);
+  size_t slot = 0;
+  if (auto error = AddDerivedColumn(*next, source, DataUnit(*next, source), recipe, slot))
+    return Text(*error);
+  std::vector<size_t> checked = timePlot_->Shown();
+  checked.push_back(slot);
+  const QCPRange view = plotLog->xAxis->range();
+  const double cursors[2] = {cursors_[0], cursors_[1]};
+  ShowLog(std::move(next));
+  SetChecked(checked);
+  cursors_[0] = cursors[0];
+  cursors_[1] = cursors[1];
+  plotLog->xAxis->setRange(view);
+  lstColumns->setCurrentRow(static_cast<int>(slot));
+  ShowStatistics();
+  Report(QStringLiteral("Added %1 (%2)").arg(Text(Log()->ColumnTitle(slot)), Text(DataUnit(*Log(), slot))));
+  return std::nullopt;
+}
+
+void frmLogViewer::DropColumn(size_t slot, QPointF pos) {
+  const auto& log = Log();
+  if (!log || slot >= log->series.values.size()) return;
+  std::vector<size_t> checked = timePlot_->Shown();
+  const bool already = std::find(checked.begin(), checked.end(), slot) != checked.end();
+  if (!already) checked.push_back(slot);
+  std::sort(checked.begin(), checked.end());
+  // The value axis of the stack it was dropped on, before the stacks change.
+  const QCPAxisRect* target = timePlot_->StackAt(pos);
+  const QString dropped = target ? target->axis(QCPAxis::atLeft)->label() : QString();
+  if (!already) SetChecked(checked);
+  const QString unit = Text(DataUnit(*log, slot));
+  const QString stack = StackTitle(DataUnit(*log, slot));
+  QString text = QStringLiteral("%1 drawn in %2").arg(Text(log->ColumnTitle(slot)), stack);
+  if (!dropped.isEmpty() && dropped != stack && !already)
+    text += QStringLiteral(" (each stack holds one unit: %1 is not %2)").arg(unit, dropped);
+  if (already) text = QStringLiteral("%1 is drawn already, in %2").arg(Text(log->ColumnTitle(slot)), stack);
+  Report(text);
+}
+
+void frmLogViewer::FillXColumns() {
+  const QSignalBlocker quiet(cboXColumn);
+  const QString before = cboXColumn->currentText();
+  cboXColumn->clear();
+  const auto& log = Log();
+  if (!log) return;
+  int temperature = -1;
+  for (size_t slot = 0; slot < log->series.values.size(); ++slot) {
+    cboXColumn->addItem(Text(log->ColumnTitle(slot)));
+    if (temperature < 0 && DataUnit(*log, slot) == "degC") temperature = static_cast<int>(slot);
+  }
+  // The temperature first: what a bias is most often drawn against.
+  const int kept = cboXColumn->findText(before);
+  cboXColumn->setCurrentIndex(kept >= 0 ? kept : std::max(temperature, 0));
+}
+
+void frmLogViewer::chkXY_Toggled(bool on) {
+  scrPlot->setVisible(!on);
+  plotXY->setVisible(on);
+  lblXColumn->setEnabled(on);
+  cboXColumn->setEnabled(on);
+  if (on) DrawXY();
+}
+
+void frmLogViewer::cboXColumn_Changed(int) {
+  if (chkXY->isChecked()) DrawXY();
+}
+
+int64_t frmLogViewer::XYStep() const {
+  const RowRange rows = Stretch();
+  return std::max<int64_t>(1, (rows.count + kXYPoints - 1) / kXYPoints);
+}
+
+void frmLogViewer::DrawXY() {
+  plotXY->clearGraphs();
+  const auto& log = Log();
+  const int x = cboXColumn->currentIndex();
+  if (!log || x < 0 || static_cast<size_t>(x) >= log->series.values.size()) {
+    plotXY->replot();
+    return;
+  }
+  const RowRange rows = Stretch();
+  const int64_t step = XYStep();
+  const std::vector<double>& xs = log->series.values[static_cast<size_t>(x)];
+  std::vector<std::string> units;
+  for (size_t slot : timePlot_->Shown()) {
+    if (slot == static_cast<size_t>(x)) continue;
+    const std::vector<double>& ys = log->series.values[slot];
+    QVector<QCPGraphData> points;
+    points.reserve(static_cast<int>(rows.count / step + 1));
+    for (int64_t r = rows.first; r < rows.End(); r += step)
+      points.append(QCPGraphData(xs[static_cast<size_t>(r)], ys[static_cast<size_t>(r)]));
+    QCPGraph* graph = plotXY->addGraph();
+    graph->data()->set(points, false);
+    graph->setLineStyle(QCPGraph::lsNone);
+    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, PlotColour(slot), 3));
+    graph->setAdaptiveSampling(false);
+    graph->setName(Text(log->ColumnTitle(slot)));
+    const std::string unit = DataUnit(*log, slot);
+    if (std::find(units.begin(), units.end(), unit) == units.end()) units.push_back(unit);
+  }
+  const std::string xUnit = DataUnit(*log, static_cast<size_t>(x));
+  plotXY->xAxis->setLabel(Text(log->ColumnTitle(static_cast<size_t>(x))) +
+                          (xUnit.empty() ? QString() : QStringLiteral(" (%1)").arg(Text(xUnit))));
+  plotXY->yAxis->setLabel(units.size() == 1 ? StackTitle(units.front())
+                          : units.empty()   ? QString()
+                                            : QStringLiteral("Value"));
+  plotXY->legend->setVisible(plotXY->graphCount() > 0 && chkLegend->isChecked());
+  plotXY->rescaleAxes();
+  plotXY->replot();
+  plotXY->setToolTip(QStringLiteral("Rows %1 to %2%3")
+                         .arg(rows.first + 1)
+                         .arg(rows.End())
+                         .arg(step > 1 ? QStringLiteral(", every %1th row").arg(step) : QString()));
 }
 
 int64_t frmLogViewer::RowAt(double seconds) const {
@@ -490,6 +762,22 @@ void frmLogViewer::PlotRelease() {
 }
 
 bool frmLogViewer::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == plotLog && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
+    // A column dragged from the list onto the plot.
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QString kind = QStringLiteral("application/x-qabstractitemmodeldatalist");
+    if (!drop->mimeData()->hasFormat(kind)) return false;
+    drop->acceptProposedAction();
+    if (event->type() == QEvent::Drop) {
+      QByteArray bytes = drop->mimeData()->data(kind);
+      QDataStream stream(&bytes, QIODevice::ReadOnly);
+      int row = -1, column = 0;
+      QMap<int, QVariant> roles;
+      stream >> row >> column >> roles;
+      if (row >= 0) DropColumn(static_cast<size_t>(row), drop->position());
+    }
+    return true;
+  }
   if (watched == plotLog && event->type() == QEvent::Leave) {
     hover_.reset();
     ShowHover();

@@ -11,7 +11,10 @@
 // without cursors, of the rows in view. That stretch is what "Noise..." analyses and
 // "Export CSV..." writes. A log whose files tell no rate gets a rate field. Reading runs off
 // the GUI thread with a progress bar and Cancel; the window is modeless, and closing it
-// gives back the log's memory.
+// gives back the log's memory. Below the plot, "Add Series" derives a column from the one
+// selected in the list (integral over time, moving average, scale and offset); a column
+// dragged from the list onto the plot is drawn there. "XY" draws the checked columns
+// against one column (say a gyro's rate against the temperature) over the same stretch.
 
 #include <QDialog>
 
@@ -19,15 +22,18 @@
 #include <memory>
 #include <optional>
 
+#include "analysis/DerivedSeries.h"
 #include "analysis/RowSelection.h"
 
 class QCheckBox;
+class QComboBox;
 class QCustomPlot;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMouseEvent;
 class QProgressBar;
+class QScrollArea;
 class QPushButton;
 class QTableWidget;
 
@@ -76,6 +82,20 @@ class frmLogViewer : public QDialog {
   void chkCursors_Toggled(bool on);
   void chkLegend_Toggled(bool on);
   void txtRate_EditingFinished();
+  void cboDerive_Changed(int index);
+  void cmdDerive_Click();
+  void chkXY_Toggled(bool on);
+  void cboXColumn_Changed(int index);
+
+  // Adds the series `recipe` derives from the column selected in the list, checked and drawn
+  // in the stack of its unit; an error text, or nothing when it was added.
+  std::optional<QString> AddDerived(const DerivedRecipe& recipe);
+  // A column dropped onto the plot at `pos` (the plot's coordinates): checked and drawn.
+  // The status line says where it went.
+  void DropColumn(size_t slot, QPointF pos);
+  // The points the XY plot draws for the shown columns (every k-th row of the stretch
+  // beyond kXYPoints rows): its rows' step.
+  int64_t XYStep() const;
 
  signals:
   // A read or an export has ended (done, failed or cancelled).
@@ -103,6 +123,10 @@ class frmLogViewer : public QDialog {
   void PlotMove(QMouseEvent* event);
   void PlotRelease();
   std::optional<QString> NothingChecked() const;
+  void SetChecked(const std::vector<size_t>& chosen);
+  void FillXColumns();
+  void DrawXY();
+  void FitPlotHeight();
 
   Application& app_;
   BackgroundTask* task_ = nullptr;
@@ -124,6 +148,20 @@ class frmLogViewer : public QDialog {
   QLineEdit* txtRate = nullptr;
   QListWidget* lstColumns = nullptr;
   QCustomPlot* plotLog = nullptr;
+  QScrollArea* scrPlot = nullptr;
+  QCheckBox* chkXY = nullptr;
+  QLabel* lblXColumn = nullptr;
+  QComboBox* cboXColumn = nullptr;
+  QCustomPlot* plotXY = nullptr;
+  QLabel* lblDerive = nullptr;
+  QComboBox* cboDerive = nullptr;
+  QLabel* lblDeriveWindow = nullptr;
+  QLineEdit* txtDeriveWindow = nullptr;
+  QLabel* lblDeriveScale = nullptr;
+  QLineEdit* txtDeriveScale = nullptr;
+  QLabel* lblDeriveOffset = nullptr;
+  QLineEdit* txtDeriveOffset = nullptr;
+  QPushButton* cmdDerive = nullptr;
   QLabel* lblCursor = nullptr;
   QLabel* lblCursors = nullptr;
   QTableWidget* tblStatistics = nullptr;

@@ -2,6 +2,8 @@
 // sensor sample once.
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -52,6 +54,40 @@ TEST(frmDatalogBurst, EverySensorSampleOnceWhenChecked) {
   EXPECT_TRUE(g.messages.messages.empty());
 }
 
+// At 100% on the screen the window opens on, the end-of-run summary (samples missed, longest
+// gap, priority) is whole in view when the run ends: on the screen, inside the window and
+// not scrolled away, every line of it.
+TEST(frmDatalogBurst, EndOfRunSummaryIsInViewWhenTheRunEnds) {
+  testing::GuiRig g(testing::PatternRig());
+  g.Load(2);
+  ClockTimeOfDay day{g.clock, 36000.0, "12/7/2026", "10:00:01"};
+  for (const int height : {0, 300}) {  // as it opens; lower than its content (a small screen)
+    SCOPED_TRACE(height);
+    frmDatalog w(g.app, g.form.get(), &day);
+    w.show();
+    if (height > 0) w.resize(w.width(), height);
+    QCoreApplication::processEvents();
+    w.ckBurst->setChecked(true);
+    w.txtSamplesPerFile->setText(QStringLiteral("50"));
+    w.cmdStartDatalog->click();
+    QCoreApplication::processEvents();
+    QLabel* summary = w.lblRunStatus;
+    ASSERT_TRUE(summary->text().contains(QStringLiteral("Longest gap: "))) << summary->text().toStdString();
+    ASSERT_NE(w.screen(), nullptr);
+    const QRect screen = w.screen()->availableGeometry();
+    const QRect window(w.mapToGlobal(QPoint(0, 0)), w.size());
+    EXPECT_TRUE(screen.contains(window)) << "window " << window.y() << "+" << window.height()
+                                         << " on a screen " << screen.height() << " high";
+    // What of the label is not clipped by the scroll area and the window, in its own pixels.
+    const QRect shown = summary->visibleRegion().boundingRect();
+    const int needed = summary->heightForWidth(summary->width());
+    EXPECT_GE(summary->height(), needed);
+    EXPECT_EQ(shown.top(), 0);
+    EXPECT_GE(shown.height(), needed) << "visible " << shown.height() << " of " << needed;
+    const QRect global(summary->mapToGlobal(shown.topLeft()), shown.size());
+    EXPECT_TRUE(window.contains(global));
+  }
+}
 
 // In burst mode the time column is the monotonic time since the file began, to the
 // microsecond: one sensor period (1/819.2 s) from row to row, never the same twice.
