@@ -45,7 +45,8 @@ void StartLogLogPlot(QCustomPlot& plot, const QString& xTitle, Qt::Alignment cor
   QFont small = plot.font();
   small.setPointSizeF(small.pointSizeF() * 0.85);
   plot.legend->setFont(small);
-  plot.legend->setIconSize(24, 12);
+  // As tall as a line of its text, so descenders (the _ of a file name) are not cut off.
+  plot.legend->setIconSize(24, QFontMetrics(small).height());
   plot.legend->setBrush(QColor(255, 255, 255, 220));
   if (plot.axisRect()->insetLayout()->insetPlacement(0) == QCPLayoutInset::ipBorderAligned)
     plot.axisRect()->insetLayout()->setInsetAlignment(0, corner);
@@ -261,7 +262,7 @@ void DrawNoisePlot(QCustomPlot& plot, const std::vector<NoiseCurve>& curves,
       if (!line.figure.determined) continue;
       const QString name = label + QStringLiteral(": ") + QLatin1String(line.name);
       Segment(plot, name + QStringLiteral(" line"), first, line.at(first), last, line.at(last),
-              QPen(colour, 1, line.style));
+              QPen(QColor(colour.red(), colour.green(), colour.blue(), 150), 1, line.style));
       const double low = line.figure.tauLow, high = line.figure.tauHigh;
       Segment(plot, name + QStringLiteral(" fitted"), low, line.at(low), high, line.at(high),
               QPen(colour, 3.5, Qt::SolidLine, Qt::FlatCap));

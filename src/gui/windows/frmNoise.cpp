@@ -476,6 +476,12 @@ void frmNoise::Recompute() {
                            .arg(StretchText())
                            .arg(Text(GeneralText(static_cast<float>(log->samplesPerSecond),
                                                  app_.DecimalSeparator())));
+        for (const auto& added : added_)
+          text += QStringLiteral("; beside it %1: %2 rows at %3 samples/s")
+                      .arg(Text(added->Name()))
+                      .arg(added->Rows())
+                      .arg(Text(GeneralText(static_cast<float>(added->samplesPerSecond),
+                                            app_.DecimalSeparator())));
         const WarningLine warnings = SummariseWarnings(log->rateWarnings);
         if (!warnings.text.isEmpty()) text += QStringLiteral("; ") + warnings.text;
         Report(text);
@@ -556,9 +562,11 @@ std::optional<QString> frmNoise::ExportPoints(const QString& fileName) {
 std::optional<QString> frmNoise::ExportImuYaml(const QString& fileName) {
   if (!log_) return QStringLiteral("No log open");
   std::vector<AxisFigures> axes;
-  // Only columns in the units the file's keys are converted from (not raw register values).
+  // Only the first log's columns (a noise model is of one unit), in the units the file's keys
+  // are converted from (not raw register values).
   for (const NoiseCurve& c : *curves_)
-    if ((c.kind == ColumnKind::Gyro && c.unit == "deg/s") || (c.kind == ColumnKind::Accel && c.unit == "g"))
+    if (!c.overlay &&
+        ((c.kind == ColumnKind::Gyro && c.unit == "deg/s") || (c.kind == ColumnKind::Accel && c.unit == "g")))
       axes.push_back({c.title, c.kind, c.figures});
   std::vector<std::string> missing;
   const std::string text = ImuYamlText(log_->Name(), axes, log_->samplesPerSecond, &missing,

@@ -215,6 +215,9 @@ TEST(NoiseWindowPlots, AnAddedLogsCurvesAreDrawnBesideAndLabelledByFile) {
   WaitForCurves(window, 4);
   EXPECT_EQ(window.tblFigures->item(0, 0)->text(), QStringLiteral("X Gryo"));
   ASSERT_TRUE(window.cmdAddLog->isEnabled());
+  const QString yaml = env.dir.path() + QStringLiteral("/imu.yaml");
+  const std::optional<QString> alone = window.ExportImuYaml(yaml);
+  ASSERT_TRUE(alone.has_value());
 
   window.AddLogFiles({second});
   WaitForCurves(window, 8);
@@ -228,6 +231,10 @@ TEST(NoiseWindowPlots, AnAddedLogsCurvesAreDrawnBesideAndLabelledByFile) {
   EXPECT_NE(a->pen().color(), b->pen().color());
   EXPECT_NE(GraphNamed(*window.plotSpectrum, QStringLiteral("X Gryo (OTHER_1.csv)")), nullptr);
   EXPECT_NE(window.PointsCsv().find("\r\nOTHER_1.csv,X acc,"), std::string::npos);
+  EXPECT_TRUE(window.lblStatus->text().contains(QStringLiteral("; beside it OTHER_1.csv: 8 rows at 8 samples/s")))
+      << window.lblStatus->text().toStdString();
+  // The noise model stays the first log's alone.
+  EXPECT_EQ(window.ExportImuYaml(yaml), alone);
 
   // The added log follows the columns chosen.
   window.lstColumns->item(0)->setCheckState(Qt::Unchecked);  // X Gryo
