@@ -54,6 +54,15 @@ void StartLogLogPlot(QCustomPlot& plot, const QString& xTitle, Qt::Alignment cor
   plot.xAxis->setLabel(xTitle);
 }
 
+// More than eight entries go in two columns (curves first, then the key and the data
+// sheet), so the legend covers less of the curves.
+void ArrangeLegend(QCustomPlot& plot) {
+  QCPLegend& legend = *plot.legend;
+  const int count = legend.itemCount();
+  legend.setWrap(count > 8 ? (count + 1) / 2 : 0);
+  legend.setFillOrder(QCPLayoutGrid::foRowsFirst, true);
+}
+
 QPen CurvePen(size_t colour, bool overlay, double width) {
   return QPen(PlotColour(colour), width, overlay ? Qt::DashLine : Qt::SolidLine);
 }
@@ -305,6 +314,7 @@ void DrawNoisePlot(QCustomPlot& plot, const std::vector<NoiseCurve>& curves,
                             : QStringLiteral("Allan deviation");
   plot.yAxis->setLabel(list.isEmpty() ? title : QStringLiteral("%1 (%2)").arg(title, list));
   extent.Apply(plot, 1, 1);
+  ArrangeLegend(plot);
   plot.replot(QCustomPlot::rpQueuedReplot);
 }
 
@@ -370,6 +380,7 @@ void DrawSpectrumPlot(QCustomPlot& plot, const std::vector<SpectrumCurve>& curve
   plot.yAxis->setLabel(list.isEmpty() ? QStringLiteral("Amplitude density")
                                       : QStringLiteral("Amplitude density (%1)").arg(list));
   extent.Apply(plot, 1, 1);
+  ArrangeLegend(plot);
   plot.replot(QCustomPlot::rpQueuedReplot);
 }
 

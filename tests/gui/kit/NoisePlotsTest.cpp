@@ -175,6 +175,19 @@ TEST(NoisePlots, CurvesOfTwoLogsAreLabelledWithTheirFiles) {
   EXPECT_EQ(b->pen().style(), Qt::DashLine);
   EXPECT_NE(a->pen().color(), b->pen().color());
   EXPECT_NE(GraphNamed(plot, QStringLiteral("X Gyro (WALK_2.csv): B fitted")), nullptr);
+  EXPECT_EQ(plot.legend->columnCount(), 1);  // 2 curves, 3 noises
+  // Four logs with a data sheet: 4 curves, 3 noises, 2 lines in two columns of 5 and 4.
+  NoiseCurve third = second, fourth = second;
+  third.log = "WALK_3.csv";
+  fourth.log = "WALK_4.csv";
+  QCustomPlot crowded;
+  DrawNoisePlot(crowded, {first, second, third, fourth}, {ColumnKind::Gyro, 0.3, 10});
+  ASSERT_EQ(LegendNames(crowded).size(), 9);
+  EXPECT_EQ(crowded.legend->columnCount(), 2);
+  EXPECT_EQ(crowded.legend->rowCount(), 5);
+  auto* top = qobject_cast<QCPPlottableLegendItem*>(crowded.legend->element(0, 1));
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(top->plottable()->name(), QStringLiteral("flicker noise (alpha -1)"));
   // One log: the titles alone.
   QCustomPlot single;
   DrawNoisePlot(single, {first});
