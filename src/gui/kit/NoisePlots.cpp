@@ -46,7 +46,7 @@ void StartLogLogPlot(QCustomPlot& plot, const QString& xTitle, Qt::Alignment cor
   small.setPointSizeF(small.pointSizeF() * 0.85);
   plot.legend->setFont(small);
   // As tall as a line of its text, so descenders (the _ of a file name) are not cut off.
-  plot.legend->setIconSize(24, QFontMetrics(small).height());
+  plot.legend->setIconSize(24, QFontMetrics(small).height() + 4);
   plot.legend->setBrush(QColor(255, 255, 255, 220));
   if (plot.axisRect()->insetLayout()->insetPlacement(0) == QCPLayoutInset::ipBorderAligned)
     plot.axisRect()->insetLayout()->setInsetAlignment(0, corner);
@@ -350,7 +350,9 @@ void DrawSpectrumPlot(QCustomPlot& plot, const std::vector<SpectrumCurve>& curve
                                label + QStringLiteral(": white noise %1 %2").arg(Short(flat.density), unit),
                                flat.frequencyLow, flat.density, flat.frequencyHigh, flat.density,
                                QPen(colour.darker(140), 3, Qt::DashLine, Qt::FlatCap));
+      // One legend line per curve: its white-noise level where it has one.
       band->addToLegend();
+      graph->removeFromLegend();
     }
     if (!curve.summary.peaks.empty()) {
       QVector<double> pf, pd;

@@ -95,7 +95,8 @@ void DrawNoisePlot(QCustomPlot& plot, const std::vector<NoiseCurve>& curves,
                    const DataSheetLine& sheet = {});
 
 // Clears `plot` and draws the spectra (the DC bin left out of the log axis). Graphs: "LABEL",
-// "LABEL: white noise" (the flat band's level over the band), "LABEL: peaks".
+// "LABEL: white noise LEVEL UNIT" (the flat band's level over the band; in the legend instead
+// of the curve), "LABEL: white noise line" (the level across all bins), "LABEL: peaks".
 void DrawSpectrumPlot(QCustomPlot& plot, const std::vector<SpectrumCurve>& curves);
 
 // The graph of `plot` named `name`, or null.

@@ -211,8 +211,8 @@ TEST(NoisePlots, TheSpectrumLeavesOutDcAndMarksTheWhiteLevelAndPeaks) {
   DrawSpectrumPlot(plot, {curve});
   EXPECT_EQ(Keys(plot, "X Gyro"), (std::vector<double>{1, 2, 3, 4, 5, 6}));
   ExpectLine(plot, "X Gyro: white noise line", {1, 0.105, 6, 0.105});
-  EXPECT_TRUE(LegendNames(plot).contains(QStringLiteral("X Gyro: white noise 0.105 deg/s/sqrt(Hz)")))
-      << LegendNames(plot).join('|').toStdString();
+  // One legend line for the curve, with its level.
+  EXPECT_EQ(LegendNames(plot), QStringList{QStringLiteral("X Gyro: white noise 0.105 deg/s/sqrt(Hz)")});
   EXPECT_EQ(Keys(plot, "X Gyro: peaks"), (std::vector<double>{3}));
   ASSERT_EQ(plot.itemCount(), 1);
   auto* label = qobject_cast<QCPItemText*>(plot.item(0));
