@@ -326,7 +326,7 @@ void DrawSpectrumPlot(QCustomPlot& plot, const std::vector<SpectrumCurve>& curve
   for (const SpectrumCurve& curve : curves) {
     const Spectrum& s = curve.spectrum;
     if (s.frequency.size() < 2) continue;
-    units.push_back((curve.unit.empty() ? std::string("units") : curve.unit) + "/sqrt(Hz)");
+    units.push_back(curve.unit.empty() ? std::string("units") : curve.unit);
     const QString label = Text(CurveLabel(curve.title, curve.log, withLog));
     const QColor colour = PlotColour(curve.colour);
     QVector<double> f, d;
@@ -343,7 +343,7 @@ void DrawSpectrumPlot(QCustomPlot& plot, const std::vector<SpectrumCurve>& curve
     graph->setData(f, d, true);
     const FlatBand& flat = curve.summary.flat;
     if (flat.determined && !f.isEmpty()) {
-      const QString unit = Text(units.back());
+      const QString unit = Text(units.back() + "/sqrt(Hz)");
       Segment(plot, label + QStringLiteral(": white noise line"), f.front(), flat.density,
               f.back(), flat.density, QPen(colour, 1, Qt::DotLine));
       QCPGraph* band = Segment(plot,
@@ -379,8 +379,9 @@ void DrawSpectrumPlot(QCustomPlot& plot, const std::vector<SpectrumCurve>& curve
     }
   }
   const QString list = UnitList(units);
+  // Short enough for a small plot at a large text scale.
   plot.yAxis->setLabel(list.isEmpty() ? QStringLiteral("Amplitude density")
-                                      : QStringLiteral("Amplitude density (%1)").arg(list));
+                                      : QStringLiteral("Density (%1)/sqrt(Hz)").arg(list));
   extent.Apply(plot, 1, 1);
   ArrangeLegend(plot);
   plot.replot(QCustomPlot::rpQueuedReplot);

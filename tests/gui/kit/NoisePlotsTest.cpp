@@ -219,7 +219,7 @@ TEST(NoisePlots, TheSpectrumLeavesOutDcAndMarksTheWhiteLevelAndPeaks) {
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->text(), QStringLiteral("3 Hz"));
   EXPECT_EQ(plot.xAxis->label(), QStringLiteral("Frequency (Hz)"));
-  EXPECT_EQ(plot.yAxis->label(), QStringLiteral("Amplitude density (deg/s/sqrt(Hz))"));
+  EXPECT_EQ(plot.yAxis->label(), QStringLiteral("Density (deg/s)/sqrt(Hz)"));
   EXPECT_EQ(plot.xAxis->scaleType(), QCPAxis::stLogarithmic);
   EXPECT_EQ(plot.yAxis->scaleType(), QCPAxis::stLogarithmic);
 }

@@ -85,7 +85,7 @@ TEST(PlotCommand, WritesEachFormatWithoutADisplayAndRefusesBadInput) {
   ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
   const QByteArray drawn = svg.readAll();
   EXPECT_TRUE(drawn.contains("Frequency (Hz)"));
-  EXPECT_TRUE(drawn.contains("Amplitude density (deg/s/sqrt(Hz), g/sqrt(Hz))"));
+  EXPECT_TRUE(drawn.contains("Density (deg/s, g)/sqrt(Hz)"));
 }
 
 }  // namespace
