@@ -58,7 +58,8 @@ void StartLogLogPlot(QCustomPlot& plot, const QString& xTitle, Qt::Alignment cor
 // sheet), so the legend covers less of the curves.
 void ArrangeLegend(QCustomPlot& plot) {
   QCPLegend& legend = *plot.legend;
-  const int count = legend.itemCount();
+  int count = 0;  // the entries (a wrapped grid keeps empty cells)
+  for (int i = 0; i < legend.itemCount(); ++i) count += legend.item(i) ? 1 : 0;
   legend.setWrap(count > 8 ? (count + 1) / 2 : 0);
   legend.setFillOrder(QCPLayoutGrid::foRowsFirst, true);
 }

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -43,6 +44,10 @@
 namespace pemra {
 
 namespace {
+
+// Screens fewer than this many pixels high (in the program's text scale) get the figures
+// table in a tab beside the plots: under them, the plots would be too short to read.
+constexpr int kShortScreen = 450;
 
 // A computation estimated to take longer than this is asked about first.
 constexpr double kAskAboveSeconds = 60;
@@ -181,6 +186,10 @@ frmNoise::frmNoise(Application& app, QWidget* parent)
   const ProgressRow progress =
       LayOutAnalysisWindow(*this, *task_, buttons, lstColumns, tabPlots, tblFigures, "prgCompute");
   prgCompute = progress.bar;
+  // On a short screen (a large text scale on a small one) the plots get the height and the
+  // table a tab of its own.
+  if (const QScreen* shown = screen(); shown && shown->availableGeometry().height() < kShortScreen)
+    PutTableInTab();
   cmdCancel = progress.cancel;
   lblStatus = progress.status;
 
@@ -366,6 +375,11 @@ bool frmNoise::AcceptLongComputation(const std::vector<size_t>& chosen, int type
           .arg(chosen.size());
   return QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
                                QMessageBox::No) == QMessageBox::Yes;
+}
+
+void frmNoise::PutTableInTab() {
+  if (tabPlots->indexOf(tblFigures) >= 0) return;
+  tabPlots->addTab(tblFigures, QStringLiteral("Figures"));
 }
 
 void frmNoise::chkLegend_Toggled(bool on) {

@@ -82,6 +82,8 @@ class frmNoise : public QDialog {
   void cmdExportTable_Click();
   void cmdExportYaml_Click();
   void Recompute();
+  // Moves the figures table from under the plots into a tab beside them ("Figures").
+  void PutTableInTab();
   void chkLegend_Toggled(bool on);
 
  signals:

@@ -188,6 +188,15 @@ TEST(NoisePlots, CurvesOfTwoLogsAreLabelledWithTheirFiles) {
   auto* top = qobject_cast<QCPPlottableLegendItem*>(crowded.legend->element(0, 1));
   ASSERT_NE(top, nullptr);
   EXPECT_EQ(top->plottable()->name(), QStringLiteral("flicker noise (alpha -1)"));
+  // Drawn again as a data sheet's figures are typed: the same two columns in the end.
+  DrawNoisePlot(crowded, {first});
+  crowded.replot();
+  EXPECT_EQ(crowded.legend->columnCount(), 1);
+  for (const DataSheetLine& sheet : {DataSheetLine{}, DataSheetLine{ColumnKind::Gyro, 0.3, 0},
+                                     DataSheetLine{ColumnKind::Gyro, 0.3, 10}})
+    DrawNoisePlot(crowded, {first, second, third, fourth}, sheet), crowded.replot();
+  EXPECT_EQ(crowded.legend->columnCount(), 2);
+  EXPECT_EQ(crowded.legend->rowCount(), 5);
   // One log: the titles alone.
   QCustomPlot single;
   DrawNoisePlot(single, {first});

@@ -306,6 +306,18 @@ TEST(NoiseWindowPlots, EveryControlOfTheRowFitsA1366x768ScreenAt200Percent) {
     EXPECT_LE(r.right(), window.width()) << name;
     EXPECT_TRUE(control->isVisible()) << name;
   }
+  // The table in a tab of its own, as on a screen too short for it under the plots: the
+  // plots then take the height the table had.
+  const int plotHeight = window.plotNoise->height();
+  window.PutTableInTab();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(window.tabPlots->count(), 3);
+  EXPECT_EQ(window.tabPlots->tabText(2), QStringLiteral("Figures"));
+  EXPECT_EQ(window.tabPlots->widget(2), window.tblFigures);
+  EXPECT_GT(window.plotNoise->height(), plotHeight);
+  window.tabPlots->setCurrentIndex(2);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(window.tblFigures->isVisible());
 }
 
 }  // namespace
