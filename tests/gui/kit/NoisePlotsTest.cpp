@@ -188,15 +188,19 @@ TEST(NoisePlots, CurvesOfTwoLogsAreLabelledWithTheirFiles) {
   auto* top = qobject_cast<QCPPlottableLegendItem*>(crowded.legend->element(0, 1));
   ASSERT_NE(top, nullptr);
   EXPECT_EQ(top->plottable()->name(), QStringLiteral("flicker noise (alpha -1)"));
-  // Drawn again as a data sheet's figures are typed: the same two columns in the end.
+  // Drawn again with fewer entries, then with one more than two full columns held before
+  // (10 entries in 5 rows, then 11 in 6): arranged from the entries, not the cells left.
   DrawNoisePlot(crowded, {first});
-  crowded.replot();
   EXPECT_EQ(crowded.legend->columnCount(), 1);
-  for (const DataSheetLine& sheet : {DataSheetLine{}, DataSheetLine{ColumnKind::Gyro, 0.3, 0},
-                                     DataSheetLine{ColumnKind::Gyro, 0.3, 10}})
-    DrawNoisePlot(crowded, {first, second, third, fourth}, sheet), crowded.replot();
-  EXPECT_EQ(crowded.legend->columnCount(), 2);
+  NoiseCurve fifth = second, sixth = second;
+  fifth.log = "WALK_5.csv";
+  sixth.log = "WALK_6.csv";
+  const DataSheetLine sheet{ColumnKind::Gyro, 0.3, 10};
+  DrawNoisePlot(crowded, {first, second, third, fourth, fifth}, sheet);
   EXPECT_EQ(crowded.legend->rowCount(), 5);
+  DrawNoisePlot(crowded, {first, second, third, fourth, fifth, sixth}, sheet);
+  EXPECT_EQ(crowded.legend->columnCount(), 2);
+  EXPECT_EQ(crowded.legend->rowCount(), 6);
   // One log: the titles alone.
   QCustomPlot single;
   DrawNoisePlot(single, {first});
