@@ -131,6 +131,13 @@ TEST(NoiseWindowPlots, TheSmallLogsPointsAndSpectrumAreTheWorkedValues) {
     EXPECT_GT(Number(f[12]), 0);
   }
 
+  // Never over the log it came from: refused, the log left as it was.
+  const std::string logText = ReadFile(log);
+  const std::optional<QString> refused = window.ExportPoints(log);
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_TRUE(refused->startsWith(QStringLiteral("Cannot write ") + log)) << refused->toStdString();
+  EXPECT_EQ(ReadFile(log), logText);
+
   // The spectrum: one Hann-windowed segment of all 8 rows, bins of 1 Hz, DC left out.
   ASSERT_EQ(window.tabPlots->count(), 2);
   EXPECT_EQ(window.tabPlots->tabText(1), QStringLiteral("Spectrum"));
