@@ -85,9 +85,11 @@ std::string FigureWithUnit(const NoiseFigure& figure, const FigureUnit& unit) {
 }
 
 // The series slots of `other` to draw beside `chosen` of `log`: the columns of the same
-// titles, or, when it has none of them, its gyro and accelerometer columns.
+// titles, or, when it has none of them, its gyro and accelerometer columns; none when none
+// is chosen.
 std::vector<size_t> MatchingSlots(const LoadedLog& log, const std::vector<size_t>& chosen,
                                   const LoadedLog& other) {
+  if (chosen.empty()) return {};
   std::vector<size_t> picked, motion;
   for (size_t slot = 0; slot < other.series.columns.size(); ++slot) {
     const std::string title = other.ColumnTitle(slot);

@@ -248,6 +248,10 @@ TEST(NoiseWindowPlots, AnAddedLogsCurvesAreDrawnBesideAndLabelledByFile) {
   WaitForCurves(window, 6);
   EXPECT_EQ(GraphNamed(*window.plotNoise, QStringLiteral("X Gryo (OTHER_1.csv)")), nullptr);
   EXPECT_NE(GraphNamed(*window.plotNoise, QStringLiteral("Y Gyro (OTHER_1.csv)")), nullptr);
+  // Nothing chosen: nothing drawn, of either log.
+  for (int i = 1; i < window.lstColumns->count(); ++i) window.lstColumns->item(i)->setCheckState(Qt::Unchecked);
+  WaitForCurves(window, 0);
+  EXPECT_EQ(window.tblFigures->rowCount(), 0);
 
   // Opening a log starts afresh.
   window.OpenFiles({second});
