@@ -5,6 +5,7 @@
 // labelled by file; the data sheet boxes keeping to their rules; every control of the row
 // on a 1366x768 screen at 200%.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -298,6 +299,12 @@ TEST(NoiseWindowPlots, TheDataSheetBoxesKeepToTheirRulesAndDrawTheirLines) {
   EXPECT_DOUBLE_EQ(floor->data()->at(0)->value, 0.0018444444444444446);  // 0.664 x 10 / 3600
   n->clear();
   EXPECT_EQ(GraphNamed(*window.plotNoise, QStringLiteral("Data sheet N")), nullptr);
+  // A legend hidden stays hidden when the plot is drawn again.
+  window.chkLegend->click();
+  n->setText(QStringLiteral("0.5"));
+  EXPECT_NE(GraphNamed(*window.plotNoise, QStringLiteral("Data sheet N 0.5 deg/sqrt(h)")), nullptr);
+  EXPECT_FALSE(window.plotNoise->legend->visible());
+  EXPECT_FALSE(window.plotSpectrum->legend->visible());
 }
 
 TEST(NoiseWindowPlots, EveryControlOfTheRowFitsA1366x768ScreenAt200Percent) {
