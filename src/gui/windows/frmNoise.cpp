@@ -470,8 +470,12 @@ void frmNoise::Recompute() {
           std::vector<SpectrumCurve> spectra = ComputeSpectra(*part.log, part.picked, part.rows, cancel);
           if (cancel) break;
           // A further log's curves: colours apart from the first log's, dashed.
-          for (NoiseCurve& c : curves) c.colour = c.slot + 4 * p, c.overlay = p > 0;
-          for (SpectrumCurve& s : spectra) s.colour = s.slot + 4 * p, s.overlay = p > 0;
+          const auto mark = [p](auto& curve) {
+            curve.colour = curve.slot + 4 * p;
+            curve.overlay = p > 0;
+          };
+          std::for_each(curves.begin(), curves.end(), mark);
+          std::for_each(spectra.begin(), spectra.end(), mark);
           done += curves.size();
           result->curves.insert(result->curves.end(), curves.begin(), curves.end());
           result->spectra.insert(result->spectra.end(), spectra.begin(), spectra.end());
