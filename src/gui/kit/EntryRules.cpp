@@ -73,4 +73,13 @@ std::optional<QString> PowerDownCorrection(const QString& text, QChar decimalSep
   return std::nullopt;
 }
 
+std::optional<QString> DataSheetFigureCorrection(const QString& text, QChar decimalSeparator) {
+  if (text.trimmed().isEmpty()) return std::nullopt;
+  const std::optional<double> value = NumericValue(text, decimalSeparator);
+  if (!value) return QString();
+  if (*value < 0.0) return QStringLiteral("0");
+  if (*value > 1000000.0) return QStringLiteral("1000000");
+  return std::nullopt;
+}
+
 }  // namespace pemra

@@ -20,5 +20,8 @@ std::optional<double> NumericValue(const QString& text, QChar decimalSeparator);
 std::optional<QString> LoopDelayCorrection(const QString& text, QChar decimalSeparator);
 // Power-down time: not a number "0.0"; above 127.5 "127.5"; below 0 "0.0" (in that order).
 std::optional<QString> PowerDownCorrection(const QString& text, QChar decimalSeparator);
+// A data sheet's noise figure: empty stands (no figure); not a number ""; below 0 "0";
+// above 1000000 "1000000".
+std::optional<QString> DataSheetFigureCorrection(const QString& text, QChar decimalSeparator);
 
 }  // namespace pemra

@@ -4,8 +4,7 @@
 //   per unit over one time axis, each stack with its legend. It holds the log, not copies of its rows: on every
 //   change of the time range it asks the log for a few points per pixel (each bucket's
 //   minimum and maximum), so a log of millions of rows pans and zooms smoothly.
-// - DrawNoisePlot: Allan deviation curves on log-log axes with their 68% intervals, the
-//   fitted -1/2 and +1/2 lines and the bias-instability floor.
+// (The noise plots are in NoisePlots.h.)
 
 #include <QColor>
 #include <QPen>
@@ -118,28 +117,6 @@ class LogTimePlot : public QObject {
   Qt::Orientations wheelZoom_ = Qt::Horizontal;
   bool legendVisible_ = true;
 };
-
-// One column's noise curve and figures.
-struct NoiseCurve {
-  size_t slot = 0;  // series slot (its colour)
-  std::string title;
-  ColumnKind kind = ColumnKind::Other;
-  std::string unit;  // of the data; "LSB" for raw register values
-  std::vector<AllanPoint> points;
-  NoiseFigures figures;
-  AllanType type = AllanType::Overlapping;  // the figures' lines follow its theory
-};
-
-// The curves of the series slots `chosen` of `log` (which must have a rate), over `rows`.
-// Stops early, with what it has, when `cancel` is set; `progress` gets the fraction done.
-std::vector<NoiseCurve> ComputeNoiseCurves(const LoadedLog& log, const std::vector<size_t>& chosen,
-                                           RowRange rows, AllanType type, const TauGrid& grid,
-                                           const std::atomic<bool>& cancel,
-                                           const std::function<void(double)>& progress);
-
-// Clears `plot` and draws the curves; the legend starts at the bottom left, where the curves
-// of a still sensor leave room (their long-tau end, where K is read, lies to the right).
-void DrawNoisePlot(QCustomPlot& plot, const std::vector<NoiseCurve>& curves);
 
 // Reads `files` with LoadLog on `task`'s thread, the progress being the bytes read; `done`
 // gets the log (null on an error or a cancel) and the error.

@@ -18,6 +18,7 @@
 #include "core/ShownText.h"
 #include "analysis/RowSelection.h"
 #include "gui/kit/LogPlots.h"
+#include "gui/kit/NoisePlots.h"
 #include "gui/kit/PlotExport.h"
 
 namespace pemra {
@@ -28,7 +29,7 @@ namespace {
 std::string Shown(const std::string& text) { return ShownText(text, kShownMessage); }
 
 constexpr const char* kPlotUsage =
-    "usage: pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev] [--join] "
+    "usage: pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev|--psd] [--join] "
     "-o OUT.png|svg|pdf\n";
 constexpr int kWidth = 1200;
 constexpr int kHeight = 720;
@@ -37,6 +38,7 @@ struct PlotArguments {
   std::vector<std::filesystem::path> files;
   std::vector<std::string> columns;
   bool adev = false;
+  bool psd = false;
   bool join = false;
   std::string output;
   std::optional<double> from, to;  // seconds from the start of the log
@@ -73,6 +75,8 @@ bool ParsePlot(int argc, char** argv, PlotArguments& a) {
       (arg == "--from" ? a.from : a.to) = seconds;
     } else if (arg == "--adev") {
       a.adev = true;
+    } else if (arg == "--psd") {
+      a.psd = true;
     } else if (arg == "--join") {
       a.join = true;
     } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
@@ -85,6 +89,10 @@ bool ParsePlot(int argc, char** argv, PlotArguments& a) {
   }
   if (a.files.empty()) {
     std::fprintf(stderr, "pemra-eval: --plot needs at least one log file\n%s", kPlotUsage);
+    return false;
+  }
+  if (a.adev && a.psd) {
+    std::fprintf(stderr, "pemra-eval: --adev and --psd draw different plots: give one\n%s", kPlotUsage);
     return false;
   }
   if (a.output.empty()) {
@@ -130,9 +138,10 @@ int RunPlotCommand(int argc, char** argv) {
                  Shown(log->layout.files[gap.file].path.string() + ": " + gap.reason +
                        ": a gap in the series")
                      .c_str());
-  if (args.adev && log->samplesPerSecond <= 0) {
-    std::fprintf(stderr, "pemra-eval: %s: no sample rate for the averaging times: %s\n",
-                 Shown(log->Name()).c_str(), Shown(log->rateProblem).c_str());
+  if ((args.adev || args.psd) && log->samplesPerSecond <= 0) {
+    std::fprintf(stderr, "pemra-eval: %s: no sample rate for the %s: %s\n",
+                 Shown(log->Name()).c_str(), args.adev ? "averaging times" : "frequencies",
+                 Shown(log->rateProblem).c_str());
     return 2;
   }
   RowRange rows;
@@ -151,10 +160,14 @@ int RunPlotCommand(int argc, char** argv) {
   std::vector<size_t> chosen(log->series.columns.size());
   std::iota(chosen.begin(), chosen.end(), size_t{0});
   LogTimePlot timePlot(plot);
+  const std::atomic<bool> cancel{false};
   if (args.adev) {
-    const std::atomic<bool> cancel{false};
+    plot.legend->setVisible(true);
     DrawNoisePlot(plot, ComputeNoiseCurves(*log, chosen, rows, AllanType::Overlapping,
                                            TauGrid{TauGridKind::Octave, {}}, cancel, {}));
+  } else if (args.psd) {
+    plot.legend->setVisible(true);
+    DrawSpectrumPlot(plot, ComputeSpectra(*log, chosen, rows, cancel));
   } else {
     timePlot.SetLog(log);
     timePlot.Show(chosen);

@@ -1,6 +1,7 @@
 #pragma once
-// The headless plot: pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev] -o OUT.png|svg|pdf
-// draws the log viewer's plot (or with --adev the noise window's) of the files of a session
+// The headless plot: pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev|--psd] -o OUT.png|svg|pdf
+// draws the log viewer's plot (or with --adev the noise window's deviation, with --psd its
+// spectrum) of the files of a session
 // into OUT, without a display, and ends the program: 0 when the file is written, 2 with a
 // message on standard error when the arguments or the log are unusable, 1 when OUT cannot
 // be written.

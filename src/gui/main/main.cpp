@@ -2,7 +2,7 @@
 //   pemra-eval [--simulate [--sim-motion still|moving] [--sim-seed N] [--sim-noise KEY=VALUE,...]
 //              [--sim-clock virtual]] [--data-dir DIR] [--version]
 //   (Qt's own options such as -platform work too)
-//   pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev] [--join] -o OUT.png|svg|pdf   (no display needed)
+//   pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev|--psd] [--join] -o OUT.png|svg|pdf   (no display needed)
 
 #include <QApplication>
 #include <QIcon>
@@ -41,7 +41,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: pemra-eval [--simulate [--sim-motion still|moving] [--sim-seed N]\n"
     "                  [--sim-noise KEY=VALUE,...] [--sim-clock virtual]] [--data-dir DIR] [--version]\n"
-    "       pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev] [--join] -o OUT.png|svg|pdf\n";
+    "       pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev|--psd] [--join] -o OUT.png|svg|pdf\n";
 
 struct Arguments {
   bool simulate = false;

@@ -5,12 +5,15 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -24,19 +27,27 @@
 
 #include "analysis/ImuYaml.h"
 #include "analysis/LogView.h"
+#include "analysis/NoiseTables.h"
 #include "core/ShownText.h"
 #include "core/NumberText.h"
 #include "gui/kit/AnalysisWindow.h"
 #include "gui/kit/Application.h"
 #include "gui/kit/BackgroundTask.h"
+#include "gui/kit/EntryRules.h"
+#include "gui/kit/FlowLayout.h"
 #include "gui/kit/LogPlots.h"
 #include "gui/kit/NamedWidget.h"
+#include "gui/kit/NoisePlots.h"
 #include "gui/kit/PlotAxes.h"
 #include "gui/kit/PlotExport.h"
 
 namespace pemra {
 
 namespace {
+
+// Screens fewer than this many pixels high (in the program's text scale) get the figures
+// table in a tab beside the plots: under them, the plots would be too short to read.
+constexpr int kShortScreen = 450;
 
 // A computation estimated to take longer than this is asked about first.
 constexpr double kAskAboveSeconds = 60;
@@ -54,18 +65,48 @@ QString DurationText(double seconds) {
   return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s % 3600 + 30) / 60);
 }
 
-// "0.1258 deg/sqrt(h) (68%: 0.1241 to 0.1275)" or "not determined: no flat stretch".
+// "0.1258 deg/sqrt(h) (68%: 0.1241 to 0.1275; tau 0.01 to 1.28 s)" or "not determined: no
+// flat stretch".
 std::string FigureWithUnit(const NoiseFigure& figure, const FigureUnit& unit) {
   if (!figure.determined)
     return figure.reason.empty() ? "not determined" : "not determined: " + figure.reason;
-  std::string text = FigureText(figure, unit.factor) + " " + unit.name;
+  std::string text = FigureText(figure, unit.factor) + " " + unit.name + " (";
   if (figure.edf > 0) {
     NoiseFigure low = figure, high = figure;
     low.value = figure.low;
     high.value = figure.high;
-    text += " (68%: " + FigureText(low, unit.factor) + " to " + FigureText(high, unit.factor) + ")";
+    text += "68%: " + FigureText(low, unit.factor) + " to " + FigureText(high, unit.factor) + "; ";
   }
-  return text;
+  NoiseFigure from = figure, to = figure;
+  from.value = figure.tauLow;
+  to.value = figure.tauHigh;
+  if (figure.tauLow == figure.tauHigh) return text + "tau " + FigureText(from, 1) + " s)";
+  return text + "tau " + FigureText(from, 1) + " to " + FigureText(to, 1) + " s)";
+}
+
+// The series slots of `other` to draw beside `chosen` of `log`: the columns of the same
+// titles, or, when it has none of them, its gyro and accelerometer columns; none when none
+// is chosen.
+std::vector<size_t> MatchingSlots(const LoadedLog& log, const std::vector<size_t>& chosen,
+                                  const LoadedLog& other) {
+  if (chosen.empty()) return {};
+  std::vector<size_t> picked, motion;
+  for (size_t slot = 0; slot < other.series.columns.size(); ++slot) {
+    const std::string title = other.ColumnTitle(slot);
+    for (size_t c : chosen)
+      if (log.ColumnTitle(c) == title) {
+        picked.push_back(slot);
+        break;
+      }
+    const ColumnKind kind = other.Column(slot).kind;
+    if (kind == ColumnKind::Gyro || kind == ColumnKind::Accel) motion.push_back(slot);
+  }
+  return picked.empty() ? motion : picked;
+}
+
+// The units a data sheet's figures are typed in, per kind.
+FigureUnits SheetUnits(int kind) {
+  return kind == 1 ? UnitsFor(ColumnKind::Accel, "g") : UnitsFor(ColumnKind::Gyro, "deg/s");
 }
 
 AllanType TypeOf(int index) {
@@ -85,6 +126,8 @@ frmNoise::frmNoise(Application& app, QWidget* parent)
   task_ = new BackgroundTask(this);
 
   cmdOpen = Named<QPushButton>("cmdOpen", QStringLiteral("Open..."));
+  cmdAddLog = Named<QPushButton>("cmdAddLog", QStringLiteral("Add log..."));
+  cmdAddLog->setToolTip(QStringLiteral("Draws the same columns of a further log beside the curves shown"));
   cmboType = Named<QComboBox>("cmboType");
   cmboType->addItems({QStringLiteral("Overlapping"), QStringLiteral("Plain"), QStringLiteral("Modified"),
                       QStringLiteral("Hadamard")});
@@ -92,35 +135,74 @@ frmNoise::frmNoise(Application& app, QWidget* parent)
   cmboGrid->addItems({QStringLiteral("Octave"), QStringLiteral("Decade"), QStringLiteral("Every tau")});
   cmdExportPlot = Named<QPushButton>("cmdExportPlot", QStringLiteral("Export Plot..."));
   cmdExportTable = Named<QPushButton>("cmdExportTable", QStringLiteral("Export Table..."));
+  cmdExportPoints = Named<QPushButton>("cmdExportPoints", QStringLiteral("Export Points..."));
+  cmboSheetKind = Named<QComboBox>("cmboSheetKind");
+  cmboSheetKind->addItems({QStringLiteral("Gyro"), QStringLiteral("Accelerometer")});
+  txtSheetN = Named<QLineEdit>("txtSheetN");
+  txtSheetB = Named<QLineEdit>("txtSheetB");
+  lblSheetNUnit = Named<QLabel>("lblSheetNUnit");
+  lblSheetBUnit = Named<QLabel>("lblSheetBUnit");
+  for (QLineEdit* box : {txtSheetN, txtSheetB}) {
+    box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("0.000000")) + 12);
+    box->setToolTip(QStringLiteral("A data sheet's figure, drawn beside the curves (empty: none)"));
+  }
   cmdExportYaml = Named<QPushButton>("cmdExportYaml", QStringLiteral("Export imu.yaml..."));
   chkLegend = Named<QCheckBox>("chkLegend", QStringLiteral("Legend"));
   chkLegend->setChecked(true);
-  auto* buttons = new QHBoxLayout;
+  // Label and control in pairs, so a wrapped row never parts a label from its box.
+  const auto pair = [](const QString& label, QWidget* control, QLabel* unit = nullptr) {
+    auto* group = new QWidget;
+    auto* row = new QHBoxLayout(group);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(new QLabel(label));
+    row->addWidget(control);
+    if (unit) row->addWidget(unit);
+    return group;
+  };
+  auto* buttons = new FlowLayout;
   buttons->addWidget(cmdOpen);
-  buttons->addWidget(new QLabel(QStringLiteral("Type")));
-  buttons->addWidget(cmboType);
-  buttons->addWidget(new QLabel(QStringLiteral("Tau")));
-  buttons->addWidget(cmboGrid);
+  buttons->addWidget(cmdAddLog);
+  buttons->addWidget(pair(QStringLiteral("Type"), cmboType));
+  buttons->addWidget(pair(QStringLiteral("Tau"), cmboGrid));
   buttons->addWidget(chkLegend);
-  buttons->addStretch(1);
-  for (QPushButton* b : {cmdExportPlot, cmdExportTable, cmdExportYaml}) buttons->addWidget(b);
+  buttons->addWidget(pair(QStringLiteral("Data sheet"), cmboSheetKind));
+  buttons->addWidget(pair(QStringLiteral("N"), txtSheetN, lblSheetNUnit));
+  buttons->addWidget(pair(QStringLiteral("B"), txtSheetB, lblSheetBUnit));
+  for (QPushButton* b : {cmdExportPlot, cmdExportTable, cmdExportPoints, cmdExportYaml})
+    buttons->addWidget(b);
 
   lstColumns = Named<QListWidget>("lstColumns");
   plotNoise = Named<QCustomPlot>("plotNoise");
-  plotNoise->setMinimumSize(200, 120);
+  plotSpectrum = Named<QCustomPlot>("plotSpectrum");
+  tabPlots = Named<QTabWidget>("tabPlots");
+  for (QCustomPlot* plot : {plotNoise, plotSpectrum}) {
+    plot->setMinimumSize(200, 120);
+    plot->legend->setVisible(true);
+  }
+  tabPlots->addTab(plotNoise, QStringLiteral("Deviation"));
+  tabPlots->addTab(plotSpectrum, QStringLiteral("Spectrum"));
   tblFigures = AnalysisTable("tblFigures", {QStringLiteral("Column"), QStringLiteral("N (random walk)"),
                                             QStringLiteral("B (bias instability)"),
                                             QStringLiteral("K (rate random walk)"),
                                             QStringLiteral("Minimum deviation")});
   const ProgressRow progress =
-      LayOutAnalysisWindow(*this, *task_, buttons, lstColumns, plotNoise, tblFigures, "prgCompute");
+      LayOutAnalysisWindow(*this, *task_, buttons, lstColumns, tabPlots, tblFigures, "prgCompute");
   prgCompute = progress.bar;
+  // On a short screen (a large text scale on a small one) the plots get the height and the
+  // table a tab of its own.
+  if (const QScreen* shown = screen(); shown && shown->availableGeometry().height() < kShortScreen)
+    PutTableInTab();
   cmdCancel = progress.cancel;
   lblStatus = progress.status;
 
   connect(cmdOpen, &QPushButton::clicked, this, &frmNoise::cmdOpen_Click);
   connect(cmdExportPlot, &QPushButton::clicked, this, &frmNoise::cmdExportPlot_Click);
   connect(cmdExportTable, &QPushButton::clicked, this, &frmNoise::cmdExportTable_Click);
+  connect(cmdAddLog, &QPushButton::clicked, this, &frmNoise::cmdAddLog_Click);
+  connect(cmdExportPoints, &QPushButton::clicked, this, &frmNoise::cmdExportPoints_Click);
+  for (QLineEdit* box : {txtSheetN, txtSheetB})
+    connect(box, &QLineEdit::textChanged, this, &frmNoise::txtSheet_Change);
+  connect(cmboSheetKind, &QComboBox::currentIndexChanged, this, &frmNoise::txtSheet_Change);
   connect(cmdExportYaml, &QPushButton::clicked, this, &frmNoise::cmdExportYaml_Click);
   connect(cmboType, &QComboBox::currentIndexChanged, this, &frmNoise::Recompute);
   connect(cmboGrid, &QComboBox::currentIndexChanged, this, &frmNoise::Recompute);
@@ -128,8 +210,10 @@ frmNoise::frmNoise(Application& app, QWidget* parent)
   connect(task_, &BackgroundTask::RunningChanged, this, &frmNoise::SetBusy);
   connect(chkLegend, &QCheckBox::toggled, this, &frmNoise::chkLegend_Toggled);
 
-  DrawNoisePlot(*plotNoise, {});
+  spectra_ = std::make_shared<std::vector<SpectrumCurve>>();
   new MovableLegend(*plotNoise, *plotNoise->legend);
+  new MovableLegend(*plotSpectrum, *plotSpectrum->legend);
+  txtSheet_Change();  // the units, and the empty plots
   SetBusy(false);
   Report(QStringLiteral("No log open: \"Open...\" reads the files of a session."));
 }
@@ -163,9 +247,9 @@ void frmNoise::SetBusy(bool busy) {
   // While a computation runs, the result shown before stays and can still be saved.
   const bool any = !curves_->empty();
   cmdOpen->setEnabled(!busy || log_ != nullptr);
-  cmdExportPlot->setEnabled(any);
-  cmdExportTable->setEnabled(any);
-  cmdExportYaml->setEnabled(any);
+  cmdAddLog->setEnabled(log_ != nullptr && !busy);
+  for (QPushButton* b : {cmdExportPlot, cmdExportTable, cmdExportPoints, cmdExportYaml})
+    b->setEnabled(any);
 }
 
 QString frmNoise::BaseName() const {
@@ -178,10 +262,17 @@ void frmNoise::cmdOpen_Click() {
   if (!files.isEmpty()) OpenFiles(files);
 }
 
-void frmNoise::OpenFiles(const QStringList& files) {
+void frmNoise::cmdAddLog_Click() {
+  if (!log_) return cmdOpen_Click();
+  const QStringList files = AskForLogFiles(this, app_.options.dataDir);
+  if (!files.isEmpty()) AddLogFiles(files);
+}
+
+void frmNoise::ReadInBackground(const QStringList& files,
+                                std::function<void(std::shared_ptr<const LoadedLog>)> read) {
   Report(QStringLiteral("Reading %1...").arg(QFileInfo(files.front()).fileName()));
-  LoadLogInBackground(*task_, files, [this](std::shared_ptr<const LoadedLog> log,
-                                            std::optional<LogError> error) {
+  LoadLogInBackground(*task_, files, [this, read = std::move(read)](std::shared_ptr<const LoadedLog> log,
+                                                                    std::optional<LogError> error) {
     if (error && error->cancelled) {
       Report(log_ ? QStringLiteral("Reading cancelled: the log analysed is unchanged.")
                   : QStringLiteral("Reading cancelled: no log open."));
@@ -189,25 +280,49 @@ void frmNoise::OpenFiles(const QStringList& files) {
       Report(QStringLiteral("Not read: ") + Text(error->Text()));
       QMessageBox::warning(this, windowTitle(), Text(error->Text()));
     } else {
-      app_.openLog = log;
-      app_.openRows = {};
       // After this completion has run: the new computation is a task of its own.
-      QTimer::singleShot(0, this, [this, log] { SetLog(log); });
+      QTimer::singleShot(0, this, [read, log] { read(log); });
       return;
     }
     emit WorkEnded();
   });
 }
 
+void frmNoise::OpenFiles(const QStringList& files) {
+  ReadInBackground(files, [this](std::shared_ptr<const LoadedLog> log) {
+    app_.openLog = log;
+    app_.openRows = {};
+    SetLog(log);
+  });
+}
+
+void frmNoise::AddLogFiles(const QStringList& files) {
+  if (!log_) return OpenFiles(files);
+  ReadInBackground(files, [this](std::shared_ptr<const LoadedLog> log) {
+    if (log->samplesPerSecond <= 0) {
+      const QString text = QStringLiteral("%1 not added: no sample rate, so no averaging times: %2")
+                               .arg(Text(log->Name()), Text(log->rateProblem));
+      Report(text);
+      QMessageBox::warning(this, windowTitle(), text);
+      emit WorkEnded();
+      return;
+    }
+    added_.push_back(std::move(log));
+    Recompute();
+  });
+}
+
 void frmNoise::SetLog(std::shared_ptr<const LoadedLog> log, RowRange rows) {
   task_->Stop();
   log_ = std::move(log);
+  added_.clear();
   // Within the log; nothing chosen means all of it.
   rows_ = rows.count > 0 ? RowsBetween(log_->Rows(), 1.0, static_cast<double>(rows.first),
                                        static_cast<double>(rows.End() - 1))
                          : RowRange{};
   if (rows_ == RowRange{0, log_->Rows()}) rows_ = {};
   curves_ = std::make_shared<std::vector<NoiseCurve>>();
+  spectra_ = std::make_shared<std::vector<SpectrumCurve>>();
   ShowCurves();
   setWindowTitle(QStringLiteral("Noise (Allan Deviation) - ") + Text(log_->Name()));
   FillColumnList(*lstColumns, *log_);
@@ -264,9 +379,36 @@ bool frmNoise::AcceptLongComputation(const std::vector<size_t>& chosen, int type
                                QMessageBox::No) == QMessageBox::Yes;
 }
 
+void frmNoise::PutTableInTab() {
+  if (tabPlots->indexOf(tblFigures) >= 0) return;
+  tabPlots->addTab(tblFigures, QStringLiteral("Figures"));
+}
+
 void frmNoise::chkLegend_Toggled(bool on) {
-  plotNoise->legend->setVisible(on);
-  plotNoise->replot(QCustomPlot::rpQueuedReplot);
+  for (QCustomPlot* plot : {plotNoise, plotSpectrum}) {
+    plot->legend->setVisible(on);
+    plot->replot(QCustomPlot::rpQueuedReplot);
+  }
+}
+
+void frmNoise::txtSheet_Change() {
+  const QChar separator = QChar::fromLatin1(app_.DecimalSeparator());
+  for (QLineEdit* box : {txtSheetN, txtSheetB})
+    if (auto fix = DataSheetFigureCorrection(box->text(), separator)) box->setText(*fix);
+  const FigureUnits units = SheetUnits(cmboSheetKind->currentIndex());
+  lblSheetNUnit->setText(QString::fromStdString(units.n.name));
+  lblSheetBUnit->setText(QString::fromStdString(units.b.name));
+  DrawCurves();
+}
+
+void frmNoise::DrawCurves() {
+  const QChar separator = QChar::fromLatin1(app_.DecimalSeparator());
+  DataSheetLine sheet;
+  sheet.kind = cmboSheetKind->currentIndex() == 1 ? ColumnKind::Accel : ColumnKind::Gyro;
+  sheet.n = NumericValue(txtSheetN->text(), separator).value_or(0);
+  sheet.b = NumericValue(txtSheetB->text(), separator).value_or(0);
+  DrawNoisePlot(*plotNoise, *curves_, sheet);
+  DrawSpectrumPlot(*plotSpectrum, *spectra_);
 }
 
 void frmNoise::Recompute() {
@@ -274,6 +416,7 @@ void frmNoise::Recompute() {
   task_->Stop();
   if (log_->samplesPerSecond <= 0) {
     curves_ = std::make_shared<std::vector<NoiseCurve>>();
+    spectra_ = std::make_shared<std::vector<SpectrumCurve>>();
     ShowCurves();
     Report(QStringLiteral("%1: no sample rate, so no averaging times: %2")
                .arg(Text(log_->Name()), Text(log_->rateProblem)));
@@ -292,24 +435,59 @@ void frmNoise::Recompute() {
                      : asked.grid == 2 ? TauGridKind::All
                                        : TauGridKind::Octave,
                      {}};
+  // The first log over its stretch, then every added log whole, over the same columns.
+  struct Part {
+    std::shared_ptr<const LoadedLog> log;
+    std::vector<size_t> picked;
+    RowRange rows;
+  };
+  std::vector<Part> parts{{log_, asked.columns, rows_.count > 0 ? rows_ : RowRange{0, log_->Rows()}}};
+  size_t total = asked.columns.size();
+  for (const auto& added : added_) {
+    parts.push_back({added, MatchingSlots(*log_, asked.columns, *added), RowRange{0, added->Rows()}});
+    total += parts.back().picked.size();
+  }
   Report(QStringLiteral("Computing the %1 of %2 columns...")
              .arg(Text(std::string(DeviationName(type))))
-             .arg(asked.columns.size()));
-  auto result = std::make_shared<std::vector<NoiseCurve>>();
+             .arg(total));
+  struct Result {
+    std::vector<NoiseCurve> curves;
+    std::vector<SpectrumCurve> spectra;
+  };
+  auto result = std::make_shared<Result>();
   auto log = log_;
-  const RowRange rows = rows_.count > 0 ? rows_ : RowRange{0, log_->Rows()};
   task_->Start(
-      [log, asked, rows, type, grid, result](const std::atomic<bool>& cancel,
-                                            const BackgroundTask::Progress& progress) {
-        *result = ComputeNoiseCurves(*log, asked.columns, rows, type, grid, cancel, progress);
+      [parts, total, type, grid, result](const std::atomic<bool>& cancel,
+                                         const BackgroundTask::Progress& progress) {
+        size_t done = 0;
+        for (size_t p = 0; p < parts.size() && !cancel; ++p) {
+          const Part& part = parts[p];
+          const double share = static_cast<double>(part.picked.size()) / static_cast<double>(std::max<size_t>(total, 1));
+          const double before = static_cast<double>(done) / static_cast<double>(std::max<size_t>(total, 1));
+          std::vector<NoiseCurve> curves = ComputeNoiseCurves(
+              *part.log, part.picked, part.rows, type, grid, cancel,
+              [&](double fraction) { progress(before + share * fraction); });
+          std::vector<SpectrumCurve> spectra = ComputeSpectra(*part.log, part.picked, part.rows, cancel);
+          if (cancel) break;
+          // A further log's curves: colours apart from the first log's, dashed.
+          const auto mark = [p](auto& curve) {
+            curve.colour = curve.slot + 4 * p;
+            curve.overlay = p > 0;
+          };
+          std::for_each(curves.begin(), curves.end(), mark);
+          std::for_each(spectra.begin(), spectra.end(), mark);
+          done += curves.size();
+          result->curves.insert(result->curves.end(), curves.begin(), curves.end());
+          result->spectra.insert(result->spectra.end(), spectra.begin(), spectra.end());
+        }
       },
-      [this, result, asked, log, type] {
-        if (result->size() < asked.columns.size()) {
+      [this, result, asked, log, type, total] {
+        if (result->curves.size() < total) {
           // The curves and figures shown before stay, with the choices they were made with.
           RestoreChoices(shownChoices_);
           Report(QStringLiteral("Cancelled after %1 of %2 columns: the result shown before is kept.")
-                     .arg(result->size())
-                     .arg(asked.columns.size()));
+                     .arg(result->curves.size())
+                     .arg(total));
           SetBusy(false);
           emit WorkEnded();
           return;
@@ -318,11 +496,18 @@ void frmNoise::Recompute() {
                            .arg(StretchText())
                            .arg(Text(GeneralText(static_cast<float>(log->samplesPerSecond),
                                                  app_.DecimalSeparator())));
+        for (const auto& added : added_)
+          text += QStringLiteral("; beside it %1: %2 rows at %3 samples/s")
+                      .arg(Text(added->Name()))
+                      .arg(added->Rows())
+                      .arg(Text(GeneralText(static_cast<float>(added->samplesPerSecond),
+                                            app_.DecimalSeparator())));
         const WarningLine warnings = SummariseWarnings(log->rateWarnings);
         if (!warnings.text.isEmpty()) text += QStringLiteral("; ") + warnings.text;
         Report(text);
         lblStatus->setToolTip(warnings.tooltip);
-        curves_ = result;
+        curves_ = std::make_shared<std::vector<NoiseCurve>>(std::move(result->curves));
+        spectra_ = std::make_shared<std::vector<SpectrumCurve>>(std::move(result->spectra));
         curvesType_ = static_cast<int>(type);
         shownChoices_ = asked;
         ShowCurves();
@@ -342,54 +527,66 @@ void frmNoise::RestoreChoices(const Choices& choices) {
 }
 
 void frmNoise::ShowCurves() {
-  DrawNoisePlot(*plotNoise, *curves_);
+  DrawCurves();
+  const bool withLog = SeveralLogs(*curves_);
   tblFigures->setRowCount(static_cast<int>(curves_->size()));
   for (size_t i = 0; i < curves_->size(); ++i) {
     const NoiseCurve& c = (*curves_)[i];
     const FigureUnits units = UnitsFor(c.kind, c.unit);
-    const std::string cells[] = {c.title, FigureWithUnit(c.figures.randomWalk, units.n),
+    const std::string cells[] = {CurveLabel(c.title, c.log, withLog), FigureWithUnit(c.figures.randomWalk, units.n),
                                  FigureWithUnit(c.figures.biasInstability, units.b),
                                  FigureWithUnit(c.figures.rateRandomWalk, units.k),
                                  FigureWithUnit(c.figures.minimum, units.b)};
     for (int col = 0; col < 5; ++col) {
       auto* item = new QTableWidgetItem(Text(cells[col]));
-      if (col == 0) item->setForeground(PlotColour(c.slot));
+      item->setToolTip(item->text());
+      if (col == 0) item->setForeground(PlotColour(c.colour));
       tblFigures->setItem(static_cast<int>(i), col, item);
     }
   }
   SetBusy(task_->Running());
 }
 
-std::string frmNoise::TableCsv() const {
-  std::string text = "Column,N,N unit,B,B unit,K,K unit\r\n";
-  for (const NoiseCurve& c : *curves_) {
-    const FigureUnits units = UnitsFor(c.kind, c.unit);
-    text += c.title;
-    for (const auto& [figure, unit] : {std::pair{&c.figures.randomWalk, &units.n},
-                                       std::pair{&c.figures.biasInstability, &units.b},
-                                       std::pair{&c.figures.rateRandomWalk, &units.k}}) {
-      text += "," + FigureText(*figure, unit->factor) + "," + unit->name;
-    }
-    text += "\r\n";
-  }
-  return text;
+namespace {
+
+std::vector<NoiseTableCurve> TableCurves(const std::vector<NoiseCurve>& curves) {
+  std::vector<NoiseTableCurve> table;
+  for (const NoiseCurve& c : curves)
+    table.push_back({c.log, c.title, c.kind, c.unit, c.type, &c.points, &c.figures});
+  return table;
 }
 
+}  // namespace
+
+std::string frmNoise::TableCsv() const { return FigureTableCsv(TableCurves(*curves_)); }
+
+std::string frmNoise::PointsCsv() const { return DeviationPointsCsv(TableCurves(*curves_)); }
+
 std::optional<QString> frmNoise::ExportPlot(const QString& fileName) {
-  return SavePlot(*plotNoise, fileName);
+  return SavePlot(tabPlots->currentWidget() == plotSpectrum ? *plotSpectrum : *plotNoise, fileName);
+}
+
+std::optional<QString> frmNoise::SaveCsv(const QString& fileName, const std::string& text) {
+  if (curves_->empty()) return QStringLiteral("%1 not written: no curves computed").arg(fileName);
+  return SaveText(fileName, [&text](const auto& append) { return append(text); });
 }
 
 std::optional<QString> frmNoise::ExportTable(const QString& fileName) {
-  const std::string text = TableCsv();
-  return SaveText(fileName, [&text](const auto& append) { return append(text); });
+  return SaveCsv(fileName, TableCsv());
+}
+
+std::optional<QString> frmNoise::ExportPoints(const QString& fileName) {
+  return SaveCsv(fileName, PointsCsv());
 }
 
 std::optional<QString> frmNoise::ExportImuYaml(const QString& fileName) {
   if (!log_) return QStringLiteral("No log open");
   std::vector<AxisFigures> axes;
-  // Only columns in the units the file's keys are converted from (not raw register values).
+  // Only the first log's columns (a noise model is of one unit), in the units the file's keys
+  // are converted from (not raw register values).
   for (const NoiseCurve& c : *curves_)
-    if ((c.kind == ColumnKind::Gyro && c.unit == "deg/s") || (c.kind == ColumnKind::Accel && c.unit == "g"))
+    if (!c.overlay &&
+        ((c.kind == ColumnKind::Gyro && c.unit == "deg/s") || (c.kind == ColumnKind::Accel && c.unit == "g")))
       axes.push_back({c.title, c.kind, c.figures});
   std::vector<std::string> missing;
   const std::string text = ImuYamlText(log_->Name(), axes, log_->samplesPerSecond, &missing,
@@ -408,7 +605,9 @@ std::optional<QString> frmNoise::ExportImuYaml(const QString& fileName) {
 }
 
 void frmNoise::cmdExportPlot_Click() {
-  QString file = AskForPlotFile(this, app_.options.dataDir, BaseName() + QStringLiteral("_adev.png"));
+  const bool spectrum = tabPlots->currentWidget() == plotSpectrum;
+  QString file = AskForPlotFile(this, app_.options.dataDir,
+                                BaseName() + (spectrum ? QStringLiteral("_psd.png") : QStringLiteral("_adev.png")));
   if (file.isEmpty()) return;
   if (PlotFormat(file).isEmpty()) file += QStringLiteral(".png");
   if (auto error = ExportPlot(file)) {
@@ -418,16 +617,24 @@ void frmNoise::cmdExportPlot_Click() {
   }
 }
 
-void frmNoise::cmdExportTable_Click() {
-  const QString file = AskForSaveFile(this, app_.options.dataDir, QStringLiteral("Export Table"),
-                                      BaseName() + QStringLiteral("_noise.csv"),
+void frmNoise::AskAndSaveCsv(const QString& caption, const QString& suffix,
+                             std::optional<QString> (frmNoise::*save)(const QString&)) {
+  const QString file = AskForSaveFile(this, app_.options.dataDir, caption, BaseName() + suffix,
                                       QStringLiteral("CSV (*.csv);;All files (*)"));
   if (file.isEmpty()) return;
-  if (auto error = ExportTable(file)) {
+  if (auto error = (this->*save)(file)) {
     QMessageBox::warning(this, windowTitle(), *error);
   } else {
-    Report(QStringLiteral("Table saved as ") + file);
+    Report(QStringLiteral("%1 saved as %2").arg(caption.mid(7), file));
   }
+}
+
+void frmNoise::cmdExportTable_Click() {
+  AskAndSaveCsv(QStringLiteral("Export Table"), QStringLiteral("_noise.csv"), &frmNoise::ExportTable);
+}
+
+void frmNoise::cmdExportPoints_Click() {
+  AskAndSaveCsv(QStringLiteral("Export Points"), QStringLiteral("_points.csv"), &frmNoise::ExportPoints);
 }
 
 void frmNoise::cmdExportYaml_Click() {

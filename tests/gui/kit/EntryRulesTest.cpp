@@ -40,6 +40,18 @@ TEST(EntryRules, PowerDown) {
   }
 }
 
+TEST(EntryRules, DataSheetFigure) {
+  // Empty is no figure; a word clears the box; the limits are 0 and 10^6.
+  for (const Entry& e : {Entry{"", nullptr}, Entry{"  ", nullptr}, Entry{"abc", ""}, Entry{"-", ""},
+                         Entry{"0.3", nullptr}, Entry{"-0.5", "0"}, Entry{"0", nullptr},
+                         Entry{"1000000", nullptr}, Entry{"1000000.1", "1000000"},
+                         Entry{"1e999", "1000000"}, Entry{"2.5e-3", nullptr}}) {
+    Check(DataSheetFigureCorrection, e, u'.');
+  }
+  EXPECT_EQ(DataSheetFigureCorrection(QStringLiteral("0,3"), u','), std::nullopt);
+  EXPECT_EQ(DataSheetFigureCorrection(QStringLiteral("0,3"), u'.'), QString());
+}
+
 TEST(EntryRules, LocaleSeparatorAndPointBothRead) {
   EXPECT_DOUBLE_EQ(NumericValue(QStringLiteral("2,7"), u',').value(), 2.7);
   EXPECT_DOUBLE_EQ(NumericValue(QStringLiteral("2.7"), u',').value(), 2.7);

@@ -1,5 +1,5 @@
-// What the plots of logs draw: readable log-axis ticks, the bias-instability floor where the
-// figure puts it, and one stacked value axis per unit with raw columns told apart.
+// What the plots of logs draw: readable log-axis ticks and one stacked value axis per unit
+// with raw columns told apart.
 
 #include <QApplication>
 
@@ -51,33 +51,6 @@ TEST(LogPlots, LogTicksAreDistinctAndReachTheSmallestValue) {
       EXPECT_EQ(LogTickLabel(ticks[i]).toStdString(), c.labels[i]);
     }
   }
-}
-
-TEST(LogPlots, TheBiasFloorLiesAtTwoThirdsOfB) {
-  QCustomPlot plot;
-  NoiseCurve curve;
-  curve.title = "X Gyro";
-  curve.kind = ColumnKind::Gyro;
-  curve.unit = "deg/s";
-  curve.points.resize(2);
-  curve.points[0].tau = 0.1;
-  curve.points[0].deviation = 0.05;
-  curve.points[1].tau = 10;
-  curve.points[1].deviation = 0.004;
-  curve.figures.biasInstability.determined = true;
-  curve.figures.biasInstability.value = 0.006;
-  curve.figures.biasInstability.tauLow = 1;
-  curve.figures.biasInstability.tauHigh = 10;
-  DrawNoisePlot(plot, {curve});
-  // The curve itself and one flat line: 0.664 x 0.006 = 0.003984 across its taus.
-  ASSERT_EQ(plot.graphCount(), 2);
-  const QCPGraph* floor = plot.graph(1);
-  ASSERT_EQ(floor->dataCount(), 2);
-  EXPECT_DOUBLE_EQ(floor->data()->at(0)->value, 0.003984);
-  EXPECT_DOUBLE_EQ(floor->data()->at(1)->value, 0.003984);
-  EXPECT_DOUBLE_EQ(floor->data()->at(0)->key, 0.1);
-  EXPECT_DOUBLE_EQ(floor->data()->at(1)->key, 10);
-  EXPECT_EQ(plot.yAxis->label(), QStringLiteral("Allan deviation (deg/s)"));
 }
 
 // A log of gyro, accelerometer and temperature columns; `raw`: whole numbers in the gyro

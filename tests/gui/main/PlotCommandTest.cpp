@@ -59,6 +59,9 @@ TEST(PlotCommand, WritesEachFormatWithoutADisplayAndRefusesBadInput) {
       {{"--plot", log, "-o", dir.filePath("no/such/dir/x.png")}, 1, "no/such/dir/x.png", nullptr},
       {{"--plot", log, "--from", "0.25", "--to", "0.5", "-o", out + "7.png"}, 0, "", "\x89PNG"},
       {{"--plot", log, "--adev", "--from", "0.25", "-o", out + "8.svg"}, 0, "", "<?xml"},
+      {{"--plot", log, "--psd", "-o", out + "12.svg"}, 0, "", "<?xml"},
+      {{"--plot", log, "--psd", "--from", "0.25", "--to", "0.75", "-o", out + "13.png"}, 0, "", "\x89PNG"},
+      {{"--plot", log, "--adev", "--psd", "-o", out + "14.png"}, 2, "--adev and --psd draw different plots", nullptr},
       {{"--plot", log, "--from", "0.6", "--to", "0.2", "-o", out + "9.png"}, 2,
        "PLOT_1.csv: --from 0.6 s is not before --to 0.2 s", nullptr},
       {{"--plot", log, "--from", "2", "-o", out + "10.png"}, 2, "no row lies from 2 s", nullptr},
@@ -77,6 +80,12 @@ TEST(PlotCommand, WritesEachFormatWithoutADisplayAndRefusesBadInput) {
     }
   }
   EXPECT_EQ(QImage(out + ".png").size(), QSize(1200, 720));
+  // The spectrum's axes: frequency against amplitude density in each column's unit.
+  QFile svg(out + "12.svg");
+  ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+  const QByteArray drawn = svg.readAll();
+  EXPECT_TRUE(drawn.contains("Frequency (Hz)"));
+  EXPECT_TRUE(drawn.contains("Density (deg/s, g)/sqrt(Hz)"));
 }
 
 }  // namespace
