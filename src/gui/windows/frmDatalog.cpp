@@ -408,6 +408,9 @@ QString frmDatalog::BurstStatus(const BurstSampleReader& burst) const {
   }
   text += QStringLiteral("\nCapture priority: %1")
               .arg(QString::fromStdString(PriorityText(burst.Priority())));
+  if (!summary.pacingNote.empty()) {
+    text += QStringLiteral("\nPacing: %1").arg(QString::fromStdString(summary.pacingNote));
+  }
   return text;
 }
 
