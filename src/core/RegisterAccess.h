@@ -32,13 +32,16 @@ class PacedBursts {
  public:
   virtual ~PacedBursts() = default;
   // Enables the sensor's data-ready output and finds out whether its line reaches the
-  // transport; when it does, queues bursts of the 7-bit addresses (pipelined as ReadWords
-  // reads them), each started by the line's next data-ready edge. False when the line is not
-  // wired (PacingNote says how to wire it) or the transport failed.
+  // transport; when it does, prepares bursts of the 7-bit addresses (pipelined as ReadWords
+  // reads them), each started by the line's next data-ready edge, for QueuePaced to queue
+  // (QueueLength of them ahead). False when the line is not wired (PacingNote says how to
+  // wire it) or the transport failed.
   virtual bool StartPaced(std::span<const int16_t> addresses, Nanoseconds period) = 0;
-  // The words of the oldest queued burst, queueing one more behind the others; false when
-  // the transport failed (every word is then 0).
-  virtual bool NextPaced(std::span<int32_t> words) = 0;
+  // The words of the oldest queued burst (waiting for them; `waited`: they were not all there
+  // yet when asked for); false when the transport failed (every word is then 0).
+  virtual bool ReadPaced(std::span<int32_t> words, bool& waited) = 0;
+  // Queues one more burst behind the others; false when the transport failed.
+  virtual bool QueuePaced() = 0;
   // Collects what is still queued; the transport is free for other work again.
   virtual void StopPaced() = 0;
   // How the last StartPaced went, in one line: the line found and the queue's length, or

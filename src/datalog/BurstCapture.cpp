@@ -101,15 +101,17 @@ void BurstCapture::StartPaced() {
     if (!entry.RegReadable) return;
     addresses.push_back(static_cast<int16_t>(entry.RegAddress & 0x7F));
   }
+  summary_.pacingNote.clear();
+  pacedWrites_.clear();
   if (paced->StartPaced(addresses, summary_.period)) paced_ = paced;
   summary_.hardwarePaced = paced_ != nullptr;
   summary_.pacingNote = paced->PacingNote();
   pacedWords_.assign(addresses.size(), 0);
-  pacedWrites_.assign(static_cast<size_t>(std::max(paced->QueueLength(), 1)), clock_.Now());
 }
 
 void BurstCapture::EndPaced() {
   if (paced_ == nullptr) return;
+  pacedWrites_.clear();
   PacedBursts* paced = paced_;
   paced_ = nullptr;
   paced->StopPaced();
@@ -121,28 +123,44 @@ bool BurstCapture::NextPaced(BurstRow& row) {
       EndPaced();
       return false;
     }
+    if (pacedWrites_.empty()) {
+      // The queue is filled by the thread that collects it, so none of it runs dry while a
+      // capture thread starts. Each burst's time is kept: it cannot run before it was written.
+      for (int i = 0; i < std::max(paced_->QueueLength(), 1); ++i) {
+        if (!paced_->QueuePaced()) {
+          paced_ = nullptr;  // the transport failed and said so
+          summary_.end = BurstEnd::TransferFailed;
+          return false;
+        }
+        pacedWrites_.push_back(clock_.Now());
+      }
+    }
     const Nanoseconds called = clock_.Now();
-    if (!paced_->NextPaced(pacedWords_)) {
+    bool waited = false;
+    const bool read = paced_->ReadPaced(pacedWords_, waited);
+    const Nanoseconds back = clock_.Now();
+    if (!read || !paced_->QueuePaced()) {
       paced_ = nullptr;  // the transport failed and reported it; nothing is queued any more
       summary_.end = BurstEnd::TransferFailed;
       return false;
     }
-    const Nanoseconds back = clock_.Now();
     // This burst was queued at `written`; the one queued just now goes to the back.
     const Nanoseconds written = pacedWrites_.front();
     pacedWrites_.pop_front();
-    pacedWrites_.push_back(back);
+    pacedWrites_.push_back(clock_.Now());
     // The chip read this burst at the first data-ready edge after it had both the burst and
     // the previous one done: one period after the last, or later when the burst came after
-    // that edge (the queue ran dry), each edge passed meanwhile a sample lost. Answers that
-    // had to be waited for came the moment they were read, which also keeps the estimate on
-    // the sensor's own clock.
+    // that edge (the queue ran dry), each edge passed meanwhile a sample lost; the first at
+    // most a period after it was queued. The chip read it before its answers came, and, when
+    // they had to be waited for, after the wait began: held within those bounds the estimate
+    // stays on the sensor's own clock, which may run a little fast or slow.
     int64_t lost = 0;
-    Nanoseconds at = back;
+    // The first burst ran at the first edge after it was queued.
+    Nanoseconds at = std::min(back, written + summary_.period);
     if (anyBurst_) {
       lost = written > lastBurst_ ? (written - lastBurst_) / summary_.period : 0;
       at = lastBurst_ + summary_.period * (lost + 1);
-      if (at > back || back - called > summary_.period / 4) at = back;
+      at = waited ? std::clamp(at, called, back) : std::min(at, back);
     }
     lastBurst_ = at;
     anyBurst_ = true;

@@ -31,8 +31,8 @@
 // data-ready edge, and the capture only collects the answers. Each row is timed by the edge
 // the chip read it at: one period after the previous row's, or later where the queue ran dry
 // (a burst written after the edge that should have started it), every edge passed then
-// counting a sample missed; answers the capture had to wait for arrive at their edge and time
-// their row themselves. The pacing channel is still read again at the end of every burst, and
+// counting a sample missed; a row's time is kept between the moment the capture began to wait
+// for its answers (when it had to) and their arrival. The pacing channel is still read again at the end of every burst, and
 // a burst that crossed an update is kept and counted torn.
 
 #include <atomic>

@@ -116,6 +116,12 @@ bool DataReadyToggles(std::span<const uint8_t> lowBytes) {
   return high > 0 && low > 0 && changes >= 4;
 }
 
+int PacedQueueLength(size_t framesPerBurst, bool hSeries) {
+  const size_t answerBytes = std::max<size_t>(2 * framesPerBurst, 1);
+  const size_t fits = (hSeries ? kAnswerBufferH : kAnswerBufferD) / answerBytes;
+  return static_cast<int>(std::clamp<size_t>(fits, 1, kPacedQueue));
+}
+
 void AppendPacedBurst(std::vector<uint8_t>& buffer, std::span<const uint16_t> frames,
                       uint16_t stallBytes, bool hSeries, bool activeHigh) {
   // Level-sensitive waits: the inactive level first, so a burst that follows the last one
@@ -391,22 +397,19 @@ bool FtdiSpi::StartPaced(std::span<const int16_t> addresses, Nanoseconds period)
   }
   dataReadyWired_ = true;
   PipelinedReadFrames(addresses, pacedFrames_);
+  pacedQueue_ = PacedQueueLength(pacedFrames_.size(), hSeries_);
   pacedBuffer_.clear();
   AppendPacedBurst(pacedBuffer_, pacedFrames_, stallBytes_, hSeries_, activeHigh);
-  for (int i = 0; i < kPacedQueue; ++i) {
-    buffer_ = pacedBuffer_;
-    if (!SendCommands("Error Reading SPI")) return false;
-    ++pacedQueued_;
-  }
   pacingNote_ = fmt::format(
       "hardware-paced on the data-ready line (DI/O1 to ADBUS5/GPIOL1), {} bursts queued",
-      kPacedQueue);
+      pacedQueue_);
   if (trace_ != nullptr) trace_->Line("ftdi " + pacingNote_);
   return true;
 }
 
-bool FtdiSpi::NextPaced(std::span<int32_t> words) {
+bool FtdiSpi::ReadPaced(std::span<int32_t> words, bool& waited) {
   std::fill(words.begin(), words.end(), 0);
+  waited = false;
   if (!FtdiSelected || pacedQueued_ == 0 || words.size() + 1 != pacedFrames_.size()) return false;
   answers_.assign(2 * pacedFrames_.size(), 0);
   if (!driver_->Read(handle_, answers_.data(), answers_.size())) {
@@ -416,6 +419,7 @@ bool FtdiSpi::NextPaced(std::span<int32_t> words) {
     return false;
   }
   --pacedQueued_;
+  waited = driver_->LastReadWaited();
   if (trace_ != nullptr) {
     Trace('<', answers_);
     for (size_t i = 0; i < pacedFrames_.size(); ++i) {
@@ -425,7 +429,11 @@ bool FtdiSpi::NextPaced(std::span<int32_t> words) {
   for (size_t i = 0; i < words.size(); ++i) {
     words[i] = answers_[2 * (i + 1)] << 8 | answers_[2 * (i + 1) + 1];
   }
-  // Keep the queue full.
+  return true;
+}
+
+bool FtdiSpi::QueuePaced() {
+  if (!FtdiSelected || pacedBuffer_.empty()) return false;
   buffer_ = pacedBuffer_;
   if (!SendCommands("Error Reading SPI")) {
     pacedQueued_ = 0;

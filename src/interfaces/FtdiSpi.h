@@ -93,7 +93,13 @@ void AppendMpsseFrames(std::vector<uint8_t>& buffer, std::span<const uint16_t> f
 // Reads of ADBUS5 that look for the data-ready line, and the bursts queued ahead when it is
 // found.
 inline constexpr int kDataReadyLooks = 12;
-inline constexpr int kPacedQueue = 8;
+inline constexpr int kPacedQueue = 64;
+// The chip's buffer towards the host, which holds the answers of the bursts queued ahead while
+// the host is away: 1 KB on the H series, 384 bytes on the FT2232D.
+inline constexpr size_t kAnswerBufferH = 1024;
+inline constexpr size_t kAnswerBufferD = 384;
+// Bursts to queue ahead: kPacedQueue, or as many as the answer buffer holds.
+int PacedQueueLength(size_t framesPerBurst, bool hSeries);
 // Sample periods above this are not paced by the line (its check would outlast the read
 // time-out); polling the flag keeps up with them anyway.
 inline constexpr Nanoseconds kLongestPacedPeriod = std::chrono::milliseconds(100);
@@ -150,10 +156,11 @@ class FtdiSpi final : public RegisterTransport, public PacedBursts {
   // Paced bursts on the data-ready line (see above).
   PacedBursts* Paced() override { return this; }
   bool StartPaced(std::span<const int16_t> addresses, Nanoseconds period) override;
-  bool NextPaced(std::span<int32_t> words) override;
+  bool ReadPaced(std::span<int32_t> words, bool& waited) override;
+  bool QueuePaced() override;
   void StopPaced() override;
   std::string PacingNote() const override { return pacingNote_; }
-  int QueueLength() const override { return kPacedQueue; }
+  int QueueLength() const override { return pacedQueue_; }
   // The last StartPaced found the data-ready line toggling on ADBUS5.
   bool DataReadyWired() const { return dataReadyWired_; }
 
@@ -189,6 +196,7 @@ class FtdiSpi final : public RegisterTransport, public PacedBursts {
   std::vector<uint8_t> pacedBuffer_;  // one queued burst
   std::vector<uint16_t> pacedFrames_;
   int pacedQueued_ = 0;               // bursts written whose answers are not read yet
+  int pacedQueue_ = kPacedQueue;      // bursts kept queued ahead
   bool dataReadyWired_ = false;
   std::string pacingNote_;
 };

@@ -44,6 +44,8 @@ void MpsseEngine::SetMpsse(bool on) {
 void MpsseEngine::Resume(Nanoseconds now) {
   wire_.Resume(now);
   hostNow_ = std::max(hostNow_, now);
+  // What the chip had queued ran as its waits came due, before anything written from now on.
+  if (waiting_) Run();
   if (pending_.empty()) {
     // Idle, the chip takes up new work at the host's time.
     chipBase_ = now;

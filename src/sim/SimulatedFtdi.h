@@ -49,6 +49,7 @@ class SimulatedFtdiDriver final : public FtdiDriver {
   bool Write(Handle handle, const uint8_t* data, size_t length) override;
   bool Read(Handle handle, uint8_t* data, size_t length) override;
   std::string LastError() const override { return lastError_; }
+  bool LastReadWaited() const override { return readWaited_; }
 
   // The engine of a board's channel ('A' or 'B').
   MpsseEngine& Engine(size_t board, char channel);
@@ -94,6 +95,7 @@ class SimulatedFtdiDriver final : public FtdiDriver {
   std::string openFailure_;
   TransferFaults faults_;
   bool timingModel_ = false;
+  bool readWaited_ = true;
   std::deque<Transfer> transfers_;
   size_t recordLimit_ = 4096;
 };

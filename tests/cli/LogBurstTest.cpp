@@ -87,7 +87,7 @@ TEST(LogBurstTest, TheFt232hPacesOnTheDataReadyLineOrSaysHowToWireIt) {
     std::string pacing;
   } const cases[] = {
       {{"--interface", "ftdi"},
-       "pacing: hardware-paced on the data-ready line (DI/O1 to ADBUS5/GPIOL1), 8 bursts "
+       "pacing: hardware-paced on the data-ready line (DI/O1 to ADBUS5/GPIOL1), 39 bursts "
        "queued\n"},
       {{"--interface", "ftdi", "--sim-drdy-unwired"},
        "pacing: data-ready line not found on ADBUS5 (GPIOL1): bursts paced by polling the "
@@ -106,7 +106,7 @@ TEST(LogBurstTest, TheFt232hPacesOnTheDataReadyLineOrSaysHowToWireIt) {
   }
   std::istringstream in;
   std::ostringstream out, err;
-  EXPECT_EQ(Run({"--sim-drdy-unwired", "dump"}, in, out, err), kExitUsage);
+  EXPECT_EQ(cli::Run({"--sim-drdy-unwired", "dump"}, in, out, err), kExitUsage);
   EXPECT_EQ(err.str(), "pemra-cli: --sim-drdy-unwired needs --simulate\n");
 }
 

@@ -68,7 +68,7 @@ TEST(PacedCaptureTest, TheDataReadyLineFoundOrTheFlagPolledWithTheWayToWireIt) {
     std::string note;
   } const cases[] = {
       {true, true,
-       "hardware-paced on the data-ready line (DI/O1 to ADBUS5/GPIOL1), 8 bursts queued"},
+       "hardware-paced on the data-ready line (DI/O1 to ADBUS5/GPIOL1), 39 bursts queued"},
       {false, false,
        "data-ready line not found on ADBUS5 (GPIOL1): bursts paced by polling the new-data "
        "flag; for hardware-paced capture wire the sensor's DI/O1 to ADBUS5 (GPIOL1)"},
@@ -132,8 +132,8 @@ TEST(PacedCaptureTest, AnOutputOnTheOtherLineIsMovedToDio1AndAnActiveLowOneFollo
 TEST(PacedCaptureTest, AHostLateByLessThanTheQueueLosesNothingAndLaterLossesAreCounted) {
   struct Case {
     int64_t latePeriods;  // the host away this long after row 100 and after row 400
-    int64_t lost;         // samples the queue of 8 bursts cannot cover, each time
-  } const cases[] = {{3, 0}, {8, 0}, {9, 1}, {20, 12}};
+    int64_t lost;         // samples the queue of 39 bursts (1 KB of answers) cannot cover
+  } const cases[] = {{3, 0}, {39, 0}, {40, 1}, {50, 11}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.latePeriods);
     FtdiBench bench(true);

@@ -112,6 +112,23 @@ TEST(MpssePacing, LineWatchAndPacedBurstBuffers) {
   for (const Case& c : cases) EXPECT_EQ(HexBytes(c.buffer), c.bytes) << c.what;
 }
 
+TEST(MpssePacing, TheQueueHoldsWhatTheChipsAnswerBufferHolds) {
+  struct Case {
+    size_t frames;
+    bool hSeries;
+    int queue;
+  } const cases[] = {
+      {13, true, 39},   // eleven channels: 26 answer bytes, 39 of them in 1 KB
+      {13, false, 14},  // 384 / 26 on the FT2232D
+      {64, true, 8},    // 1024 / 128
+      {64, false, 3},   // 384 / 128
+      {2, true, 64},    // at most 64
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PacedQueueLength(c.frames, c.hSeries), c.queue) << c.frames << " " << c.hSeries;
+  }
+}
+
 TEST(MpssePacing, TheLineCountsAsDataReadyWhenItTogglesAtTheSampleRate) {
   struct Case {
     const char* what;

@@ -185,6 +185,30 @@ TEST(MpsseWaitOnIo, WaitsFollowTheDataReadyLineOnTheSensorsTimeline) {
   }
 }
 
+TEST(MpsseWaitOnIo, CommandsWrittenLateWaitForAnEdgeAfterTheyArrived) {
+  TestClock clock;
+  Rig rig{clock};
+  MpsseEngine engine(&rig.Slave());
+  engine.WireGpiol1(true);
+  engine.SetMpsse(true);
+  clock.Advance(std::chrono::microseconds(100));
+  engine.Resume(clock.Now());
+  const std::vector<uint8_t> burst = Bytes("80 09 0B 89 88 81 87 ");
+  engine.Write(burst.data(), burst.size());
+  EXPECT_EQ(engine.WaitingUntil(), std::optional<Nanoseconds>(Nanoseconds(610'350)));
+  // Back at 5 ms, after the edges at 1.2207 ... 4.8828 ms: the first burst ran at the first
+  // of them; the one written now waits for the line to fall at 5.49315 ms and rise at 6.1035.
+  clock.Advance(std::chrono::microseconds(4'900));
+  engine.Resume(clock.Now());
+  engine.Write(burst.data(), burst.size());
+  EXPECT_EQ(engine.Available(), 1u);
+  EXPECT_EQ(engine.WaitingUntil(), std::optional<Nanoseconds>(Nanoseconds(5'493'150)));
+  clock.Advance(std::chrono::microseconds(1'000));
+  engine.Advance(clock.Now());
+  EXPECT_EQ(engine.WaitingUntil(), std::optional<Nanoseconds>(Nanoseconds(6'103'500)));
+  EXPECT_EQ(engine.Available(), 1u);
+}
+
 TEST(MpsseWaitOnIo, OnlyAResetOrAPurgeEndsAWaitThatNeverEnds) {
   TestClock clock;
   Rig rig{clock};
