@@ -103,6 +103,7 @@ void BurstCapture::StartPaced() {
   }
   summary_.pacingNote.clear();
   pacedWrites_.clear();
+  pacedRepeats_ = 0;
   if (paced->StartPaced(addresses, summary_.period)) paced_ = paced;
   summary_.hardwarePaced = paced_ != nullptr;
   summary_.pacingNote = paced->PacingNote();
@@ -170,16 +171,18 @@ bool BurstCapture::NextPaced(BurstRow& row) {
     }
     std::copy_n(burstReadings_.begin(), readings_.size(), readings_.begin());
     if (readings_.front().NewDataFlag == 0) {
-      // An edge without a new sample (not expected of the sensor): no row.
+      // An edge without a new sample (not expected of the sensor): no row. A whole queue of
+      // them, or no new sample for the stall limit, ends the capture.
       ++summary_.duplicates;
       pairMissed_ += lost;
-      if (at - lastNew_ > stallLimit_) {
+      if (++pacedRepeats_ > paced_->QueueLength() || at - lastNew_ > stallLimit_) {
         EndPaced();
         summary_.end = BurstEnd::NoNewData;
         return false;
       }
       continue;
     }
+    pacedRepeats_ = 0;
     const bool torn = Crossed();
     if (torn) ++summary_.torn;
     if (summary_.rows > 0) pairMissed_ += lost;

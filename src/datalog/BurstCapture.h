@@ -190,6 +190,7 @@ class BurstCapture {
   PacedBursts* paced_ = nullptr;  // non-null while paced bursts are queued
   std::vector<int32_t> pacedWords_;
   std::deque<Nanoseconds> pacedWrites_;  // when each queued burst was written, oldest first
+  int pacedRepeats_ = 0;                 // paced bursts in a row that found no new sample
 };
 
 // Takes `count` samples (0: until onRow returns false or the capture ends) and hands each

@@ -406,11 +406,11 @@ QString frmDatalog::BurstStatus(const BurstSampleReader& burst) const {
                 .arg(QString::fromStdString(FormatNumber(ms, "0.00", app_.DecimalSeparator())))
                 .arg(summary.longestGapAfter);
   }
-  text += QStringLiteral("\nCapture priority: %1")
-              .arg(QString::fromStdString(PriorityText(burst.Priority())));
   if (!summary.pacingNote.empty()) {
     text += QStringLiteral("\nPacing: %1").arg(QString::fromStdString(summary.pacingNote));
   }
+  text += QStringLiteral("\nCapture priority: %1")
+              .arg(QString::fromStdString(PriorityText(burst.Priority())));
   return text;
 }
 

@@ -53,17 +53,18 @@ TEST(frmDatalogBurst, EverySensorSampleOnceWhenChecked) {
 }
 
 // On the FT232H the window says how the bursts were paced: by the data-ready line, or by the
-// flag with the way to wire the line.
+// flag with the way to wire the line. The window's default channel alone makes a burst of
+// three frames, so the queue is the longest there is.
 TEST(frmDatalogBurst, TheFt232hPacingIsSaid) {
   struct Case {
     bool wired;
     QString pacing;
   } const cases[] = {
       {true, QStringLiteral("\nPacing: hardware-paced on the data-ready line (DI/O1 to "
-                            "ADBUS5/GPIOL1), 39 bursts queued")},
+                            "ADBUS5/GPIOL1), 64 bursts queued\nCapture priority: ")},
       {false, QStringLiteral("\nPacing: data-ready line not found on ADBUS5 (GPIOL1): bursts "
                              "paced by polling the new-data flag; for hardware-paced capture "
-                             "wire the sensor's DI/O1 to ADBUS5 (GPIOL1)")},
+                             "wire the sensor's DI/O1 to ADBUS5 (GPIOL1)\nCapture priority: ")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.wired);
