@@ -8,8 +8,10 @@
 // interface: 0 high-speed adapter, 1 full-speed adapter, 2 parallel port), smpl_prd (1: 819.2
 // samples per second, 0: 1638.4), load (CPU-bound processes the benchmark starts beside the
 // capture and stops after it: 0 or 2) and priority (1: the capture thread asks for real-time
-// or a lower nice value; the label says what it got). --links=hs,fs,parallel,ftdi,spidev
-// picks the interfaces (default hs).
+// or a lower nice value; the label says what it got). --links=hs,fs,parallel,ftdi,spidev,
+// ftdi-polled picks the interfaces (default hs); ftdi is the FT232H with its data-ready line
+// wired (bursts paced by the line), ftdi-polled without it. torn = rows the capture counted
+// torn.
 //
 // BM_Roads: one second of capture, on the caller's thread, by the two roads of taking a
 // sample: road 0, one ReadRegister per output, as the datalog run does it (every loop is a
@@ -58,8 +60,16 @@ namespace {
 
 using namespace pemra;
 
-enum Link : int64_t { kHighSpeed = 0, kFullSpeed = 1, kParallel = 2, kFtdi = 3, kSpidev = 4 };
-constexpr std::array<const char*, 5> kLinkNames = {"hs", "fs", "parallel", "ftdi", "spidev"};
+enum Link : int64_t {
+  kHighSpeed = 0,
+  kFullSpeed = 1,
+  kParallel = 2,
+  kFtdi = 3,
+  kSpidev = 4,
+  kFtdiPolled = 5,  // the FT232H without its data-ready line: bursts paced by the flag
+};
+constexpr std::array<const char*, 6> kLinkNames = {"hs",     "fs",    "parallel",
+                                                   "ftdi",   "spidev", "ftdi-polled"};
 constexpr auto kCellTime = std::chrono::seconds(10);
 constexpr auto kRunTime = std::chrono::seconds(1);
 
@@ -80,8 +90,8 @@ struct RigSession {
     session.selection.PortAddress = 0x378;
     session.selection.DeviceType = 21420;
     session.selection.InterfaceType =
-        link == kParallel ? 1 : link == kFtdi ? 3 : link == kSpidev ? 4 : 2;
-    if (link == kFtdi) {
+        link == kParallel ? 1 : link == kFtdi || link == kFtdiPolled ? 3 : link == kSpidev ? 4 : 2;
+    if (link == kFtdi || link == kFtdiPolled) {
       session.ftdi.Select("");
     } else if (link == kSpidev) {
       session.spidev.Select("");
@@ -103,6 +113,7 @@ struct RigSession {
     options.testPattern = true;
     options.noise = false;
     options.adapters[0].highSpeed = link != kFullSpeed;
+    options.ftdiBoards[0].dataReadyWired = link != kFtdiPolled;
     return options;
   }
 
@@ -362,11 +373,13 @@ void BM_Capture(benchmark::State& state) {
   state.counters["missed"] = static_cast<double>(count.missed);
   state.counters["missed_est"] = static_cast<double>(summary.missed);
   state.counters["dropped"] = static_cast<double>(summary.dropped);
+  state.counters["torn"] = static_cast<double>(summary.torn);
   state.counters["gap_ms"] = std::chrono::duration<double, std::milli>(summary.longestGap).count();
   state.counters["cpu_us/sample"] = cpu * 1e6 / std::max(distinct, 1.0);
   state.SetLabel(std::string(kLinkNames[static_cast<size_t>(link)]) +
                  (smplPrd == 0 ? " 1638.4" : " 819.2") + (load > 0 ? ", loaded" : ", quiet") +
-                 ", priority " + PriorityText(granted));
+                 ", priority " + PriorityText(granted) +
+                 (summary.hardwarePaced ? ", paced by the data-ready line" : ""));
   if (!messages.messages.empty()) state.SkipWithError(messages.messages.front().text.c_str());
 }
 

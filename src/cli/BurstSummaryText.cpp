@@ -57,6 +57,7 @@ std::string BurstSummaryText(const BurstSummary& summary, int64_t rowsWritten,
     text += fmt::format("capture CPU: {} us per sample\n", Fixed(us, 1, decimalSeparator));
   }
   text += fmt::format("capture priority: {}\n", priority);
+  if (!summary.pacingNote.empty()) text += fmt::format("pacing: {}\n", summary.pacingNote);
   if (summary.missed > 0 && priority == "normal (no higher priority allowed)") {
     text += "to allow a raised priority: sudo cp /usr/share/pemra/95-pemra-realtime.conf "
             "/etc/security/limits.d/ and log in again\n";

@@ -139,6 +139,13 @@ int ChooseSimSettings(const ConnectionOptions& options, sim::SimSettings& settin
       return kExitUsage;
     }
   }
+  if (options.simDrdyUnwired) {
+    if (!options.simulate) {
+      err << "pemra-cli: " << sim::kSimDrdyUnwired << " needs --simulate\n";
+      return kExitUsage;
+    }
+    settings.dataReadyWired = false;
+  }
   return kExitDone;
 }
 

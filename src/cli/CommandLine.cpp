@@ -156,6 +156,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                  "(m/s/h/sqrt(h)); 0 turns one off");
   app.add_option("--sim-clock", result.options.simClock,
                  "with --simulate: virtual (the rig's time runs as fast as the CPU allows)");
+  app.add_flag("--sim-drdy-unwired", result.options.simDrdyUnwired,
+               "with --simulate: the FTDI board's ADBUS5 (GPIOL1) not wired to the sensor's "
+               "data-ready output (DI/O1), so burst capture polls the new-data flag");
   app.set_version_flag("--version", "pemra-cli " + VersionText(), "print the version and exit");
   AddCommands(app, result.command, true);
   Parse(app, args, result);

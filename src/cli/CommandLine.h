@@ -79,6 +79,7 @@ struct ConnectionOptions {
   std::string simSeed;
   std::string simNoise;
   std::string simClock;
+  bool simDrdyUnwired = false;
 };
 
 struct ParseResult {

@@ -71,6 +71,8 @@ class WatchedTransport final : public RegisterTransport {
   void WriteFramePair(int32_t frameA, int32_t frameB) override;
   // Passed on whole, so a transport that pipelines a burst still does.
   bool ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) override;
+  // The inner transport's paced bursts, so a burst log on an FTDI board still has them.
+  PacedBursts* Paced() override { return inner_.Paced(); }
 
   void Reset() { reads_ = onesReads_ = 0, statusOnes_ = false; }
   // True when reads were made and each gave FFFF, or a read of STATUS did.

@@ -22,6 +22,11 @@ RegisterTransport* RegisterAccess::Transport() const {
   return transports_[static_cast<size_t>(type)];
 }
 
+PacedBursts* RegisterAccess::Paced() const {
+  RegisterTransport* transport = Transport();
+  return transport != nullptr ? transport->Paced() : nullptr;
+}
+
 int32_t RegisterAccess::ReadRawWord(int16_t& address) {
   address = static_cast<int16_t>(address & 0x7F);
   RegisterTransport* transport = Transport();

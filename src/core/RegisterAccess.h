@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "core/Clock.h"
 #include "core/RegisterTable.h"
@@ -24,6 +25,32 @@ inline constexpr int32_t PrecisionAutoNull = 16;
 inline constexpr int32_t kSelfTestBit = 0x100;  // MSC_CTRL bit 8
 
 // What register access needs of a transport (parallel port or USB adapter).
+// Bursts paced by the sensor's data-ready line on a transport that can wait for the line in
+// hardware (an FTDI board's MPSSE engine), so each burst reads its sample the moment it lands
+// and the host only keeps a queue of bursts full.
+class PacedBursts {
+ public:
+  virtual ~PacedBursts() = default;
+  // Enables the sensor's data-ready output and finds out whether its line reaches the
+  // transport; when it does, prepares bursts of the 7-bit addresses (pipelined as ReadWords
+  // reads them), each started by the line's next data-ready edge, for QueuePaced to queue
+  // (QueueLength of them ahead). False when the line is not wired (PacingNote says how to
+  // wire it) or the transport failed.
+  virtual bool StartPaced(std::span<const int16_t> addresses, Nanoseconds period) = 0;
+  // The words of the oldest queued burst (waiting for them; `waited`: they were not all there
+  // yet when asked for); false when the transport failed (every word is then 0).
+  virtual bool ReadPaced(std::span<int32_t> words, bool& waited) = 0;
+  // Queues one more burst behind the others; false when the transport failed.
+  virtual bool QueuePaced() = 0;
+  // Collects what is still queued; the transport is free for other work again.
+  virtual void StopPaced() = 0;
+  // How the last StartPaced went, in one line: the line found and the queue's length, or
+  // why not and how to wire it.
+  virtual std::string PacingNote() const = 0;
+  // Bursts kept queued ahead.
+  virtual int QueueLength() const = 0;
+};
+
 class RegisterTransport {
  public:
   virtual ~RegisterTransport() = default;
@@ -37,6 +64,8 @@ class RegisterTransport {
   // next frame, so a transport can pipeline the reads (n + 1 frames); this fallback reads
   // them one at a time.
   virtual bool ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words);
+  // Bursts paced by the data-ready line, where the transport has them.
+  virtual PacedBursts* Paced() { return nullptr; }
 };
 
 // What ReadRegister gives for one entry.
@@ -73,6 +102,8 @@ class RegisterAccess {
   // Sends the write frames for (addressA, byteA) then (addressB, byteB); the four
   // variables are left masked (addresses to 7 bits, bytes to 8 bits).
   void WriteBytePair(int16_t& addressA, int16_t& byteA, int16_t& addressB, int16_t& byteB);
+  // The paced bursts of the transport in use (null: it has none).
+  PacedBursts* Paced() const;
   // GPIO_CTRL, ALM_CTRL and MSC_CTRL into their shadows.
   void RefreshControlShadows();
 

@@ -87,18 +87,128 @@ void BurstCapture::Start() {
   nextDue_ = lastNew_;
   pairMissed_ = 0;
   anyBurst_ = false;
+  StartPaced();
+}
+
+void BurstCapture::StartPaced() {
+  paced_ = nullptr;
+  PacedBursts* paced = options_.hardwarePacing ? access_.Paced() : nullptr;
+  if (paced == nullptr || burstEntries_.empty()) return;
+  std::vector<int16_t> addresses;
+  for (const int16_t index : burstEntries_) {
+    if (index < 0 || index >= kRegisterTableSize) return;
+    const RegisterEntry& entry = access_.Table()[static_cast<size_t>(index)];
+    if (!entry.RegReadable) return;
+    addresses.push_back(static_cast<int16_t>(entry.RegAddress & 0x7F));
+  }
+  summary_.pacingNote.clear();
+  pacedWrites_.clear();
+  pacedRepeats_ = 0;
+  if (paced->StartPaced(addresses, summary_.period)) paced_ = paced;
+  summary_.hardwarePaced = paced_ != nullptr;
+  summary_.pacingNote = paced->PacingNote();
+  pacedWords_.assign(addresses.size(), 0);
+}
+
+void BurstCapture::EndPaced() {
+  if (paced_ == nullptr) return;
+  pacedWrites_.clear();
+  PacedBursts* paced = paced_;
+  paced_ = nullptr;
+  paced->StopPaced();
+}
+
+bool BurstCapture::NextPaced(BurstRow& row) {
+  for (;;) {
+    if (EndRequested()) {
+      EndPaced();
+      return false;
+    }
+    if (pacedWrites_.empty()) {
+      // The queue is filled by the thread that collects it, so none of it runs dry while a
+      // capture thread starts. Each burst's time is kept: it cannot run before it was written.
+      for (int i = 0; i < std::max(paced_->QueueLength(), 1); ++i) {
+        if (!paced_->QueuePaced()) {
+          paced_ = nullptr;  // the transport failed and said so
+          summary_.end = BurstEnd::TransferFailed;
+          return false;
+        }
+        pacedWrites_.push_back(clock_.Now());
+      }
+    }
+    const Nanoseconds called = clock_.Now();
+    bool waited = false;
+    const bool read = paced_->ReadPaced(pacedWords_, waited);
+    const Nanoseconds back = clock_.Now();
+    if (!read || !paced_->QueuePaced()) {
+      paced_ = nullptr;  // the transport failed and reported it; nothing is queued any more
+      summary_.end = BurstEnd::TransferFailed;
+      return false;
+    }
+    // This burst was queued at `written`; the one queued just now goes to the back.
+    const Nanoseconds written = pacedWrites_.front();
+    pacedWrites_.pop_front();
+    pacedWrites_.push_back(clock_.Now());
+    // The chip read this burst at the first data-ready edge after it had both the burst and
+    // the previous one done: one period after the last, or later when the burst came after
+    // that edge (the queue ran dry), each edge passed meanwhile a sample lost; the first at
+    // most a period after it was queued. The chip read it before its answers came, and, when
+    // they had to be waited for, after the wait began: held within those bounds the estimate
+    // stays on the sensor's own clock, which may run a little fast or slow.
+    int64_t lost = 0;
+    // The first burst ran at the first edge after it was queued.
+    Nanoseconds at = std::min(back, written + summary_.period);
+    if (anyBurst_) {
+      lost = written > lastBurst_ ? (written - lastBurst_) / summary_.period : 0;
+      at = lastBurst_ + summary_.period * (lost + 1);
+      at = waited ? std::clamp(at, called, back) : std::min(at, back);
+    }
+    lastBurst_ = at;
+    anyBurst_ = true;
+    for (size_t i = 0; i < pacedWords_.size(); ++i) {
+      burstReadings_[i] = ConvertWord(access_.Table()[static_cast<size_t>(burstEntries_[i])],
+                                      pacedWords_[i] & 0xFFFF);
+    }
+    std::copy_n(burstReadings_.begin(), readings_.size(), readings_.begin());
+    if (readings_.front().NewDataFlag == 0) {
+      // An edge without a new sample (not expected of the sensor): no row. A whole queue of
+      // them, or no new sample for the stall limit, ends the capture.
+      ++summary_.duplicates;
+      pairMissed_ += lost;
+      if (++pacedRepeats_ > paced_->QueueLength() || at - lastNew_ > stallLimit_) {
+        EndPaced();
+        summary_.end = BurstEnd::NoNewData;
+        return false;
+      }
+      continue;
+    }
+    pacedRepeats_ = 0;
+    const bool torn = Crossed();
+    if (torn) ++summary_.torn;
+    if (summary_.rows > 0) pairMissed_ += lost;
+    summary_.missed = pairMissed_;
+    summary_.Keep(at);
+    lastNew_ = at;
+    row = BurstRow{summary_.rows, at, readings_, torn};
+    return true;
+  }
+}
+
+bool BurstCapture::EndRequested() {
+  if (options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed)) {
+    summary_.end = BurstEnd::Done;
+    return true;
+  }
+  if (StopRequested()) {
+    summary_.end = BurstEnd::Stopped;
+    return true;
+  }
+  return false;
 }
 
 bool BurstCapture::SleepUntil(Nanoseconds due) {
   for (;;) {
-    if (options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed)) {
-      summary_.end = BurstEnd::Done;
-      return false;
-    }
-    if (StopRequested()) {
-      summary_.end = BurstEnd::Stopped;
-      return false;
-    }
+    if (EndRequested()) return false;
     const Nanoseconds left = due - clock_.Now();
     if (left < kShortestSleep) return true;
     const Nanoseconds slice = std::min(left, kStopCheckInterval);
@@ -121,6 +231,7 @@ bool BurstCapture::Next(BurstRow& row) {
     summary_.end = BurstEnd::NoNewData;  // nothing to pace by
     return false;
   }
+  if (paced_ != nullptr) return NextPaced(row);
   for (;;) {
     const Nanoseconds due = anyBurst_ ? std::max(lastBurst_ + pollInterval_, nextDue_) : nextDue_;
     if (!SleepUntil(due)) return false;
@@ -200,6 +311,7 @@ bool BurstCapture::Next(BurstRow& row) {
 }
 
 void BurstCapture::Finish() {
+  EndPaced();
   if (summary_.end == BurstEnd::Running) summary_.end = BurstEnd::Done;
 }
 

@@ -25,11 +25,22 @@
 // time won is spent polling. A burst that found its sample late brings the
 // next one earlier by the lead each period; one that came too early finds the same sample
 // again and the poll after it comes later. A wait too short to be worth a sleep is skipped.
+//
+// Where the transport paces bursts on the sensor's data-ready line in hardware (an FTDI board
+// with the line wired), the capture uses that instead: each burst is read by the chip at a
+// data-ready edge, and the capture only collects the answers. Each row is timed by the edge
+// the chip read it at: one period after the previous row's, or later where the queue ran dry
+// (a burst written after the edge that should have started it), every edge passed then
+// counting a sample missed; a row's time is kept between the moment the capture began to wait
+// for its answers (when it had to) and their arrival. The pacing channel is still read again at the end of every burst, and
+// a burst that crossed an update is kept and counted torn.
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/Clock.h"
@@ -54,6 +65,8 @@ struct BurstOptions {
   const std::atomic<bool>* stop = nullptr;
   // Learn the wake-up lateness and lead by its 99.9th percentile (see above).
   bool learnLead = true;
+  // Pace the bursts on the data-ready line where the transport can (see above).
+  bool hardwarePacing = true;
 };
 
 // Wake-up lateness of the sleeps, in 10-microsecond bins up to 20 ms, and its 99.9th
@@ -98,6 +111,8 @@ struct BurstSummary {
   Nanoseconds period{0};   // sample period from SMPL_PRD
   Nanoseconds cpu{0};      // processor time the capture thread used (0: not measured)
   BurstEnd end = BurstEnd::Running;
+  bool hardwarePaced = false;  // the bursts were paced by the data-ready line
+  std::string pacingNote;      // the transport's note on the pacing (empty: it has none)
 
   // Counts one more row, taken by the burst at `at`: rows, first, last and the longest gap.
   void Keep(Nanoseconds at);
@@ -145,6 +160,13 @@ class BurstCapture {
   bool Burst();
   // The pacing channel had new data again at the end of the last burst.
   bool Crossed() const { return burstReadings_.back().NewDataFlag != 0; }
+  // Starts the transport's paced bursts when it has them and the line is wired.
+  void StartPaced();
+  // Next on paced bursts; EndPaced collects what is still queued (once).
+  bool NextPaced(BurstRow& row);
+  void EndPaced();
+  // Asked to end: by the owner (Done) or a stop request (Stopped).
+  bool EndRequested();
 
   RegisterAccess& access_;
   Clock& clock_;
@@ -165,6 +187,10 @@ class BurstCapture {
   Nanoseconds lastNew_{0};  // time of the last kept sample, or of Start
   Nanoseconds nextDue_{0};  // no burst before this: shortly before the next sample is due
   bool anyBurst_ = false;
+  PacedBursts* paced_ = nullptr;  // non-null while paced bursts are queued
+  std::vector<int32_t> pacedWords_;
+  std::deque<Nanoseconds> pacedWrites_;  // when each queued burst was written, oldest first
+  int pacedRepeats_ = 0;                 // paced bursts in a row that found no new sample
 };
 
 // Takes `count` samples (0: until onRow returns false or the capture ends) and hands each

@@ -30,6 +30,8 @@ void CaptureThread::Start() {
   capture_.Start();
   summary_ = BurstSummary{};
   summary_.period = capture_.Summary().period;
+  summary_.hardwarePaced = capture_.Summary().hardwarePaced;
+  summary_.pacingNote = capture_.Summary().pacingNote;
   taken_.readings.resize(capture_.Channels().size());
   if (!threadOptions_.ownThread) return;
   queue_.emplace(threadOptions_.queueRows, capture_.Channels().size());

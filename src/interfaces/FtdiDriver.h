@@ -89,6 +89,8 @@ class FtdiDriver {
   virtual bool Write(Handle handle, const uint8_t* data, size_t length) = 0;
   // Reads exactly `length` bytes of answers, waiting at most a time-out for them.
   virtual bool Read(Handle handle, uint8_t* data, size_t length) = 0;
+  // The last Read had to wait for some of its answers (they were not all there when it began).
+  virtual bool LastReadWaited() const { return true; }
   // The reason of the last failure, as the library gave it.
   virtual std::string LastError() const = 0;
 };

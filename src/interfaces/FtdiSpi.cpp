@@ -85,6 +85,56 @@ void AppendMpsseFrames(std::vector<uint8_t>& buffer, std::span<const uint16_t> f
   if (read) buffer.push_back(mpsse::kSendImmediate);
 }
 
+std::vector<uint8_t> MpsseLineWatchBuffer(int looks, uint16_t spacingBytes, bool hSeries) {
+  std::vector<uint8_t> buffer;
+  const auto count = static_cast<uint16_t>(std::max<uint16_t>(spacingBytes, 1) - 1);
+  const uint8_t countLow = static_cast<uint8_t>(count & 0xFF);
+  const uint8_t countHigh = static_cast<uint8_t>(count >> 8);
+  for (int i = 0; i < looks; ++i) {
+    buffer.push_back(mpsse::kReadLowByte);
+    if (i + 1 == looks) break;
+    if (hSeries) {
+      buffer.insert(buffer.end(), {mpsse::kClockBytesIdle, countLow, countHigh});
+    } else {
+      buffer.insert(buffer.end(), {mpsse::kClockBytesOutRising, countLow, countHigh});
+      buffer.insert(buffer.end(), size_t{count} + 1, uint8_t{0});
+    }
+  }
+  buffer.push_back(mpsse::kSendImmediate);
+  return buffer;
+}
+
+bool DataReadyToggles(std::span<const uint8_t> lowBytes) {
+  int high = 0;
+  int changes = 0;
+  for (size_t i = 0; i < lowBytes.size(); ++i) {
+    const bool level = (lowBytes[i] & mpsse::kGpiol1) != 0;
+    high += level ? 1 : 0;
+    if (i > 0 && level != ((lowBytes[i - 1] & mpsse::kGpiol1) != 0)) ++changes;
+  }
+  const int low = static_cast<int>(lowBytes.size()) - high;
+  return high > 0 && low > 0 && changes >= 4;
+}
+
+int PacedQueueLength(size_t framesPerBurst, bool hSeries) {
+  const size_t answerBytes = std::max<size_t>(2 * framesPerBurst, 1);
+  const size_t fits = (hSeries ? kAnswerBufferH : kAnswerBufferD) / answerBytes;
+  return static_cast<int>(std::clamp<size_t>(fits, 1, kPacedQueue));
+}
+
+void AppendPacedBurst(std::vector<uint8_t>& buffer, std::span<const uint16_t> frames,
+                      uint16_t stallBytes, bool hSeries, bool activeHigh) {
+  // Level-sensitive waits: the inactive level first, so a burst that follows the last one
+  // within the same active half period waits for the next sample instead of reading this one
+  // again.
+  if (activeHigh) {
+    buffer.insert(buffer.end(), {mpsse::kWaitOnLow, mpsse::kWaitOnHigh});
+  } else {
+    buffer.insert(buffer.end(), {mpsse::kWaitOnHigh, mpsse::kWaitOnLow});
+  }
+  AppendMpsseFrames(buffer, frames, true, stallBytes, hSeries);
+}
+
 int FindFtdiChannel(const std::vector<FtdiChannel>& channels, std::string_view device) {
   if (device.empty()) return channels.empty() ? -1 : 0;
   std::string_view name;
@@ -127,6 +177,7 @@ void FtdiSpi::Deselect() {
   if (handle_ != FtdiDriver::kNoHandle && driver_ != nullptr) driver_->Close(handle_);
   handle_ = FtdiDriver::kNoHandle;
   FtdiSelected = false;
+  pacedQueued_ = 0;
 }
 
 bool FtdiSpi::Select(std::string_view device) {
@@ -280,6 +331,132 @@ bool FtdiSpi::ReadWords(std::span<const int16_t> addresses, std::span<int32_t> w
       [this](std::span<const uint16_t> frames) { return Exchange(frames, true, "Error Reading SPI"); },
       [this](size_t frame) { return answers_[2 * frame] << 8 | answers_[2 * frame + 1]; });
   return read && FtdiSelected;
+}
+
+}  // namespace pemra
+
+namespace pemra {
+
+namespace {
+constexpr uint8_t kMscCtrlAddress = 0x34;
+constexpr int32_t kDataReadyEnable = 0x04;
+constexpr int32_t kDataReadyPolarity = 0x02;  // active high
+constexpr int32_t kDataReadyOnDio0 = 0x01;    // clear: DI/O1
+constexpr const char* kWireHint =
+    "for hardware-paced capture wire the sensor's DI/O1 to ADBUS5 (GPIOL1)";
+}  // namespace
+
+bool FtdiSpi::FindDataReadyLine(Nanoseconds period, bool& activeHigh) {
+  // The data-ready output on DI/O1, the line wired to ADBUS5; its polarity as set.
+  const int32_t msc = ReadWord(kMscCtrlAddress);
+  if (!FtdiSelected) return false;
+  const int32_t wanted = (msc & ~kDataReadyOnDio0) | kDataReadyEnable;
+  activeHigh = (wanted & kDataReadyPolarity) != 0;
+  if (wanted != msc) {
+    WriteFramePair(0x8000 | (kMscCtrlAddress + 1) << 8 | (msc >> 8 & 0xFF),
+                   0x8000 | kMscCtrlAddress << 8 | (wanted & 0xFF));
+    if (!FtdiSelected) return false;
+    if (trace_ != nullptr) {
+      trace_->Line(fmt::format("ftdi data ready: MSC_CTRL {:04X} -> {:04X} (output on DI/O1)",
+                               msc, wanted));
+    }
+  }
+  const auto spacingUs = static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(period).count() / 3);
+  buffer_ = MpsseLineWatchBuffer(kDataReadyLooks, MpsseStallBytes(ClockHz(), spacingUs),
+                                 hSeries_);
+  if (!SendCommands("Error Reading SPI")) return false;
+  answers_.assign(kDataReadyLooks, 0);
+  if (!driver_->Read(handle_, answers_.data(), answers_.size())) {
+    Fail("Error Reading SPI\r\n" + FtdiChannelName(SelectedChannel) + ": " +
+         driver_->LastError());
+    return false;
+  }
+  Trace('<', answers_);
+  return DataReadyToggles(answers_);
+}
+
+bool FtdiSpi::StartPaced(std::span<const int16_t> addresses, Nanoseconds period) {
+  dataReadyWired_ = false;
+  pacedQueued_ = 0;
+  pacingNote_.clear();
+  if (!FtdiSelected || addresses.empty()) return false;
+  if (addresses.size() + 1 > kMaxBurstFrames || period > kLongestPacedPeriod ||
+      period <= Nanoseconds::zero()) {
+    pacingNote_ = "bursts paced by polling the new-data flag (too long a burst or period "
+                  "for the data-ready line)";
+    return false;
+  }
+  bool activeHigh = true;
+  if (!FindDataReadyLine(period, activeHigh)) {
+    if (!FtdiSelected) return false;
+    pacingNote_ = std::string("data-ready line not found on ADBUS5 (GPIOL1): bursts paced by "
+                              "polling the new-data flag; ") + kWireHint;
+    if (trace_ != nullptr) trace_->Line("ftdi " + pacingNote_);
+    return false;
+  }
+  dataReadyWired_ = true;
+  PipelinedReadFrames(addresses, pacedFrames_);
+  pacedQueue_ = PacedQueueLength(pacedFrames_.size(), hSeries_);
+  pacedBuffer_.clear();
+  AppendPacedBurst(pacedBuffer_, pacedFrames_, stallBytes_, hSeries_, activeHigh);
+  pacingNote_ = fmt::format(
+      "hardware-paced on the data-ready line (DI/O1 to ADBUS5/GPIOL1), {} bursts queued",
+      pacedQueue_);
+  if (trace_ != nullptr) trace_->Line("ftdi " + pacingNote_);
+  return true;
+}
+
+bool FtdiSpi::ReadPaced(std::span<int32_t> words, bool& waited) {
+  std::fill(words.begin(), words.end(), 0);
+  waited = false;
+  if (!FtdiSelected || pacedQueued_ == 0 || words.size() + 1 != pacedFrames_.size()) return false;
+  answers_.assign(2 * pacedFrames_.size(), 0);
+  if (!driver_->Read(handle_, answers_.data(), answers_.size())) {
+    pacedQueued_ = 0;
+    Fail("Error Reading SPI\r\n" + FtdiChannelName(SelectedChannel) + ": " +
+         driver_->LastError());
+    return false;
+  }
+  --pacedQueued_;
+  waited = driver_->LastReadWaited();
+  if (trace_ != nullptr) {
+    Trace('<', answers_);
+    for (size_t i = 0; i < pacedFrames_.size(); ++i) {
+      TraceSpiFrame(*trace_, pacedFrames_[i], int32_t{answers_[2 * i]} << 8 | answers_[2 * i + 1]);
+    }
+  }
+  for (size_t i = 0; i < words.size(); ++i) {
+    words[i] = answers_[2 * (i + 1)] << 8 | answers_[2 * (i + 1) + 1];
+  }
+  return true;
+}
+
+bool FtdiSpi::QueuePaced() {
+  if (!FtdiSelected || pacedBuffer_.empty()) return false;
+  buffer_ = pacedBuffer_;
+  if (!SendCommands("Error Reading SPI")) {
+    pacedQueued_ = 0;
+    return false;
+  }
+  ++pacedQueued_;
+  return true;
+}
+
+void FtdiSpi::StopPaced() {
+  // The queued bursts run at the next data-ready edges; their answers are collected so that
+  // nothing is left behind the next exchange's.
+  while (pacedQueued_ > 0 && FtdiSelected) {
+    answers_.assign(2 * pacedFrames_.size(), 0);
+    if (!driver_->Read(handle_, answers_.data(), answers_.size())) {
+      pacedQueued_ = 0;
+      Fail("Error Reading SPI\r\n" + FtdiChannelName(SelectedChannel) + ": " +
+           driver_->LastError());
+      return;
+    }
+    --pacedQueued_;
+  }
+  pacedQueued_ = 0;
 }
 
 }  // namespace pemra

@@ -19,6 +19,15 @@
 // take. The FT2232D (12 MHz base clock, no H-series commands) is driven with its own set-up
 // and stalls clocked as dummy bytes.
 //
+// Burst capture is paced by the sensor's data-ready line where it is wired to GPIOL1
+// (ADBUS5): the sensor's output is enabled on DI/O1 (MSC_CTRL), ADBUS5 is read a dozen
+// times a third of a sample period apart (the chip spaces the reads with idle clocks) and
+// must be seen toggling; then several bursts are queued ahead, each behind "wait on I/O"
+// commands for the line's data-ready edge, so the chip reads every sample the moment it
+// lands and the host only keeps the queue full. A host late by less than the queue's length
+// loses nothing. Without the line, the capture falls back to polling the new-data flag and
+// the note says how to wire it.
+//
 // The channel stays open while it is selected. Any failure shows one message naming the
 // board and the library's reason, closes the channel and deselects it; from then on reads
 // give 0 and nothing is sent, as with a lost USB adapter, until a new selection.
@@ -29,6 +38,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Clock.h"
 #include "core/Message.h"
 #include "core/RegisterAccess.h"
 #include "interfaces/FtdiDriver.h"
@@ -49,6 +59,9 @@ inline constexpr uint8_t kDivideBy5Off = 0x8A;      // the 60 MHz base clock
 inline constexpr uint8_t kThreePhaseOff = 0x8D;
 inline constexpr uint8_t kClockBytesIdle = 0x8F;    // (n + 1) x 8 clocks, no data
 inline constexpr uint8_t kAdaptiveOff = 0x97;
+inline constexpr uint8_t kReadLowByte = 0x81;
+inline constexpr uint8_t kWaitOnHigh = 0x88;        // until GPIOL1 is high
+inline constexpr uint8_t kWaitOnLow = 0x89;         // until GPIOL1 is low
 inline constexpr uint8_t kBogusCommand = 0xAA;      // answered 0xFA, 0xAA: the engine is in step
 inline constexpr uint8_t kBadCommandReply = 0xFA;
 // ADBUS lines: SK 0, DO 1, DI 2, CS 3.
@@ -57,6 +70,7 @@ inline constexpr uint8_t kDeselected = 0x09;        // SK high (mode 3 idle), CS
 inline constexpr uint8_t kSelected = 0x01;          // SK high, CS low
 inline constexpr uint8_t kSelectedSkLow = 0x00;     // SK low, CS low: the frame's clock idle
 inline constexpr uint8_t kReleasedSkLow = 0x08;     // SK low, CS high
+inline constexpr uint8_t kGpiol1 = 0x20;            // ADBUS5: the sensor's DI/O1 (data ready)
 inline constexpr uint32_t kBaseClockHz = 60'000'000;
 }  // namespace mpsse
 
@@ -76,11 +90,35 @@ std::vector<uint8_t> MpsseSetupBuffer(uint16_t divisor, bool hSeries = true);
 void AppendMpsseFrames(std::vector<uint8_t>& buffer, std::span<const uint16_t> frames, bool read,
                        uint16_t stallBytes, bool hSeries = true);
 
+// Reads of ADBUS5 that look for the data-ready line, and the bursts queued ahead when it is
+// found.
+inline constexpr int kDataReadyLooks = 12;
+inline constexpr int kPacedQueue = 64;
+// The chip's buffer towards the host, which holds the answers of the bursts queued ahead while
+// the host is away: 1 KB on the H series, 384 bytes on the FT2232D.
+inline constexpr size_t kAnswerBufferH = 1024;
+inline constexpr size_t kAnswerBufferD = 384;
+// Bursts to queue ahead: kPacedQueue, or as many as the answer buffer holds.
+int PacedQueueLength(size_t framesPerBurst, bool hSeries);
+// Sample periods above this are not paced by the line (its check would outlast the read
+// time-out); polling the flag keeps up with them anyway.
+inline constexpr Nanoseconds kLongestPacedPeriod = std::chrono::milliseconds(100);
+// The command buffer that reads the low byte `looks` times, `spacingBytes` of idle clocks
+// (chip select high) apart, and sends the answers at once.
+std::vector<uint8_t> MpsseLineWatchBuffer(int looks, uint16_t spacingBytes, bool hSeries = true);
+// The low-byte readings show ADBUS5 following a sample-rate signal: both levels and at least
+// four changes of level.
+bool DataReadyToggles(std::span<const uint8_t> lowBytes);
+// One paced burst: a wait for the line's inactive level, then for its active one (the
+// data-ready edge), then the frames as AppendMpsseFrames clocks them.
+void AppendPacedBurst(std::vector<uint8_t>& buffer, std::span<const uint16_t> frames,
+                      uint16_t stallBytes, bool hSeries, bool activeHigh);
+
 // The channel a device text names ("SERIAL", "SERIAL:B", "1-3", "1-3:B"; channel A when
 // none is given; empty: the first), or -1.
 int FindFtdiChannel(const std::vector<FtdiChannel>& channels, std::string_view device);
 
-class FtdiSpi final : public RegisterTransport {
+class FtdiSpi final : public RegisterTransport, public PacedBursts {
  public:
   // `driver` may be null: no board is ever found.
   FtdiSpi(FtdiDriver* driver, MessageSink& messages, TraceSink* trace = nullptr);
@@ -115,6 +153,17 @@ class FtdiSpi final : public RegisterTransport {
   void WriteFramePair(int32_t frameA, int32_t frameB) override;
   bool ReadWords(std::span<const int16_t> addresses, std::span<int32_t> words) override;
 
+  // Paced bursts on the data-ready line (see above).
+  PacedBursts* Paced() override { return this; }
+  bool StartPaced(std::span<const int16_t> addresses, Nanoseconds period) override;
+  bool ReadPaced(std::span<int32_t> words, bool& waited) override;
+  bool QueuePaced() override;
+  void StopPaced() override;
+  std::string PacingNote() const override { return pacingNote_; }
+  int QueueLength() const override { return pacedQueue_; }
+  // The last StartPaced found the data-ready line toggling on ADBUS5.
+  bool DataReadyWired() const { return dataReadyWired_; }
+
   FtdiDriver* Driver() { return driver_; }
 
  private:
@@ -128,6 +177,9 @@ class FtdiSpi final : public RegisterTransport {
   bool SendCommands(const char* failText);
   void Fail(const std::string& text);
   void Trace(char direction, const std::vector<uint8_t>& bytes);
+  // Enables the data-ready output on DI/O1 and watches ADBUS5; false when it does not toggle
+  // (or the transport failed: FtdiSelected is then false).
+  bool FindDataReadyLine(Nanoseconds period, bool& activeHigh);
 
   FtdiDriver* driver_;
   MessageSink& messages_;
@@ -141,6 +193,12 @@ class FtdiSpi final : public RegisterTransport {
   std::vector<uint16_t> frames_;     // reused, so the hot path does not allocate
   std::vector<uint8_t> buffer_;
   std::vector<uint8_t> answers_;
+  std::vector<uint8_t> pacedBuffer_;  // one queued burst
+  std::vector<uint16_t> pacedFrames_;
+  int pacedQueued_ = 0;               // bursts written whose answers are not read yet
+  int pacedQueue_ = kPacedQueue;      // bursts kept queued ahead
+  bool dataReadyWired_ = false;
+  std::string pacingNote_;
 };
 
 }  // namespace pemra

@@ -244,6 +244,7 @@ bool LibftdiDriver::Read(Handle handle, uint8_t* data, size_t length) {
       lastError_ = Reason(ftdi, result);
       return false;
     }
+    if (got == 0) readWaited_ = static_cast<size_t>(result) < length;
     got += static_cast<size_t>(result);
     if (got < length && std::chrono::steady_clock::now() > deadline) {
       lastError_ = fmt::format("no answer within {} ms ({} of {} bytes)", kReadTimeout.count(),

@@ -29,12 +29,14 @@ class LibftdiDriver final : public FtdiDriver {
   bool Write(Handle handle, const uint8_t* data, size_t length) override;
   bool Read(Handle handle, uint8_t* data, size_t length) override;
   std::string LastError() const override { return lastError_; }
+  bool LastReadWaited() const override { return readWaited_; }
 
  private:
   ftdi_context* Find(Handle handle);
 
   std::vector<ftdi_context*> open_;  // indexed by handle; null is a free entry
   std::string lastError_;
+  bool readWaited_ = true;
 };
 
 }  // namespace pemra

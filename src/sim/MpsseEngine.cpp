@@ -16,6 +16,8 @@ constexpr uint8_t kPinSk = 0x01;
 constexpr uint8_t kPinDo = 0x02;
 constexpr uint8_t kPinDi = 0x04;
 constexpr uint8_t kPinCs = 0x08;
+constexpr uint8_t kPinGpiol1 = 0x20;  // ADBUS5
+constexpr int kDataReadyLine = 0;     // the sensor's DI/O1
 constexpr uint32_t kHBaseHz = 60'000'000;
 constexpr uint32_t kDBaseHz = 12'000'000;
 
@@ -35,6 +37,67 @@ bool HSeriesOnly(uint8_t command) {
 void MpsseEngine::SetMpsse(bool on) {
   mpsse_ = on;
   pending_.clear();
+  waiting_ = false;
+  waitingUntil_.reset();
+}
+
+void MpsseEngine::Resume(Nanoseconds now) {
+  wire_.Resume(now);
+  hostNow_ = std::max(hostNow_, now);
+  // What the chip had queued ran as its waits came due, before anything written from now on.
+  if (waiting_) Run();
+  if (pending_.empty()) {
+    // Idle, the chip takes up new work at the host's time.
+    chipBase_ = now;
+    busMark_ = wire_.BusyTotal();
+    behind_ = false;
+  }
+}
+
+void MpsseEngine::Advance(Nanoseconds now) {
+  hostNow_ = std::max(hostNow_, now);
+  if (waiting_) Run();
+}
+
+void MpsseEngine::Run() {
+  SimulatedSensor* sensor = wire_.Slave() != nullptr ? &wire_.Slave()->Sensor() : nullptr;
+  while (!pending_.empty()) {
+    if (sensor != nullptr && behind_) sensor->SetWorkTime(std::min(ChipNow(), hostNow_));
+    if (!Step()) break;
+  }
+  if (sensor != nullptr) sensor->SetWorkTime(std::nullopt);
+}
+
+bool MpsseEngine::Gpiol1At(Nanoseconds at) {
+  if (lowDirection_ & kPinGpiol1) return (lowValue_ & kPinGpiol1) != 0;
+  if (!gpiol1Wired_ || wire_.Slave() == nullptr) return true;  // the pull-up
+  return wire_.Slave()->Sensor().LineLevelAt(kDataReadyLine, at);
+}
+
+std::optional<Nanoseconds> MpsseEngine::Gpiol1Reaches(bool high, Nanoseconds at) {
+  if ((lowDirection_ & kPinGpiol1) || !gpiol1Wired_ || wire_.Slave() == nullptr) {
+    if (Gpiol1At(at) == high) return at;
+    return std::nullopt;
+  }
+  return wire_.Slave()->Sensor().LineReaches(kDataReadyLine, high, at);
+}
+
+bool MpsseEngine::WaitFor(bool high) {
+  const Nanoseconds chip = ChipNow();
+  const std::optional<Nanoseconds> at = Gpiol1Reaches(high, chip);
+  waiting_ = true;
+  waitingUntil_ = at;
+  if (!at) return false;
+  if (*at > chip) {
+    if (*at > hostNow_) return false;  // an edge still to come
+    // The edge came while the host was away: the chip went on at that moment.
+    chipBase_ = *at;
+    busMark_ = wire_.BusyTotal();
+    behind_ = true;
+  }
+  waiting_ = false;
+  waitingUntil_.reset();
+  return true;
 }
 
 void MpsseEngine::Purge() {
@@ -63,8 +126,7 @@ Nanoseconds MpsseEngine::HalfPeriod() const {
 void MpsseEngine::Write(const uint8_t* data, size_t length) {
   if (!mpsse_ || data == nullptr) return;
   pending_.insert(pending_.end(), data, data + length);
-  while (!pending_.empty() && Step()) {
-  }
+  Run();
 }
 
 void MpsseEngine::SetLow(uint8_t value, uint8_t direction) {
@@ -139,7 +201,7 @@ bool MpsseEngine::Known(uint8_t command) const {
   if (HSeriesOnly(command) && !HSeries()) return false;
   switch (command) {
     case 0x80: case 0x81: case 0x82: case 0x83: case 0x84: case 0x85: case 0x86: case 0x87:
-    case 0x8A: case 0x8B: case 0x8C: case 0x8D: case 0x8E: case 0x8F: case 0x96: case 0x97:
+    case 0x88: case 0x89: case 0x8A: case 0x8B: case 0x8C: case 0x8D: case 0x8E: case 0x8F: case 0x96: case 0x97:
       return true;
     default:
       return IsShift(command);
@@ -187,10 +249,14 @@ bool MpsseEngine::Step() {
         if (!need(3)) return false;
         length = 3;
         break;
-      case 0x81:  // read the low byte (DI as the sensor drives it)
-        answers_.push_back(
-            static_cast<uint8_t>((lowValue_ & ~kPinDi) | (wire_.DataIn() ? kPinDi : 0)));
+      case 0x81: {  // read the low byte: DI as the sensor drives it, GPIOL1 at the chip's time
+        uint8_t value = static_cast<uint8_t>((lowValue_ & ~kPinDi) | (wire_.DataIn() ? kPinDi : 0));
+        if ((lowDirection_ & kPinGpiol1) == 0) {
+          value = static_cast<uint8_t>((value & ~kPinGpiol1) | (Gpiol1At(ChipNow()) ? kPinGpiol1 : 0));
+        }
+        answers_.push_back(value);
         break;
+      }
       case 0x83:
         answers_.push_back(0xFF);
         break;
@@ -204,6 +270,10 @@ bool MpsseEngine::Step() {
         length = 3;
         break;
       case 0x87:  // send immediate: answers go out as they are made here
+        break;
+      case 0x88:  // wait on I/O high
+      case 0x89:  // wait on I/O low
+        if (!WaitFor(command == 0x88)) return false;
         break;
       case 0x8A:
       case 0x8B:

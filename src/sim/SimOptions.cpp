@@ -97,4 +97,9 @@ void ApplySimSettings(const SimSettings& settings, SensorOptions& options) {
   options.seed = settings.seed;
 }
 
+void ApplySimSettings(const SimSettings& settings, RigOptions& options) {
+  ApplySimSettings(settings, static_cast<SensorOptions&>(options));
+  for (FtdiBoardOptions& board : options.ftdiBoards) board.dataReadyWired = settings.dataReadyWired;
+}
+
 }  // namespace pemra::sim

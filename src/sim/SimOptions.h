@@ -6,6 +6,7 @@
 //       gyro-arw (deg/sqrt(h)), gyro-bi (deg/h), gyro-rrw (deg/h/sqrt(h)),
 //       accel-vrw (m/s/sqrt(h)), accel-bi (mg), accel-rw (m/s/h/sqrt(h))
 //   --sim-clock virtual         the rig's clock advances as fast as the CPU allows
+//   --sim-drdy-unwired          the FTDI board's ADBUS5 (GPIOL1) left open: no data-ready line
 // Parsing only, plus applying the result to a rig's options.
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <string_view>
 
 #include "sim/MotionProfile.h"
+#include "sim/Rig.h"
 #include "sim/SimulatedSensor.h"
 
 namespace pemra::sim {
@@ -24,7 +26,10 @@ struct SimSettings {
   NoiseModel gyro = MotionProfile::DefaultGyroNoise();    // deg/s units
   NoiseModel accel = MotionProfile::DefaultAccelNoise();  // g units
   bool virtualClock = false;
+  bool dataReadyWired = true;  // the sensor's DI/O1 to the FTDI boards' GPIOL1
 };
+
+inline constexpr std::string_view kSimDrdyUnwired = "--sim-drdy-unwired";
 
 // Each returns an error text naming the option, or nullopt when the value was taken.
 std::optional<std::string> ParseSimMotion(std::string_view text, SimSettings& settings);
@@ -34,5 +39,7 @@ std::optional<std::string> ParseSimClock(std::string_view text, SimSettings& set
 
 // The motion profile (still or moving) with the settings' noise, and the seed.
 void ApplySimSettings(const SimSettings& settings, SensorOptions& options);
+// The same for a whole rig, with the data-ready line's wiring.
+void ApplySimSettings(const SimSettings& settings, RigOptions& options);
 
 }  // namespace pemra::sim

@@ -27,6 +27,7 @@ SimulatedFtdiDriver::SimulatedFtdiDriver(SpiSlave& slave, Clock& clock,
     for (int c = 0; c < FtdiMpsseChannels(options.productId, bcd) && c < 2; ++c) {
       board.channels[c] = std::make_unique<MpsseEngine>(&slave, bcd);
     }
+    if (board.channels[0]) board.channels[0]->WireGpiol1(options.dataReadyWired);
     boards_.push_back(std::move(board));
   }
 }
@@ -136,6 +137,17 @@ bool SimulatedFtdiDriver::Read(Handle handle, uint8_t* data, size_t length) {
     return Fail(gone ? "usb bulk read failed (LIBUSB_ERROR_NO_DEVICE)"
                             : "usb bulk read failed (LIBUSB_ERROR_IO)");
   }
+  // Answers behind a wait on GPIOL1 come when the line gets to its level.
+  const Nanoseconds giveUp = clock_.Now() + kFtdiReadTimeout;
+  engine->Advance(clock_.Now());
+  readWaited_ = engine->Available() < length;
+  while (engine->Available() < length && engine->Waiting() && engine->WaitingUntil() &&
+         *engine->WaitingUntil() <= giveUp) {
+    clock_.Sleep(*engine->WaitingUntil() - clock_.Now());
+    engine->Advance(clock_.Now());
+  }
+  // The bus time of commands run behind a wait was the chip's, while the host was elsewhere.
+  engine->TakeBusyTime();
   if (engine->Available() < length) {
     // The chip would keep sending its status bytes until the host gives up.
     const size_t got = engine->Read(data, length);

@@ -4,7 +4,8 @@
 // and injects faults (a refused open, a failed transfer, a board pulled out). With the timing
 // model each command buffer costs one high-speed round trip (a 125 us microframe) plus the
 // bus time it clocks. Between two command buffers the lines rest for the time that passed on
-// the clock.
+// the clock. A read waits, on the clock, for answers that commands queued behind a wait on
+// GPIOL1 give once the line gets there (at most the time-out of 1000 ms).
 
 #include <cstdint>
 #include <deque>
@@ -28,12 +29,15 @@ struct FtdiBoardOptions {
   // The device release: 0 for the one the product ID's H part has (0x0900 FT232H, 0x0700
   // FT2232H, 0x0800 FT4232H); 0x0500 makes an FT2232D of product 0x6010.
   uint16_t bcdDevice = 0;
+  // The sensor's data-ready output (DI/O1) wired to channel A's GPIOL1 (ADBUS5).
+  bool dataReadyWired = true;
 };
 
 // The device release a board reports.
 uint16_t BoardBcdDevice(const FtdiBoardOptions& options);
 
 inline constexpr Nanoseconds kFtdiRoundTrip = std::chrono::microseconds(125);
+inline constexpr Nanoseconds kFtdiReadTimeout = std::chrono::milliseconds(1000);
 
 class SimulatedFtdiDriver final : public FtdiDriver {
  public:
@@ -45,6 +49,7 @@ class SimulatedFtdiDriver final : public FtdiDriver {
   bool Write(Handle handle, const uint8_t* data, size_t length) override;
   bool Read(Handle handle, uint8_t* data, size_t length) override;
   std::string LastError() const override { return lastError_; }
+  bool LastReadWaited() const override { return readWaited_; }
 
   // The engine of a board's channel ('A' or 'B').
   MpsseEngine& Engine(size_t board, char channel);
@@ -90,6 +95,7 @@ class SimulatedFtdiDriver final : public FtdiDriver {
   std::string openFailure_;
   TransferFaults faults_;
   bool timingModel_ = false;
+  bool readWaited_ = true;
   std::deque<Transfer> transfers_;
   size_t recordLimit_ = 4096;
 };

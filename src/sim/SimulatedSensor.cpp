@@ -287,6 +287,25 @@ bool SimulatedSensor::LineLevelAt(int line, Nanoseconds now) {
   return inputLevel_[size_t(line)];
 }
 
+std::optional<Nanoseconds> SimulatedSensor::LineReaches(int line, bool level, Nanoseconds at) {
+  if (line != 0 && line != 1) return std::nullopt;
+  if (LineLevelAt(line, at) == level) return at;
+  const uint16_t almCtrl = Reg(regs_, addr::ALM_CTRL);
+  if ((almCtrl & 0x4) && AlarmIndicator(almCtrl, false).line == line) return std::nullopt;
+  const uint16_t mscCtrl = Reg(regs_, addr::MSC_CTRL);
+  if (!(mscCtrl & msc::DataReadyEnable) || int(mscCtrl & msc::DataReadyLine) != line) {
+    return std::nullopt;
+  }
+  // Asleep the line rests inactive until sampling resumes.
+  if (asleep_ || samples_.Paused()) return std::nullopt;
+  const bool activeHigh = (mscCtrl & msc::DataReadyPolarity) != 0;
+  const int64_t k = samples_.Latest(at);
+  // Not at `level` now: inactive wanted means active now, until half a period after the update;
+  // active wanted means the next update.
+  if (level != activeHigh) return samples_.TimeOf(k) + samples_.Period() / 2;
+  return samples_.TimeOf(k + 1);
+}
+
 // ---- writes ----
 
 void SimulatedSensor::PokeRegister(uint8_t address, uint16_t word) {

@@ -94,6 +94,16 @@ class SimulatedSensor {
   // data-ready output when enabled on it, else the written level of an output, else the
   // external input level.
   bool LineLevel(int line);
+  // The level of I/O line 0 or 1 at `at` as the registers stand now (no time passes for the
+  // sensor), and the earliest time from `at` on at which the line is at `level`: its own
+  // time when it is there already, the next data-ready edge when the data-ready output
+  // drives it, none when a register or an external input holds it elsewhere.
+  bool LineLevelAt(int line, Nanoseconds at);
+  std::optional<Nanoseconds> LineReaches(int line, bool level, Nanoseconds at);
+  // Work of the SPI side that a master queued and ran later than the clock says (the FTDI
+  // chip running commands that waited for the data-ready line) happens at this time, never
+  // later than the clock; none: at the clock's time.
+  void SetWorkTime(std::optional<Nanoseconds> at) { workTime_ = at; }
   bool Busy();
   bool Asleep();
   // Newest internal sample number (-1 before the first).
@@ -107,7 +117,7 @@ class SimulatedSensor {
   const std::string& FlashError();
 
  private:
-  Nanoseconds Now() const { return clock_.Now(); }
+  Nanoseconds Now() const { return workTime_ ? *workTime_ : clock_.Now(); }
   // Ends sleep, busy time and the automatic self-test when their time has come.
   void Update(Nanoseconds now);
   void LoadRegisters(Nanoseconds now, bool restartSampling);
@@ -117,7 +127,6 @@ class SimulatedSensor {
   uint16_t OutputWord(Channel c, Nanoseconds now, bool sideEffects);
   uint16_t StatusWord(Nanoseconds now);
   uint16_t AlarmBits(Nanoseconds now);
-  bool LineLevelAt(int line, Nanoseconds now);
 
   void WriteByte(uint8_t address, uint8_t value, Nanoseconds now);
   void AfterWrite(uint8_t address, uint16_t before, uint16_t after, bool highByte,
@@ -153,6 +162,7 @@ class SimulatedSensor {
   Nanoseconds selfTestUntil_{0};
 
   std::array<bool, 2> inputLevel_{};
+  std::optional<Nanoseconds> workTime_;
 };
 
 }  // namespace pemra::sim

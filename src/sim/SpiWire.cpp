@@ -24,6 +24,7 @@ void SpiWire::Pause(Nanoseconds now) { pausedAt_ = now.count(); }
 void SpiWire::Wait(Nanoseconds time) {
   nowNs_ += time.count();
   busyNs_ += time.count();
+  busyTotalNs_ += time.count();
 }
 
 void SpiWire::Corrupt() {
@@ -52,6 +53,7 @@ void SpiWire::Select(bool selected) {
 void SpiWire::Edge(bool rising, Nanoseconds halfPeriod) {
   nowNs_ += halfPeriod.count();
   busyNs_ += halfPeriod.count();
+  busyTotalNs_ += halfPeriod.count();
   if (selected_ && slave_ != nullptr) {
     // Whole nanoseconds: a clock of exactly the limit, rounded down, is within it.
     const int64_t minPeriodNs = 1'000'000'000LL / limits_.maxHz - kRoundingNs;

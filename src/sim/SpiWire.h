@@ -69,6 +69,9 @@ class SpiWire {
 
   // Bus time clocked since the last call (clock edges and waits, not host gaps).
   Nanoseconds TakeBusyTime();
+  // All bus time clocked so far (never reset).
+  Nanoseconds BusyTotal() const { return Nanoseconds(busyTotalNs_); }
+  SpiSlave* Slave() const { return slave_; }
   // Frames received outside the timing limits, since the start.
   uint64_t FramesOutsideLimits() const { return outside_; }
 
@@ -85,6 +88,7 @@ class SpiWire {
   int64_t risingNs_ = -1;              // last rising edge in this frame (-1: none yet)
   int64_t pausedAt_ = -1;              // host clock at the last Pause (-1: none)
   int64_t busyNs_ = 0;
+  int64_t busyTotalNs_ = 0;
   uint64_t outside_ = 0;
 };
 

@@ -26,7 +26,9 @@ struct Log {
 };
 
 // `setup` lines, then a raw log of 300 samples in bursts. `rig` null: the program's own rig.
-Log RunLog(const std::string& timing, const std::string& setup, TestClock& clock, sim::Rig* rig) {
+// `options`: more of the program's options, before "script -".
+Log RunLog(const std::string& timing, const std::string& setup, TestClock& clock, sim::Rig* rig,
+           const std::vector<std::string>& options = {}) {
   const testing::ScratchDir scratch;
   const fs::path& dir = scratch.path();
   Environment env;
@@ -38,7 +40,10 @@ Log RunLog(const std::string& timing, const std::string& setup, TestClock& clock
                         dir.string() + "\n");
   std::ostringstream out, err;
   Log log;
-  log.status = Run({"--simulate", "--sim-timing", timing, "script", "-"}, in, out, err, env);
+  std::vector<std::string> args = {"--simulate", "--sim-timing", timing};
+  args.insert(args.end(), options.begin(), options.end());
+  args.insert(args.end(), {"script", "-"});
+  log.status = Run(args, in, out, err, env);
   log.err = err.str();
   std::istringstream file(testing::ReadWholeFile(dir / "DATALOG_1.csv"));
   for (std::string line; std::getline(file, line);) {
@@ -74,6 +79,35 @@ TEST(LogBurstTest, EverySampleAtTheFastestRateOnAHighSpeedAdapter) {
       << log.err;
   EXPECT_EQ(Number(log.err, "(sensor: "), 1638.4);
   EXPECT_NEAR(Number(log.err, "achieved rate: "), 1638.4, 8);
+}
+
+TEST(LogBurstTest, TheFt232hPacesOnTheDataReadyLineOrSaysHowToWireIt) {
+  struct Case {
+    std::vector<std::string> options;
+    std::string pacing;
+  } const cases[] = {
+      {{"--interface", "ftdi"},
+       "pacing: hardware-paced on the data-ready line (DI/O1 to ADBUS5/GPIOL1), 39 bursts "
+       "queued\n"},
+      {{"--interface", "ftdi", "--sim-drdy-unwired"},
+       "pacing: data-ready line not found on ADBUS5 (GPIOL1): bursts paced by polling the "
+       "new-data flag; for hardware-paced capture wire the sensor's DI/O1 to ADBUS5 (GPIOL1)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options.back());
+    TestClock clock;
+    const Log log = RunLog("hs", "write SMPL_PRD 0\n", clock, nullptr, c.options);
+    ASSERT_EQ(log.status, 0) << log.err;
+    EXPECT_EQ(log.rows.size(), 300u);  // every channel new in every row (RunLog checks)
+    EXPECT_TRUE(log.err.starts_with("rows written: 300\nsamples missed (estimated): 0\n"
+                                    "torn rows: 0\n"))
+        << log.err;
+    EXPECT_NE(log.err.find(c.pacing), std::string::npos) << log.err;
+  }
+  std::istringstream in;
+  std::ostringstream out, err;
+  EXPECT_EQ(cli::Run({"--sim-drdy-unwired", "dump"}, in, out, err), kExitUsage);
+  EXPECT_EQ(err.str(), "pemra-cli: --sim-drdy-unwired needs --simulate\n");
 }
 
 TEST(LogBurstTest, TransferFailureLeavesTheFileCompleteToTheLastGoodSample) {

@@ -84,6 +84,70 @@ TEST(MpsseClock, DivisorIsTheFastestNotAboveTheLimit) {
   }
 }
 
+TEST(MpssePacing, LineWatchAndPacedBurstBuffers) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> buffer;
+    std::string bytes;
+  };
+  std::vector<uint8_t> high;
+  std::vector<uint8_t> low;
+  const uint16_t frames[] = {0x0400, 0x0000};  // a read of 0x04 and the frame clocking it in
+  AppendPacedBurst(high, frames, 3, true, true);
+  AppendPacedBurst(low, frames, 3, true, false);
+  const Case cases[] = {
+      {"three looks, two idle bytes apart", MpsseLineWatchBuffer(3, 2, true),
+       "81 8F 01 00 81 8F 01 00 81 87"},
+      {"the FT2232D spaces them with dummy bytes", MpsseLineWatchBuffer(3, 2, false),
+       "81 10 01 00 00 00 81 10 01 00 00 00 81 87"},
+      {"active high: wait low, then high",
+       high,
+       "89 88 80 01 0B 80 00 0B 31 01 00 04 00 80 08 0B 80 09 0B 8F 02 00 "
+       "80 01 0B 80 00 0B 31 01 00 00 00 80 08 0B 80 09 0B 8F 02 00 87"},
+      {"active low: wait high, then low",
+       low,
+       "88 89 80 01 0B 80 00 0B 31 01 00 04 00 80 08 0B 80 09 0B 8F 02 00 "
+       "80 01 0B 80 00 0B 31 01 00 00 00 80 08 0B 80 09 0B 8F 02 00 87"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HexBytes(c.buffer), c.bytes) << c.what;
+}
+
+TEST(MpssePacing, TheQueueHoldsWhatTheChipsAnswerBufferHolds) {
+  struct Case {
+    size_t frames;
+    bool hSeries;
+    int queue;
+  } const cases[] = {
+      {13, true, 39},   // eleven channels: 26 answer bytes, 39 of them in 1 KB
+      {13, false, 14},  // 384 / 26 on the FT2232D
+      {64, true, 8},    // 1024 / 128
+      {64, false, 3},   // 384 / 128
+      {2, true, 64},    // at most 64
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PacedQueueLength(c.frames, c.hSeries), c.queue) << c.frames << " " << c.hSeries;
+  }
+}
+
+TEST(MpssePacing, TheLineCountsAsDataReadyWhenItTogglesAtTheSampleRate) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> lowBytes;
+    bool toggles;
+  };
+  const Case cases[] = {
+      {"a third of a period apart: high, high, low", {0x2D, 0x2D, 0x0D, 0x2D, 0x2D, 0x0D,
+                                                      0x2D, 0x2D, 0x0D, 0x2D, 0x2D, 0x0D},
+       true},
+      {"four changes at the least", {0x2D, 0x0D, 0x2D, 0x0D, 0x2D, 0x2D}, true},
+      {"three changes", {0x2D, 0x0D, 0x2D, 0x0D, 0x0D, 0x0D}, false},
+      {"held high (open, pulled up)", {0x2D, 0x2D, 0x2D, 0x2D, 0x2D, 0x2D}, false},
+      {"held low", {0x0D, 0x0D, 0x0D, 0x0D, 0x0D, 0x0D}, false},
+      {"other lines toggling do not count", {0x0D, 0x09, 0x0D, 0x09, 0x0D, 0x09}, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DataReadyToggles(c.lowBytes), c.toggles) << c.what;
+}
+
 TEST(SerialTiming, ChosenFromTheSamplePeriodRegister) {
   struct Case {
     int32_t smplPrd;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,125 @@ TEST(MpsseAn108, Ft2232dKnowsOnlyItsCommandsAndRunsFrom12MHz) {
   h.Write(hSetup.data(), hSetup.size());
   EXPECT_EQ(h.Available(), 0u);
   EXPECT_EQ(h.ClockHz(), 10'000'000u);  // 60 MHz / ((1 + 2) x 2)
+}
+
+// "Wait on I/O high" (88) and "low" (89) on GPIOL1, wired to the sensor's data-ready output
+// (DI/O1, active high for the first half of each 1.2207 ms period from power-up at 0). The low
+// byte read (81) answers 2D with GPIOL1 high (SK, DI, CS and GPIOL1), 0D with it low.
+TEST(MpsseWaitOnIo, WaitsFollowTheDataReadyLineOnTheSensorsTimeline) {
+  const std::string hSetup = "8A 86 0E 00 80 09 0B ";  // 2 MHz on the 60 MHz base
+  const std::string dSetup = "86 02 00 80 09 0B ";     // 2 MHz on the FT2232D's 12 MHz
+  // A read of GPIO_CTRL (0x32), clocked as mode 0 inside the mode-3 idle, and the stall.
+  const std::string gpio = "80 01 0B 80 00 0B 31 01 00 32 00 80 08 0B 80 09 0B 8F 02 00 ";
+  constexpr int64_t kNever = -1;
+  constexpr int64_t kNotWaiting = 0;
+  struct Case {
+    const char* what;
+    uint16_t bcd;
+    bool wired;
+    int64_t writeUs;  // the host's clock when it writes the buffer
+    std::string buffer;
+    std::vector<uint8_t> answersAtWrite;
+    int64_t waitingUntilNs;  // then: the line's time, kNever, or kNotWaiting
+    int64_t laterUs;         // the host's clock when it comes back
+    std::vector<uint8_t> answersLater;
+  };
+  const Case cases[] = {
+      {"high already: 88 goes on", kBcdFt232h, true, 100, "88 81 87 ", {0x2D}, kNotWaiting,
+       200, {}},
+      {"89 waits for half a period after the update", kBcdFt232h, true, 100, "89 81 87 ", {},
+       610'350, 700, {0x0D}},
+      {"88 from low waits for the next update", kBcdFt232h, true, 700, "88 81 87 ", {},
+       1'220'700, 1'300, {0x2D}},
+      {"89 88: the data-ready edge", kBcdFt232h, true, 100, "89 88 81 87 ", {}, 610'350, 1'300,
+       {0x2D}},
+      {"not yet at the edge: still waiting", kBcdFt232h, true, 100, "89 88 81 87 ", {}, 610'350,
+       1'200, {}},
+      {"idle clocks move the chip's time: 112 us from 500 us passes 610 us", kBcdFt232h, true, 500,
+       "81 8F 1B 00 81 87 ", {0x2D, 0x0D}, kNotWaiting, 600, {}},
+      {"the FT2232D knows 88 and 89", kBcdFt2232d, true, 700, "88 81 87 ", {}, 1'220'700, 1'300,
+       {0x2D}},
+      {"unwired: the pull-up holds GPIOL1 high", kBcdFt232h, false, 700, "88 81 87 ", {0x2D},
+       kNotWaiting, 800, {}},
+      {"unwired: 89 waits for ever", kBcdFt232h, false, 100, "89 81 87 ", {}, kNever, 10'000'000,
+       {}},
+      // Queued at 100 us, collected at 5.5 ms (the line low then): each burst read the sample
+      // of its own edge, at 1.2207 ms and 2.4414 ms, with the line high (GPIO_CTRL 0100).
+      {"a late host: queued bursts ran at their edges", kBcdFt232h, true, 100,
+       "89 88 " + gpio + gpio + "89 88 " + gpio + gpio + "87 ", {}, 610'350, 5'500,
+       {0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestClock clock;
+    Rig rig{clock};
+    clock.Advance(std::chrono::microseconds(c.writeUs));
+    MpsseEngine engine(&rig.Slave(), c.bcd);
+    engine.WireGpiol1(c.wired);
+    engine.SetMpsse(true);
+    engine.Resume(clock.Now());
+    const std::vector<uint8_t> bytes =
+        Bytes((c.bcd == kBcdFt2232d ? dSetup : hSetup) + c.buffer);
+    engine.Write(bytes.data(), bytes.size());
+    std::vector<uint8_t> answers(engine.Available());
+    engine.Read(answers.data(), answers.size());
+    EXPECT_EQ(answers, c.answersAtWrite);
+    EXPECT_EQ(engine.Waiting(), c.waitingUntilNs != kNotWaiting);
+    if (c.waitingUntilNs > 0) {
+      EXPECT_EQ(engine.WaitingUntil(), std::optional<Nanoseconds>(Nanoseconds(c.waitingUntilNs)));
+    } else {
+      EXPECT_EQ(engine.WaitingUntil(), std::nullopt);
+    }
+    clock.Advance(std::chrono::microseconds(c.laterUs - c.writeUs));
+    engine.Advance(clock.Now());
+    answers.assign(engine.Available(), 0);
+    engine.Read(answers.data(), answers.size());
+    EXPECT_EQ(answers, c.answersLater);
+  }
+}
+
+TEST(MpsseWaitOnIo, CommandsWrittenLateWaitForAnEdgeAfterTheyArrived) {
+  TestClock clock;
+  Rig rig{clock};
+  MpsseEngine engine(&rig.Slave());
+  engine.WireGpiol1(true);
+  engine.SetMpsse(true);
+  clock.Advance(std::chrono::microseconds(100));
+  engine.Resume(clock.Now());
+  const std::vector<uint8_t> burst = Bytes("80 09 0B 89 88 81 87 ");
+  engine.Write(burst.data(), burst.size());
+  EXPECT_EQ(engine.WaitingUntil(), std::optional<Nanoseconds>(Nanoseconds(610'350)));
+  // Back at 5 ms, after the edges at 1.2207 ... 4.8828 ms: the first burst ran at the first
+  // of them; the one written now waits for the line to fall at 5.49315 ms and rise at 6.1035.
+  clock.Advance(std::chrono::microseconds(4'900));
+  engine.Resume(clock.Now());
+  engine.Write(burst.data(), burst.size());
+  EXPECT_EQ(engine.Available(), 1u);
+  EXPECT_EQ(engine.WaitingUntil(), std::optional<Nanoseconds>(Nanoseconds(5'493'150)));
+  clock.Advance(std::chrono::microseconds(1'000));
+  engine.Advance(clock.Now());
+  EXPECT_EQ(engine.WaitingUntil(), std::optional<Nanoseconds>(Nanoseconds(6'103'500)));
+  EXPECT_EQ(engine.Available(), 1u);
+}
+
+TEST(MpsseWaitOnIo, OnlyAResetOrAPurgeEndsAWaitThatNeverEnds) {
+  TestClock clock;
+  Rig rig{clock};
+  MpsseEngine engine(&rig.Slave());
+  engine.SetMpsse(true);
+  engine.Resume(clock.Now());
+  const std::vector<uint8_t> stuck = Bytes("80 09 0B 89 81 ");  // GPIOL1 open: never low
+  engine.Write(stuck.data(), stuck.size());
+  ASSERT_TRUE(engine.Waiting());
+  engine.PurgeCommands();
+  EXPECT_FALSE(engine.Waiting());
+  const std::vector<uint8_t> read = Bytes("81 ");
+  engine.Write(read.data(), read.size());
+  EXPECT_EQ(engine.Available(), 1u);  // the 81 behind the wait was dropped with it
+  engine.Write(stuck.data(), stuck.size());
+  engine.SetMpsse(false);
+  engine.SetMpsse(true);
+  EXPECT_FALSE(engine.Waiting());
 }
 
 TEST(SerialLimits, FramesOutsideTheLimitsArriveShiftedByOneBit) {

@@ -1,6 +1,6 @@
 // pemra-eval: the evaluation program's windows over the pemra library.
 //   pemra-eval [--simulate [--sim-motion still|moving] [--sim-seed N] [--sim-noise KEY=VALUE,...]
-//              [--sim-clock virtual]] [--data-dir DIR] [--version]
+//              [--sim-clock virtual] [--sim-drdy-unwired]] [--data-dir DIR] [--version]
 //   (Qt's own options such as -platform work too)
 //   pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev|--psd] [--join] -o OUT.png|svg|pdf   (no display needed)
 
@@ -40,7 +40,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: pemra-eval [--simulate [--sim-motion still|moving] [--sim-seed N]\n"
-    "                  [--sim-noise KEY=VALUE,...] [--sim-clock virtual]] [--data-dir DIR] [--version]\n"
+    "                  [--sim-noise KEY=VALUE,...] [--sim-clock virtual] [--sim-drdy-unwired]]\n"
+    "                  [--data-dir DIR] [--version]\n"
     "       pemra-eval --plot FILE... [--columns LIST] [--from S] [--to S] [--adev|--psd] [--join] -o OUT.png|svg|pdf\n";
 
 struct Arguments {
@@ -101,6 +102,9 @@ Arguments Parse(const QStringList& args) {
       a.dataDir = args[++i];
     } else if (arg.startsWith(QStringLiteral("--data-dir="))) {
       a.dataDir = arg.mid(11);
+    } else if (arg == QLatin1String(pemra::sim::kSimDrdyUnwired.data(), static_cast<qsizetype>(pemra::sim::kSimDrdyUnwired.size()))) {
+      a.sim.dataReadyWired = false;
+      a.simOptions = true;
     } else if (const auto option = SimOption(args, i, a)) {
       if (!option->isEmpty()) {
         std::fprintf(stderr, "pemra-eval: %s\n", qPrintable(*option));

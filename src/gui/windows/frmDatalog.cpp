@@ -204,9 +204,10 @@ void frmDatalog::BuildControls() {
   lblRunStatus = new QLabel(this);
   lblRunStatus->setObjectName(QStringLiteral("lblRunStatus"));
   lblRunStatus->setWordWrap(true);
-  // Room for the end-of-run summary (rows, samples missed, longest gap, priority) from the
-  // start, so the window opens tall enough to show it.
-  lblRunStatus->setMinimumHeight(lblRunStatus->fontMetrics().lineSpacing() * 4);
+  // Room for the end-of-run summary (rows, samples missed, longest gap, the pacing, which may
+  // take two lines, and the priority) from the start, so the window opens tall enough to show
+  // it.
+  lblRunStatus->setMinimumHeight(lblRunStatus->fontMetrics().lineSpacing() * 6);
   lblRunStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   prgDatalog = new QProgressBar(this);
   prgDatalog->setObjectName(QStringLiteral("prgDatalog"));
@@ -405,6 +406,9 @@ QString frmDatalog::BurstStatus(const BurstSampleReader& burst) const {
     text += QStringLiteral("    Longest gap: %1 ms after row %2")
                 .arg(QString::fromStdString(FormatNumber(ms, "0.00", app_.DecimalSeparator())))
                 .arg(summary.longestGapAfter);
+  }
+  if (!summary.pacingNote.empty()) {
+    text += QStringLiteral("\nPacing: %1").arg(QString::fromStdString(summary.pacingNote));
   }
   text += QStringLiteral("\nCapture priority: %1")
               .arg(QString::fromStdString(PriorityText(burst.Priority())));

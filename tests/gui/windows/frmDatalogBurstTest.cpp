@@ -89,6 +89,39 @@ TEST(frmDatalogBurst, EndOfRunSummaryIsInViewWhenTheRunEnds) {
   }
 }
 
+// On the FT232H the window says how the bursts were paced: by the data-ready line, or by the
+// flag with the way to wire the line. The window's default channel alone makes a burst of
+// three frames, so the queue is the longest there is.
+TEST(frmDatalogBurst, TheFt232hPacingIsSaid) {
+  struct Case {
+    bool wired;
+    QString pacing;
+  } const cases[] = {
+      {true, QStringLiteral("\nPacing: hardware-paced on the data-ready line (DI/O1 to "
+                            "ADBUS5/GPIOL1), 64 bursts queued\nCapture priority: ")},
+      {false, QStringLiteral("\nPacing: data-ready line not found on ADBUS5 (GPIOL1): bursts "
+                             "paced by polling the new-data flag; for hardware-paced capture "
+                             "wire the sensor's DI/O1 to ADBUS5 (GPIOL1)\nCapture priority: ")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.wired);
+    sim::RigOptions options = testing::PatternRig();
+    options.ftdiBoards[0].dataReadyWired = c.wired;
+    testing::GuiRig g(options);
+    g.Load(kInterfaceFtdi);
+    ClockTimeOfDay day{g.clock, 36000.0, "12/7/2026", "10:00:01"};
+    frmDatalog w(g.app, g.form.get(), &day);
+    for (QCheckBox* box : {w.ckBurst, w.ckNOHeader, w.ckNOScale}) box->setChecked(true);
+    w.txtSamplesPerFile->setText(QStringLiteral("100"));
+    w.cmdStartDatalog->click();
+    const QString status = w.lblRunStatus->text();
+    EXPECT_TRUE(status.contains(QStringLiteral("\nSamples missed (estimated): 0    Torn rows: 0")))
+        << status.toStdString();
+    EXPECT_TRUE(status.contains(c.pacing)) << status.toStdString();
+    EXPECT_TRUE(g.messages.messages.empty());
+  }
+}
+
 // In burst mode the time column is the monotonic time since the file began, to the
 // microsecond: one sensor period (1/819.2 s) from row to row, never the same twice.
 TEST(frmDatalogBurst, TimeColumnIsTheElapsedTimeWithSixDecimals) {
