@@ -1,28 +1,21 @@
 #include "gui/kit/PlotAxes.h"
 
+#include <QFontMetrics>
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace pemra {
 
 namespace {
 
-// Decades a range spans, and the steps within a decade for it.
-std::vector<double> Mantissas(double decades) {
-  if (decades <= 1.5) return {1, 2, 3, 4, 5, 6, 7, 8, 9};
-  if (decades <= 4.5) return {1, 2, 5};
-  return {1};
-}
+// The steps within a decade from the finest to the coarsest: every digit, 1-2-5, then powers
+// of ten, every one, every second, every third, ...
+const std::vector<double> kDigits{1, 2, 3, 4, 5, 6, 7, 8, 9}, kOneTwoFive{1, 2, 5}, kPowers{1};
 
-}  // namespace
-
-std::vector<double> LogTicks(double lower, double upper) {
+std::vector<double> TicksAt(double lower, double upper, const std::vector<double>& steps, int every) {
   std::vector<double> ticks;
-  if (!(lower > 0) || !(upper > lower) || !std::isfinite(upper)) return ticks;
-  const double decades = std::log10(upper / lower);
-  const std::vector<double> steps = Mantissas(decades);
-  // Over many decades, every second or third power of ten keeps the labels apart.
-  const int every = decades > 12 ? 3 : decades > 8 ? 2 : 1;
   const int first = static_cast<int>(std::floor(std::log10(lower)));
   const int last = static_cast<int>(std::ceil(std::log10(upper)));
   for (int e = first; e <= last; ++e) {
@@ -36,6 +29,30 @@ std::vector<double> LogTicks(double lower, double upper) {
   return ticks;
 }
 
+}  // namespace
+
+std::vector<double> LogTicks(double lower, double upper, size_t most) {
+  if (!(lower > 0) || !(upper > lower) || !std::isfinite(upper)) return {};
+  const double decades = std::log10(upper / lower);
+  // The finest steps the span allows: digits within a decade and a half, 1-2-5 within four
+  // and a half, else powers of ten, every second or third over many decades.
+  std::vector<double> ticks = decades <= 1.5   ? TicksAt(lower, upper, kDigits, 1)
+                              : decades <= 4.5 ? TicksAt(lower, upper, kOneTwoFive, 1)
+                                               : TicksAt(lower, upper, kPowers, decades > 12 ? 3 : decades > 8 ? 2 : 1);
+  // A short axis (a small plot, large text) takes coarser steps until its labels fit; at
+  // least two ticks stay where the range holds them.
+  if (ticks.size() > most && decades <= 1.5) {
+    std::vector<double> coarser = TicksAt(lower, upper, kOneTwoFive, 1);
+    if (coarser.size() >= 2) ticks = std::move(coarser);
+  }
+  for (int every = 1; ticks.size() > std::max<size_t>(most, 2) && every <= 64; ++every) {
+    std::vector<double> coarser = TicksAt(lower, upper, kPowers, every);
+    if (coarser.size() < 2) break;
+    ticks = std::move(coarser);
+  }
+  return ticks;
+}
+
 QString LogTickLabel(double value) {
   // Plain digits from 0.0001 to 99999 ("0.002", "5000"), powers of ten beyond ("1e-05").
   const double size = std::fabs(value);
@@ -43,7 +60,17 @@ QString LogTickLabel(double value) {
 }
 
 QVector<double> LogAxisTicker::createTickVector(double, const QCPRange& range) {
-  const std::vector<double> ticks = LogTicks(range.lower, range.upper);
+  // As many labels as the axis has room for: a label's height and half of it again apart on
+  // a vertical axis, its widest text and two characters apart on a horizontal one.
+  size_t most = std::numeric_limits<size_t>::max();
+  if (axis_ != nullptr && axis_->axisRect() != nullptr) {
+    const QFontMetrics metrics(axis_->tickLabelFont());
+    const bool vertical = axis_->orientation() == Qt::Vertical;
+    const int length = vertical ? axis_->axisRect()->height() : axis_->axisRect()->width();
+    const int room = vertical ? metrics.height() * 3 / 2 : metrics.horizontalAdvance(QStringLiteral("0.0005  "));
+    if (length > 0 && room > 0) most = static_cast<size_t>(std::max(2, length / room));
+  }
+  const std::vector<double> ticks = LogTicks(range.lower, range.upper, most);
   return QVector<double>(ticks.begin(), ticks.end());
 }
 
@@ -63,7 +90,7 @@ QString LogAxisTicker::getTickLabel(double tick, const QLocale&, QChar, int) { r
 
 void UseLogTicks(QCPAxis& axis) {
   axis.setScaleType(QCPAxis::stLogarithmic);
-  axis.setTicker(QSharedPointer<QCPAxisTicker>(new LogAxisTicker));
+  axis.setTicker(QSharedPointer<QCPAxisTicker>(new LogAxisTicker(&axis)));
 }
 
 MovableLegend::MovableLegend(QCustomPlot& plot, QCPLegend& legend)

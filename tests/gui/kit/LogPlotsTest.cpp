@@ -53,6 +53,50 @@ TEST(LogPlots, LogTicksAreDistinctAndReachTheSmallestValue) {
   }
 }
 
+// A short axis (a small plot, large text) has room for few labels: coarser steps until they
+// fit, but never fewer than two ticks where the finer steps gave two or more.
+TEST(LogPlots, LogTicksOnAShortAxisTakeCoarserSteps) {
+  struct Case {
+    double lower, upper;
+    size_t most;
+    std::vector<double> ticks;
+  };
+  const std::vector<Case> cases = {
+      {0.0003, 1.5, 11, {0.0005, 0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1}},
+      {0.0003, 1.5, 10, {0.001, 0.01, 0.1, 1}},
+      {0.0003, 1.5, 4, {0.001, 0.01, 0.1, 1}},
+      {0.0003, 1.5, 3, {0.01, 1}},
+      {0.0003, 1.5, 1, {0.01, 1}},
+      {0.08, 0.9, 4, {0.1, 0.2, 0.5}},
+      {0.15, 0.45, 2, {0.2, 0.3, 0.4}},  // 1-2-5 would leave 0.2 alone
+      {1e-6, 1e6, 5, {1e-6, 1e-3, 1, 1e3, 1e6}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.lower) + ".." + std::to_string(c.upper) + " most " + std::to_string(c.most));
+    const std::vector<double> ticks = LogTicks(c.lower, c.upper, c.most);
+    ASSERT_EQ(ticks.size(), c.ticks.size());
+    for (size_t i = 0; i < ticks.size(); ++i) EXPECT_DOUBLE_EQ(ticks[i], c.ticks[i]);
+  }
+}
+
+// The axis's own length decides: a tall plot labels 1-2-5 steps over 0.0003..1.5, a plot
+// of 120 pixels powers of ten only.
+TEST(LogPlots, ALogAxisLabelsAsManyTicksAsItsLengthHolds) {
+  for (const auto& [height, labels] : {std::pair{900, 11}, std::pair{120, 2}}) {
+    SCOPED_TRACE(height);
+    QCustomPlot plot;
+    plot.resize(400, height);
+    UseLogTicks(*plot.yAxis);
+    plot.yAxis->setRange(0.0003, 1.5);
+    plot.show();
+    QApplication::processEvents();
+    // Ticks are chosen before the layout of a replot: the second one sees the axis's length.
+    plot.replot();
+    plot.replot();
+    EXPECT_EQ(plot.yAxis->tickVector().size(), labels);
+  }
+}
+
 // A log of gyro, accelerometer and temperature columns; `raw`: whole numbers in the gyro
 // and accelerometer columns (register values).
 std::shared_ptr<LoadedLog> Log(bool raw) {
