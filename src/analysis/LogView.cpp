@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -53,33 +54,58 @@ RowRange Clamp(RowRange rows, int64_t total) {
 
 ColumnSummary::ColumnSummary(std::span<const double> values) {
   // One sweep over the column: each coarse block's fine extremes and sum as its rows go by,
-  // then its squared deviations while the block is still in the cache.
+  // and in the same loop the squared deviations of the block before it, whose mean is then
+  // known. The two running sums depend each on its own last step only, so interleaving them
+  // lets the processor work on both at once; each still adds its terms in row order.
   const size_t n = values.size();
   fine_.reserve(n / kFineBlock);
   coarse_.reserve(n / kCoarseBlock);
-  auto fine = [&](size_t b, double& sum) {
-    Extremes e{values[b], values[b]};
-    for (size_t i = b; i < b + kFineBlock; ++i) {
-      Widen(values[i], e.min, e.max);
-      sum += values[i];
+  // Fine blocks [b, b + kCoarseBlock); with `previous`, also its squared deviations.
+  auto fines = [&](size_t b, double& sum, Moments& m, Moments* previous) {
+    const size_t back = previous != nullptr ? kCoarseBlock : 0;
+    double m2 = previous != nullptr ? previous->m2 : 0;
+    const double mean = previous != nullptr ? previous->mean : 0;
+    for (size_t f = b; f < b + kCoarseBlock; f += kFineBlock) {
+      Extremes e{values[f], values[f]};
+      if (previous != nullptr) {
+        for (size_t i = f; i < f + kFineBlock; ++i) {
+          Widen(values[i], e.min, e.max);
+          sum += values[i];
+          m2 += (values[i - back] - mean) * (values[i - back] - mean);
+        }
+      } else {
+        for (size_t i = f; i < f + kFineBlock; ++i) {
+          Widen(values[i], e.min, e.max);
+          sum += values[i];
+        }
+      }
+      fine_.push_back(e);
+      Widen(e.min, m.min, m.max);
+      Widen(e.max, m.min, m.max);
     }
-    fine_.push_back(e);
-    return e;
+    if (previous != nullptr) previous->m2 = m2;
   };
+  std::optional<Moments> previous;
   size_t b = 0;
   for (; b + kCoarseBlock <= n; b += kCoarseBlock) {
     Moments m{values[b], values[b], 0, 0};
     double sum = 0;
-    for (size_t f = b; f < b + kCoarseBlock; f += kFineBlock) {
-      const Extremes e = fine(f, sum);
-      Widen(e.min, m.min, m.max);
-      Widen(e.max, m.min, m.max);
-    }
+    fines(b, sum, m, previous ? &*previous : nullptr);
+    if (previous) coarse_.push_back(*previous);
     m.mean = sum / static_cast<double>(kCoarseBlock);
-    for (size_t i = b; i < b + kCoarseBlock; ++i) m.m2 += (values[i] - m.mean) * (values[i] - m.mean);
-    coarse_.push_back(m);
+    previous = m;
   }
-  for (double unused = 0; b + kFineBlock <= n; b += kFineBlock) fine(b, unused);
+  if (previous) {
+    const size_t last = b - kCoarseBlock;
+    for (size_t i = last; i < b; ++i)
+      previous->m2 += (values[i] - previous->mean) * (values[i] - previous->mean);
+    coarse_.push_back(*previous);
+  }
+  for (; b + kFineBlock <= n; b += kFineBlock) {
+    Extremes e{values[b], values[b]};
+    for (size_t i = b; i < b + kFineBlock; ++i) Widen(values[i], e.min, e.max);
+    fine_.push_back(e);
+  }
 }
 
 bool ColumnSummary::MinMax(std::span<const double> values, int64_t first, int64_t end,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <bit>
 #include <cstdio>
 #include <fstream>
 
@@ -188,6 +189,47 @@ TEST(LogReader, NamesTheFileAndLineOfEveryMalformedLine) {
   ASSERT_TRUE(mixed.error);
   EXPECT_EQ(mixed.error->Text(), (dir.path() / "A_2.csv").string() + ":1: has other columns than " +
                                      (dir.path() / "A_1.csv").string());
+}
+
+// Every value is the double nearest to its text, bit for bit (the sign of a zero too),
+// whether the text is a short plain decimal or needs the general parser (more than 15
+// digits, an exponent, a point at either end).
+TEST(LogReader, ReadsEachValueAsTheNearestDouble) {
+  struct Case {
+    const char* text;
+    double value;
+  };
+  const std::vector<Case> cases = {
+      {"0.3", 0.3},  // 3 times the double nearest 0.1 is 0.30000000000000004
+      {"-0.1", -0.1},
+      {"0.0069", 0.0069},
+      {"-1.2345678", -1.2345678},
+      {"25.37012", 25.37012},
+      {"7", 7},
+      {"007.50", 7.5},
+      {"-0", -0.0},
+      {"0.000", 0},
+      {"123456789.012345", 123456789.012345},          // 15 digits
+      {"0.1234567890123456", 0.1234567890123456},      // 16 digits
+      {"9007199254740993", 9007199254740992},          // 2^53 + 1: ties to even
+      {"-1234567890123456789.5", -1234567890123456789.5},
+      {"1e3", 1000},
+      {"-2.5E-3", -0.0025},
+      {".5", 0.5},
+      {"5.", 5},
+  };
+  std::string text = "Sample #,X Gryo,\r\n";
+  for (size_t i = 0; i < cases.size(); ++i)
+    text += std::to_string(i + 1) + "," + cases[i].text + ",\r\n";
+  ScratchDir dir;
+  Write(dir.path() / "N_1.csv", text);
+  const Read r = ReadFiles({dir.path() / "N_1.csv"}, {"X Gryo"});
+  ASSERT_FALSE(r.error) << r.error->Text();
+  ASSERT_EQ(r.series.values.size(), 1u);
+  ASSERT_EQ(r.series.values[0].size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i)
+    EXPECT_EQ(std::bit_cast<uint64_t>(r.series.values[0][i]), std::bit_cast<uint64_t>(cases[i].value))
+        << cases[i].text << " read as " << r.series.values[0][i];
 }
 
 TEST(LogReader, ReportsProgressAndStopsWhenCancelled) {
